@@ -1,0 +1,179 @@
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+
+#include "sim/particle_system.h"
+
+namespace {
+
+constexpr float kSimScale = 0.04f;
+constexpr float kSmoothingRadius = 0.03f;
+constexpr float kSmoothingRadiusSquared = 9e-4f;
+constexpr float kParticleMass = 0.010543f;
+constexpr float kViscosity = 0.05f;
+constexpr float kRestDensity = 0.001f;
+// h^6 as the single-precision product 9e-4 * 9e-4 * 9e-4 gives it.
+constexpr float kSelfDensityTerm = std::bit_cast<float>(0x304862D0u);
+
+constexpr float kAccelLimit = 200.0f;
+constexpr float kAccelLimitSquared = 40000.0f;
+constexpr float kWallEpsilon = 1e-6f;
+constexpr float kWallStiffness = 10000.0f;
+constexpr float kWallDamping = 256.0f;
+constexpr float kGravity = 9.8f;
+constexpr float kTimeStep = 0.004f;
+
+// Moves p back onto [lo, hi] and turns v round, but only while the particle
+// is outside and still moving away: one moving back in is left alone.
+inline void Reflect(float& p, float& v, float lo, float hi) {
+    if ((p > hi && v > 0.0f) || (p < lo && v < 0.0f)) {
+        p = std::min(hi, std::max(lo, p));
+        v = v * -1.0f;
+    }
+}
+
+}  // namespace
+
+float FastSqrt(float q) {
+    const uint32_t bits = (std::bit_cast<uint32_t>(q) + 0x3F800000u) >> 1;
+    const float s0 = std::bit_cast<float>(bits);
+    if (std::fabs(static_cast<double>(s0)) < 1e-5) {
+        return 0.0f;
+    }
+    const float s1 = s0 - (s0 * s0 - q) / (s0 * 2.0f);
+    return s1 - (s1 * s1 - q) / (s1 * 2.0f);
+}
+
+void ParticleSystem::DensityOf(int32_t i, float poly6Coefficient) {
+    Particle& p = particles[i];
+    float sum = 0.0f;
+    for (int32_t k = 0; k < p.neighbourCount; ++k) {
+        const int32_t j = p.neighbours[k];
+        if (j == i) continue;
+        const Particle& n = particles[j];
+        const float dx = p.position.x - n.position.x;
+        const float dy = p.position.y - n.position.y;
+        const float dz = p.position.z - n.position.z;
+        const float r2 = ((dx * dx + dy * dy) + dz * dz) * kSimScale * kSimScale;
+        if (r2 < kSmoothingRadiusSquared) {
+            const float t = kSmoothingRadiusSquared - r2;
+            sum += t * t * t;
+        }
+    }
+    p.density = (sum + kSelfDensityTerm) * (poly6Coefficient * kParticleMass);
+    p.pressure = p.density - kRestDensity;
+}
+
+void ParticleSystem::ForcesOn(int32_t i, float spikyGradient, float viscosityLaplacian) {
+    Particle& p = particles[i];
+    Vec3 pressureSum;
+    Vec3 viscositySum;
+    for (int32_t k = 0; k < p.neighbourCount; ++k) {
+        const int32_t j = p.neighbours[k];
+        if (j == i) continue;
+        const Particle& n = particles[j];
+        const float dx = p.position.x - n.position.x;
+        const float dy = p.position.y - n.position.y;
+        const float dz = p.position.z - n.position.z;
+        const float q = (dx * dx + dy * dy) + dz * dz;
+        const float r = FastSqrt(q) * kSimScale;
+        if (!(r < kSmoothingRadius)) continue;
+        // A neighbour not yet given a density (pondsim-wide's first step after
+        // a reseed) would divide by zero; it is left out of both sums.
+        if (!(n.density > 0.0f)) continue;
+        const float t = kSmoothingRadius - r;
+        // Coincident particles have no direction to push along: only the
+        // viscosity term, which needs no distance, counts for them.
+        if (r > 0.0f) {
+            const float K = ((n.pressure + p.pressure) * (t * t)) / (n.density * r);
+            pressureSum.x += dx * K;
+            pressureSum.y += dy * K;
+            pressureSum.z += dz * K;
+        }
+        const float w = t / n.density;
+        viscositySum.x += (n.velocity.x - p.velocity.x) * w;
+        viscositySum.y += (n.velocity.y - p.velocity.y) * w;
+        viscositySum.z += (n.velocity.z - p.velocity.z) * w;
+    }
+    p.acceleration.x = ((pressureSum.x * -0.5f) * spikyGradient + (viscositySum.x * viscosityLaplacian) * kViscosity) *
+                       kParticleMass / p.density;
+    p.acceleration.y = ((pressureSum.y * -0.5f) * spikyGradient + (viscositySum.y * viscosityLaplacian) * kViscosity) *
+                       kParticleMass / p.density;
+    p.acceleration.z = ((pressureSum.z * -0.5f) * spikyGradient + (viscositySum.z * viscosityLaplacian) * kViscosity) *
+                       kParticleMass / p.density;
+}
+
+void ParticleSystem::IntegrateOne(int32_t i) {
+    Particle& p = particles[i];
+    Vec3 a = p.acceleration;
+    Vec3& v = p.velocity;
+    Vec3& pos = p.position;
+
+    const float lengthSquared = (a.x * a.x + a.y * a.y) + a.z * a.z;
+    if (lengthSquared > kAccelLimitSquared) {
+        const float s = kAccelLimit / sqrtf(lengthSquared);
+        a.x = s * a.x;
+        a.y = s * a.y;
+        a.z = s * a.z;
+    }
+
+    constexpr float wall = SolverVariant::wallThickness;
+    float pen = wall - (pos.y - boxMin.y) * kSimScale;
+    if (pen > kWallEpsilon) {
+        a.y = (pen * kWallStiffness - v.y * kWallDamping) + a.y;
+    }
+    pen = wall - (boxMax.y - pos.y) * kSimScale;
+    if (pen > kWallEpsilon) {
+        a.y = a.y - (v.y * kWallDamping + pen * kWallStiffness);
+    }
+    a.y = a.y - kGravity;
+
+    v.x = a.x * kTimeStep + v.x;
+    v.y = a.y * kTimeStep + v.y;
+    v.z = a.z * kTimeStep + v.z;
+    pos.x = (v.x * kTimeStep) / kSimScale + pos.x;
+    pos.y = (v.y * kTimeStep) / kSimScale + pos.y;
+    pos.z = (v.z * kTimeStep) / kSimScale + pos.z;
+
+    Reflect(pos.x, v.x, boxMin.x, boxMax.x);
+    Reflect(pos.z, v.z, boxMin.z, boxMax.z);
+    Reflect(pos.y, v.y, boxMin.y, boxMax.y);
+
+    p.acceleration = a;
+}
+
+#if PONDSIM_PARTICLE_BY_PARTICLE
+
+void ParticleSystem::ComputeDensity(int32_t index) {
+    DensityOf(index, poly6Coef);
+}
+
+void ParticleSystem::ComputeForces(int32_t index) {
+    ForcesOn(index, spikyGradCoef, viscLapCoef);
+}
+
+void ParticleSystem::Integrate(int32_t index) {
+    IntegrateOne(index);
+}
+
+#else
+
+void ParticleSystem::ComputeDensity() {
+    if (particleCount <= 0) return;
+    const float poly6 = Poly6Coefficient();
+    for (int32_t i = 0; i < particleCount; ++i) DensityOf(i, poly6);
+}
+
+void ParticleSystem::ComputeForces() {
+    if (particleCount < 1) return;
+    const float spiky = SpikyGradientCoefficient();
+    const float viscosity = ViscosityLaplacianCoefficient();
+    for (int32_t i = 0; i < particleCount; ++i) ForcesOn(i, spiky, viscosity);
+}
+
+void ParticleSystem::Integrate() {
+    for (int32_t i = 0; i < particleCount; ++i) IntegrateOne(i);
+}
+
+#endif

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "sim/vec3.h"
+#include "view/input_state.h"
+#include "view/math.h"
+
+// Free-flight camera looking along -back.
+struct Camera {
+    Vec3 position{0.0f, 0.0f, 0.0f};
+    Vec3 up{0.0f, 1.0f, 0.0f};
+    Vec3 back{0.0f, 0.0f, 1.0f};
+
+    void GetViewMatrix(Mat4& out) const;
+    // One tick of movement by the held keys.
+    void Move(const InputState& input);
+    // Turns by a cursor displacement in pixels (y grows downwards).
+    void Look(const float delta[2]);
+};

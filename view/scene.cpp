@@ -1,0 +1,79 @@
+#include "view/scene.h"
+
+#include <GL/glew.h>
+
+#include <climits>
+#include <cstring>
+
+#include "sim/step_driver.h"
+
+void Scene::Setup() {
+    graphics.Init();
+    farPlane = 5001.0f;
+    nearPlane = 1.0f;
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    glClearStencil(0);
+    glEnable(GL_DEPTH_TEST);
+    glEnable(GL_CULL_FACE);
+    glFrontFace(GL_CCW);
+    glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+    glEnable(GL_STENCIL_TEST);
+
+    camera.position = Vec3{20.0f, 8.0f, 80.0f};
+    camera.up = Vec3{0.0f, 1.0f, 0.0f};
+    camera.back = Vec3{0.0f, 0.0f, 1.0f};
+
+    // No size is known before the first size message; a square aspect keeps
+    // the projection finite until then.
+    float aspect = 1.0f;
+    if (viewportWidth > 0 && viewportHeight > 0) {
+        aspect = static_cast<float>(viewportWidth) / static_cast<float>(viewportHeight);
+    }
+    Perspective(projection, 45.0f, aspect, nearPlane, farPlane);
+
+    requestedCount = 3000;
+    system.Reseed(3000);
+}
+
+void Scene::Render() {
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+    camera.GetViewMatrix(view);
+    Mat4 clip;
+    view.Multiply(clip, projection);
+    // The matrix mode is never changed: the whole world-to-clip transform
+    // goes into the modelview matrix.
+    glLoadMatrixf(clip.m);
+    system.Draw();
+    graphics.SwapBuffers();
+}
+
+void Scene::Step() {
+    camera.Move(input);
+    NoStageProbe probe;
+    StepSolver(system, probe);
+}
+
+void Scene::SetInput(const char* name, bool state) {
+    int slot = -1;
+    for (int i = 0; i < 11; ++i) {
+        if (std::strcmp(name, kInputNames[i]) == 0) {
+            slot = i;
+            break;
+        }
+    }
+    if (slot < 0) return;
+    input.flags[slot] = state ? 1 : 0;
+    if (!state) return;
+
+    if (slot == InputState::kMiddleButton) {
+        requestedCount = requestedCount < 100 ? 0 : requestedCount - 100;
+    } else if (slot == InputState::kRightButton) {
+        requestedCount = requestedCount > INT32_MAX - 100 ? INT32_MAX : requestedCount + 100;
+    } else {
+        return;
+    }
+    system.Reseed(requestedCount);
+    // A refused allocation keeps the old particles; the request follows them
+    // so that the next press starts from what is really there.
+    requestedCount = system.particleCount;
+}
