@@ -32,7 +32,7 @@ void Scene::Setup() {
     Perspective(projection, 45.0f, aspect, nearPlane, farPlane);
 
     requestedCount = 3000;
-    system.Reseed(3000);
+    ReseedToRequest();
 }
 
 void Scene::Render() {
@@ -72,6 +72,10 @@ void Scene::SetInput(const char* name, bool state) {
     } else {
         return;
     }
+    ReseedToRequest();
+}
+
+void Scene::ReseedToRequest() {
     system.Reseed(requestedCount);
     // A refused allocation keeps the old particles; the request follows them
     // so that the next press starts from what is really there.

@@ -28,4 +28,7 @@ struct Scene {
     void Render();
     void Step();
     void SetInput(const char* name, bool state);
+
+private:
+    void ReseedToRequest();
 };
