@@ -1,0 +1,17 @@
+# Cross build of the Windows programs with Debian's MinGW-w64 (posix threads
+# model), linked statically so that an .exe needs no DLL beyond the system's.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(PONDSIM_MINGW_PREFIX x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${PONDSIM_MINGW_PREFIX}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${PONDSIM_MINGW_PREFIX}-g++-posix)
+set(CMAKE_RC_COMPILER ${PONDSIM_MINGW_PREFIX}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${PONDSIM_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
