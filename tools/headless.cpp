@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cctype>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -13,7 +14,9 @@
 #include <vector>
 
 #include "sim/step_driver.h"
+#include "tools/offscreen.h"
 #include "tools/state_hash.h"
+#include "tools/viewport.h"
 #include "view/scene.h"
 
 namespace {
@@ -21,22 +24,37 @@ namespace {
 struct Options {
     long steps = 1000;
     long particles = -1;
+    const char* snapshot = nullptr;
+    long width = 800;
+    long height = 600;
+    long frames = 0;
+
+    bool Draws() const { return snapshot != nullptr || frames > 0; }
 };
 
 void PrintUsage(FILE* out) {
     fprintf(out,
-            "usage: %s-headless [--steps N] [--particles N]\n"
+            "usage: %s-headless [--steps N] [--particles N] [--snapshot FILE.png]\n"
+            "                   [--size WxH] [--frames N]\n"
             "\n"
             "Builds the scene as the program does (500 particles, then 3000 at set-up),\n"
             "with no window, and advances it by N ticks.\n"
             "\n"
             "  --steps N      ticks to run (default 1000, 0 allowed)\n"
             "  --particles N  reseed with N particles after set-up\n"
+            "  --snapshot FILE.png\n"
+            "                 after the run, draw the scene offscreen from its camera\n"
+            "                 and write the picture as a PNG\n"
+            "  --size WxH     picture size in pixels, as the window's client area\n"
+            "                 (default 800x600, each side 1 to 8192)\n"
+            "  --frames N     after the run, draw N frames offscreen and print the\n"
+            "                 milliseconds per frame (median and 95th percentile)\n"
             "  --help         this text\n"
             "\n"
             "Prints milliseconds per step for each stage (median and 95th percentile),\n"
             "neighbour figures, non-finite positions and a 64-bit FNV-1a hash of the\n"
-            "particle state, equal only for runs that agree bit for bit.\n",
+            "particle state, equal only for runs that agree bit for bit.\n"
+            "Drawing needs no display: it uses Mesa's surfaceless EGL platform.\n",
             SolverVariant::name);
 }
 
@@ -47,6 +65,24 @@ bool ParseCount(const char* text, long limit, long& out) {
     const long value = strtol(text, &end, 10);
     if (errno != 0 || *end != '\0' || value < 0 || value > limit) return false;
     out = value;
+    return true;
+}
+
+// "WxH" with both sides from 1 to limit, in digits only (strtol alone would
+// also take signs and spaces).
+bool ParseSize(const char* text, long limit, long& width, long& height) {
+    if (text == nullptr) return false;
+    const char* cross = std::strchr(text, 'x');
+    if (cross == nullptr) return false;
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (c != cross && std::isdigit(static_cast<unsigned char>(*c)) == 0) return false;
+    }
+    const std::string widthText(text, cross);
+    long w = 0;
+    long h = 0;
+    if (!ParseCount(widthText.c_str(), limit, w) || !ParseCount(cross + 1, limit, h) || w < 1 || h < 1) return false;
+    width = w;
+    height = h;
     return true;
 }
 
@@ -67,6 +103,25 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         } else if (std::strcmp(arg, "--particles") == 0) {
             if (!ParseCount(value, 2000000L, options.particles)) {
                 fprintf(stderr, "--particles wants a whole number from 0 to 2000000\n");
+                return false;
+            }
+            ++i;
+        } else if (std::strcmp(arg, "--snapshot") == 0) {
+            if (value == nullptr || *value == '\0') {
+                fprintf(stderr, "--snapshot wants the name of the PNG file to write\n");
+                return false;
+            }
+            options.snapshot = value;
+            ++i;
+        } else if (std::strcmp(arg, "--size") == 0) {
+            if (!ParseSize(value, 8192L, options.width, options.height)) {
+                fprintf(stderr, "--size wants WIDTHxHEIGHT in pixels, each from 1 to 8192, such as 800x600\n");
+                return false;
+            }
+            ++i;
+        } else if (std::strcmp(arg, "--frames") == 0) {
+            if (!ParseCount(value, 1000000L, options.frames) || options.frames < 1) {
+                fprintf(stderr, "--frames wants a whole number from 1 to 1000000\n");
                 return false;
             }
             ++i;
@@ -115,6 +170,36 @@ void DrawProgress(long done, long total) {
 }
 
 Scene scene;
+OffscreenContext offscreen;
+
+// What the window would show after the run: the size handler's viewport
+// and projection, then frames as the render message draws them.
+bool DrawAfterRun(const Options& options) {
+    ApplyViewportSize(scene, static_cast<int32_t>(options.width), static_cast<int32_t>(options.height));
+    if (options.frames > 0) {
+        std::vector<double> frameMs;
+        for (long frame = 0; frame < options.frames; ++frame) {
+            const auto started = Clock::now();
+            scene.Render();
+            frameMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - started).count());
+        }
+        const Percentiles p = Summarise(frameMs);
+        printf("frames: %ld at %ldx%ld\n", options.frames, options.width, options.height);
+        printf("ms per frame (median, p95): %.4f %.4f\n", p.median, p.p95);
+    }
+    if (options.snapshot != nullptr) {
+        scene.Render();
+        std::vector<Rgba8> pixels;
+        offscreen.ReadPixels(pixels);
+        char error[512];
+        if (!WritePng(options.snapshot, offscreen.width, offscreen.height, pixels, error, sizeof error)) {
+            fprintf(stderr, "%s\n", error);
+            return false;
+        }
+        printf("snapshot: %s (%ldx%ld)\n", options.snapshot, options.width, options.height);
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -122,6 +207,16 @@ int main(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) return 2;
 
+    // The context must be current before set-up, as the window's is: set-up
+    // and every reseed put their state into it.
+    if (options.Draws()) {
+        if (!offscreen.Init(static_cast<int>(options.width), static_cast<int>(options.height))) {
+            fprintf(stderr, "cannot draw offscreen: %s\n", offscreen.error);
+            return 1;
+        }
+        shellSurface.deviceContext = &offscreen;
+        shellSurface.swapBuffers = OffscreenContext::FinishFrame;
+    }
     scene.Setup();
     if (options.particles >= 0) {
         scene.requestedCount = static_cast<int32_t>(options.particles);
@@ -175,5 +270,6 @@ int main(int argc, char** argv) {
     printf("particles without neighbours: %ld\n", lonely);
     printf("non-finite positions: %ld\n", nonFinite);
     printf("state hash: %016" PRIx64 "\n", HashParticleState(system));
+    if (options.Draws() && !DrawAfterRun(options)) return 1;
     return 0;
 }
