@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libgl-dev libglew-dev libegl-dev libgl1-mesa-dri libpng-dev libx11-dev
   xvfb xauth xdotool x11-utils imagemagick
+  g++-mingw-w64-x86-64 dpkg-dev xz-utils wine wine64 fonts-wine
+  libxrender1 libxi6 libxrandr2 libxcursor1 libxcomposite1 libxinerama1 libxxf86vm1
 )
 
 missing=()

@@ -7,3 +7,10 @@ scripts/install-deps.sh
 cmake --preset release
 cmake --build --preset release -j"$(nproc)"
 ctest --preset release -j"$(nproc)"
+
+# The Windows programs, cross-built with MinGW-w64 against a GLEW built
+# from Debian's source package, then driven under Wine in Xvfb.
+scripts/build-glew-mingw.sh
+cmake --preset windows
+cmake --build --preset windows -j"$(nproc)"
+tests/e2e/wine_e2e.sh build/windows

@@ -1,0 +1,106 @@
+# shellcheck shell=bash
+# Helpers for the end-to-end tests, sourced by the scenario scripts.
+# Every wait is for a condition with a timeout; every process started here
+# is stopped again by e2e_cleanup, which the scripts run on exit.
+
+E2E_PIDS=()
+E2E_CLEANUP_HOOKS=()
+# Files whose end is shown with a failure (the program's logs).
+E2E_FAIL_FILES=()
+
+e2e_note() { printf '[e2e] %s\n' "$*"; }
+e2e_fail() {
+  local file
+  printf '[e2e] FAIL: %s\n' "$*" >&2
+  for file in "${E2E_FAIL_FILES[@]}"; do
+    [ -f "$file" ] || continue
+    printf '[e2e] --- end of %s\n' "$file" >&2
+    tail -n 20 "$file" >&2
+  done
+  exit 1
+}
+
+e2e_cleanup() {
+  local hook pid
+  for hook in "${E2E_CLEANUP_HOOKS[@]}"; do "$hook" || true; done
+  for pid in "${E2E_PIDS[@]}"; do
+    kill "$pid" 2>/dev/null || true
+  done
+  for pid in "${E2E_PIDS[@]}"; do
+    wait "$pid" 2>/dev/null || true
+  done
+}
+
+# e2e_wait SECONDS WHAT COMMAND...: runs COMMAND until it succeeds.
+e2e_wait() {
+  local seconds=$1 what=$2
+  shift 2
+  local deadline=$((SECONDS + seconds))
+  until "$@"; do
+    if ((SECONDS >= deadline)); then
+      e2e_note "gave up after ${seconds} s waiting for: $what"
+      return 1
+    fi
+    sleep 0.2
+  done
+}
+
+# e2e_start_xvfb WORKDIR: a server of our own on a free display; exports
+# DISPLAY.
+e2e_start_xvfb() {
+  local dir=$1 fifo number
+  fifo="$dir/xvfb.display"
+  rm -f "$fifo"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$fifo" >"$dir/xvfb.log" 2>&1 &
+  E2E_PIDS+=($!)
+  e2e_wait 30 "Xvfb to report its display" test -s "$fifo" || e2e_fail "Xvfb did not start"
+  number=$(head -n 1 "$fifo")
+  export DISPLAY=":$number"
+  e2e_wait 30 "display $DISPLAY to answer" xdpyinfo -display "$DISPLAY" >/dev/null 2>&1 ||
+    e2e_fail "display $DISPLAY does not answer"
+}
+
+# e2e_build_x11_probe OUTDIR: compiles the X helper once; prints its path.
+e2e_build_x11_probe() {
+  local out=$1/x11-probe src
+  src="$(dirname "${BASH_SOURCE[0]}")/x11_probe.cpp"
+  if [ ! -x "$out" ] || [ "$src" -nt "$out" ]; then
+    c++ -std=c++20 -O1 -Wall -Wextra -Werror "$src" -lX11 -o "$out" || return 1
+  fi
+  printf '%s\n' "$out"
+}
+
+# e2e_log_count FILE LINE: how many lines of FILE are exactly LINE (a
+# carriage return before the line end is not part of the line).
+e2e_log_count() {
+  tr -d '\r' <"$1" | grep -c -x -F -- "$2" || true
+}
+e2e_log_has() { [ "$(e2e_log_count "$1" "$2")" -ge "${3:-1}" ]; }
+
+# e2e_field STATS NAME: one figure of an x11-probe line.
+e2e_field() {
+  local pair
+  for pair in $1; do
+    if [ "${pair%%=*}" = "$2" ]; then
+      printf '%s\n' "${pair#*=}"
+      return 0
+    fi
+  done
+  return 1
+}
+
+# e2e_client_window TOPLEVEL: the child that holds the client area (the
+# OpenGL drawable), or the top-level window itself when it has none.
+e2e_client_window() {
+  local child
+  child=$(xwininfo -id "$1" -children 2>/dev/null | awk '$1 ~ /^0x/ && $2 == "(has" {print $1; exit}')
+  printf '%s\n' "${child:-$1}"
+}
+
+# e2e_window_centre WINDOW: "x y" of the window's centre on the screen.
+e2e_window_centre() {
+  xwininfo -id "$1" | awk '
+    /Absolute upper-left X:/ {x = $4} /Absolute upper-left Y:/ {y = $4}
+    /^ *Width:/ {w = $2} /^ *Height:/ {h = $2}
+    END {printf "%d %d\n", x + int(w / 2), y + int(h / 2)}'
+}
