@@ -159,9 +159,10 @@ void OffscreenContext::Release() {
     framebuffer = colourBuffer = depthStencilBuffer = 0;
     eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     if (context != nullptr) eglDestroyContext(display, context);
-    // The surfaceless display is one per process: only one offscreen
-    // context is meant to live at a time.
-    eglTerminate(display);
+    // The surfaceless display is one per process and shared by every
+    // context on it, so it stays initialised until exit. (Terminating it
+    // also unloads Mesa's driver, which leaves a few blocks unfreed that the
+    // leak checker then reports.)
     context = nullptr;
     display = nullptr;
     width = height = 0;
