@@ -1,0 +1,80 @@
+// Pictures written for the README must come out the right way up and opaque.
+
+#include <gtest/gtest.h>
+#include <png.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tools/offscreen.h"
+
+namespace {
+
+std::string TempPath(const char* name) {
+    return std::string(::testing::TempDir()) + "pondsim_" + std::to_string(getpid()) + "_" + name;
+}
+
+struct Picture {
+    png_uint_32 width = 0;
+    png_uint_32 height = 0;
+    png_uint_32 format = 0;
+    std::vector<png_byte> rgba;  // top row first
+};
+
+bool ReadPng(const std::string& path, Picture& out) {
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    if (png_image_begin_read_from_file(&image, path.c_str()) == 0) return false;
+    out.width = image.width;
+    out.height = image.height;
+    out.format = image.format;
+    image.format = PNG_FORMAT_RGBA;
+    out.rgba.resize(PNG_IMAGE_SIZE(image));
+    return png_image_finish_read(&image, nullptr, out.rgba.data(), 0, nullptr) != 0;
+}
+
+TEST(WritePng, WritesTheTopRowFirstAndDropsAlpha) {
+    // Three rows, bottom first as OpenGL reads them: red, green, blue; the
+    // alpha a smoothed point may leave behind must not make it transparent.
+    const int width = 2;
+    const int height = 3;
+    std::vector<Rgba8> pixels = {
+        {255, 0, 0, 255}, {255, 0, 0, 255}, {0, 255, 0, 0}, {0, 255, 0, 0}, {0, 0, 255, 128}, {0, 0, 255, 128},
+    };
+    const std::string path = TempPath("rows.png");
+    char error[256] = {};
+    ASSERT_TRUE(WritePng(path.c_str(), width, height, pixels, error, sizeof error)) << error;
+
+    Picture picture;
+    ASSERT_TRUE(ReadPng(path, picture));
+    unlink(path.c_str());
+    EXPECT_EQ(picture.width, 2u);
+    EXPECT_EQ(picture.height, 3u);
+    EXPECT_EQ(picture.format & PNG_FORMAT_FLAG_ALPHA, 0u);
+    EXPECT_NE(picture.format & PNG_FORMAT_FLAG_COLOR, 0u);
+    const png_byte expectedRows[3][3] = {{0, 0, 255}, {0, 255, 0}, {255, 0, 0}};
+    for (int row = 0; row < height; ++row) {
+        for (int x = 0; x < width; ++x) {
+            const png_byte* p = &picture.rgba[(static_cast<size_t>(row) * width + x) * 4];
+            EXPECT_EQ(p[0], expectedRows[row][0]) << "row " << row;
+            EXPECT_EQ(p[1], expectedRows[row][1]) << "row " << row;
+            EXPECT_EQ(p[2], expectedRows[row][2]) << "row " << row;
+            EXPECT_EQ(p[3], 255) << "row " << row;
+        }
+    }
+}
+
+TEST(WritePng, RefusesWhatItCannotWrite) {
+    char error[256] = {};
+    const std::vector<Rgba8> four(4, Rgba8{1, 2, 3, 255});
+    EXPECT_FALSE(WritePng(TempPath("short.png").c_str(), 3, 2, four, error, sizeof error));
+    EXPECT_NE(std::strstr(error, "3x2"), nullptr) << error;
+    EXPECT_FALSE(WritePng(TempPath("empty.png").c_str(), 0, 0, {}, error, sizeof error));
+    EXPECT_FALSE(WritePng("/nonexistent-folder/x.png", 2, 2, four, error, sizeof error));
+    EXPECT_NE(std::strstr(error, "/nonexistent-folder/x.png"), nullptr) << error;
+}
+
+}  // namespace
