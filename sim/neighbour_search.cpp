@@ -46,33 +46,31 @@ void ParticleSystem::FindNeighbours() {
             std::memset(particles[i].neighbours, 0, sizeof particles[i].neighbours);
         }
     }
-    constexpr int cap = kNeighbourSlots;
     for (int x = 0; x < gridSize.x; ++x) {
         for (int y = 0; y < gridSize.y; ++y) {
             for (int z = 0; z < gridSize.z; ++z) {
                 const GridCell& cell = cells[CellIndex(x, y, z)];
-                const int n = cell.count;
-                for (int a = 0; a < n; ++a) {
-                    Particle& pa = particles[a];
-                    for (int b = a + 1; b < n; ++b) {
-                        if (cell.entries[a].neighbourCount >= cap) break;
-                        if (pa.neighbourCount >= cap) break;
-                        Particle& pb = particles[b];
-                        const float dx = pa.position.x - pb.position.x;
-                        const float dy = pa.position.y - pb.position.y;
-                        const float dz = pa.position.z - pb.position.z;
-                        const float s = ((dy * dy + dx * dx) + dz * dz) * 0.04f * 0.04f;
-                        if (s < 0.0036f) {
-                            pa.neighbours[pa.neighbourCount] = b;
-                            ++pa.neighbourCount;
-                            if (pb.neighbourCount < cap) {
-                                pb.neighbours[pb.neighbourCount] = a;
-                                ++pb.neighbourCount;
-                            }
-                        }
-                    }
+                if (search == NeighbourSearch::Grid) {
+                    neighbourGrid.Scan(particles, cell, cell.count, boxMin, boxMax);
+                } else {
+                    ScanAllPairs(cell);
                 }
             }
+        }
+    }
+}
+
+// Entry positions stand for particle indices: with all particles binned into
+// the first cell in index order, this compares every pair among them.
+void ParticleSystem::ScanAllPairs(const GridCell& cell) {
+    constexpr int cap = kNeighbourSlots;
+    const int n = cell.count;
+    for (int a = 0; a < n; ++a) {
+        Particle& pa = particles[a];
+        for (int b = a + 1; b < n; ++b) {
+            if (cell.entries[a].neighbourCount >= cap) break;
+            if (pa.neighbourCount >= cap) break;
+            if (WithinSearchRadius(pa.position, particles[b].position)) RecordPair(particles, a, b);
         }
     }
 }

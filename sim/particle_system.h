@@ -1,41 +1,12 @@
 #pragma once
 
 #include <cstdint>
-#include <type_traits>
 
+#include "sim/neighbour_grid.h"
+#include "sim/particle.h"
 #include "sim/vec3.h"
-#include "solver_variant.h"
 
-constexpr int kNeighbourSlots = SolverVariant::neighbourSlots;
-constexpr int kCellCapacity = 4000;
 constexpr int kGridCells = 216;
-
-struct Particle {
-    Vec3 position;
-    Vec3 velocity;
-    Vec3 acceleration;
-    float pressure;
-    float density;
-    float reserved1;
-    int32_t neighbourCount;
-    int32_t neighbours[kNeighbourSlots];
-    uint32_t reserved2;
-};
-
-static_assert(sizeof(Particle) == (SolverVariant::neighbourSlots == 32 ? 46 : 78) * 4,
-              "a particle record is 46 words with 32 slots, 78 with 64");
-static_assert(std::is_trivially_copyable_v<Particle>);
-
-struct GridCell {
-    // The entries are left unconstructed: the scene lives in zero-filled
-    // static storage, and an entry is only ever read after binning wrote it.
-    // Constructing 864000 records would make the whole grid resident.
-    GridCell() {}
-    union {
-        Particle entries[kCellCapacity];
-    };
-    int32_t count;
-};
 
 struct GridSize {
     int32_t x;
@@ -60,6 +31,10 @@ struct KernelCoefficientFields<true> {
     void ComputeKernelCoefficients();
 };
 
+// How FindNeighbours pairs the entries of a cell. Both give the same lists,
+// bit for bit; the all-pairs scan is kept as the yardstick for the other.
+enum class NeighbourSearch { Reference, Grid };
+
 struct ParticleSystem : KernelCoefficientFields<SolverVariant::storedCoefficients> {
     Particle* particles;
     bool ready;
@@ -68,6 +43,11 @@ struct ParticleSystem : KernelCoefficientFields<SolverVariant::storedCoefficient
     Vec3 boxMin;
     GridSize gridSize;
     GridCell cells[kGridCells];
+
+    NeighbourSearch search = NeighbourSearch::Grid;
+    // Scratch of the grid search, rebuilt by every search; the cells above
+    // keep their own contents whichever search runs.
+    NeighbourGrid neighbourGrid;
 
     ParticleSystem();
     // Runs only at process exit, with the scene: the last array lives as
@@ -94,6 +74,7 @@ struct ParticleSystem : KernelCoefficientFields<SolverVariant::storedCoefficient
     void Draw();
 
 private:
+    void ScanAllPairs(const GridCell& cell);
     void DensityOf(int32_t i, float poly6Coefficient);
     void ForcesOn(int32_t i, float spikyGradient, float viscosityLaplacian);
     void IntegrateOne(int32_t i);

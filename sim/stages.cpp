@@ -2,6 +2,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "sim/particle_system.h"
 
@@ -15,6 +16,11 @@ constexpr float kViscosity = 0.05f;
 constexpr float kRestDensity = 0.001f;
 // h^6 as the single-precision product 9e-4 * 9e-4 * 9e-4 gives it.
 constexpr float kSelfDensityTerm = std::bit_cast<float>(0x304862D0u);
+// Every finite q above 0.5625 (0.75 squared) but FLT_MAX gives FastSqrt(q) *
+// 0.04 >= 0.03, as a run over all float patterns shows; FLT_MAX itself makes
+// the estimate overflow to -inf and so passes. A pair in that open range is
+// known to add nothing before the estimate's two divisions are paid.
+constexpr float kBeyondSmoothingRadius = 0.5625f;
 
 constexpr float kAccelLimit = 200.0f;
 constexpr float kAccelLimitSquared = 40000.0f;
@@ -77,6 +83,7 @@ void ParticleSystem::ForcesOn(int32_t i, float spikyGradient, float viscosityLap
         const float dy = p.position.y - n.position.y;
         const float dz = p.position.z - n.position.z;
         const float q = (dx * dx + dy * dy) + dz * dz;
+        if (q > kBeyondSmoothingRadius && q < std::numeric_limits<float>::max()) continue;
         const float r = FastSqrt(q) * kSimScale;
         if (!(r < kSmoothingRadius)) continue;
         // A neighbour not yet given a density (pondsim-wide's first step after

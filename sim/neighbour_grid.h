@@ -1,0 +1,99 @@
+#pragma once
+
+#include <cstdint>
+
+#include "sim/particle.h"
+#include "sim/vec3.h"
+
+// The pair test of the neighbour search, in the one order of operations every
+// search must share: y first, then x, then z, scaled by 0.04 twice. F is a
+// float or a vector of floats (one pair per lane, each lane the same
+// single-precision arithmetic).
+template <class F>
+auto WithinSearchRadius(F ax, F ay, F az, F bx, F by, F bz) {
+    const F dx = ax - bx;
+    const F dy = ay - by;
+    const F dz = az - bz;
+    const F s = ((dy * dy + dx * dx) + dz * dz) * 0.04f * 0.04f;
+    return s < 0.0036f;
+}
+
+inline bool WithinSearchRadius(const Vec3& a, const Vec3& b) {
+    return WithinSearchRadius(a.x, a.y, a.z, b.x, b.y, b.z);
+}
+
+// An accepted pair always goes into a's list, into b's only while b has room.
+inline void RecordPair(Particle* particles, int32_t a, int32_t b) {
+    Particle& pa = particles[a];
+    Particle& pb = particles[b];
+    pa.neighbours[pa.neighbourCount] = b;
+    ++pa.neighbourCount;
+    if (pb.neighbourCount < kNeighbourSlots) {
+        pb.neighbours[pb.neighbourCount] = a;
+        ++pb.neighbourCount;
+    }
+}
+
+// Pairs the particles of one grid cell the way the all-pairs scan does (each
+// particle in ascending index order tests the higher indices in ascending
+// order, stops when its list is full, and is skipped when its binned copy or
+// its own list is already full), but tests only the partners that a uniform
+// grid of its own puts near it. Skipping a rejected test changes nothing, so
+// the lists come out identical as long as no accepted pair is missed:
+// - grid cells are wider than the radius with a margin for rounding, so two
+//   accepted partners never lie two cells apart;
+// - a position with a NaN or infinite component makes every difference with
+//   it NaN or infinite, so such a particle can never be accepted and is left
+//   out;
+// - a finite position too far outside the box for the grid goes to an
+//   overflow list: it is tested against every particle, and every particle
+//   against it.
+// All storage is fixed: a cell never holds more than kCellCapacity entries.
+struct NeighbourGrid {
+    // 1.5 would do in exact arithmetic; the extra 1.3% is far beyond any
+    // rounding of the pair test or of the cell coordinates.
+    static constexpr float kCellSize = 1.52f;
+    static constexpr float kInverseCellSize = 1.0f / kCellSize;
+    // How far outside the box a particle is still given a grid cell.
+    static constexpr float kReach = 4.0f;
+    // Cells per axis including the empty border cell on either side, which
+    // lets every occupied cell look at its neighbours without a range check.
+    static constexpr int kMaxSide = 32;
+    static constexpr int kMaxCells = kMaxSide * kMaxSide * kMaxSide;
+    // Values of cellOf for particles outside the grid.
+    static constexpr int32_t kNeverPaired = -1;
+    static constexpr int32_t kOverflow = -2;
+    // Candidates tested at once; the sorted arrays carry this many slots
+    // past the end, so a run may be read in whole vectors.
+    static constexpr int kLanes = 4;
+
+    // Pairs the particles 0 to n - 1 as the all-pairs scan of `cell` does,
+    // reading test 1 from the copies in the cell.
+    void Scan(Particle* particles, const GridCell& cell, int32_t n, const Vec3& boxMin, const Vec3& boxMax);
+
+    int32_t sideX;
+    int32_t sideY;
+    int32_t sideZ;
+    Vec3 origin;
+    // By cell: [cellStart[c], cellStart[c + 1]) of the sorted arrays.
+    int32_t cellStart[kMaxCells + 2];
+    // By particle index: its cell, kNeverPaired or kOverflow.
+    int32_t cellOf[kCellCapacity];
+    // The placed particles sorted by cell, ascending index within a cell,
+    // with copies of their positions.
+    int32_t sortedIndex[kCellCapacity + kLanes];
+    float sortedX[kCellCapacity + kLanes];
+    float sortedY[kCellCapacity + kLanes];
+    float sortedZ[kCellCapacity + kLanes];
+    // Finite positions beyond the grid's reach, in ascending index order.
+    int32_t overflow[kCellCapacity];
+    int32_t overflowCount;
+    // Accepted higher partners of the particle being scanned.
+    int32_t accepted[kCellCapacity];
+
+private:
+    void Build(const Particle* particles, int32_t n, const Vec3& boxMin, const Vec3& boxMax);
+    int32_t CellCoordinate(float p, float o) const { return static_cast<int32_t>((p - o) * kInverseCellSize); }
+    int32_t Gather(const Particle* particles, int32_t a, int32_t cell);
+    void ScanLinear(Particle* particles, int32_t a, int32_t n);
+};
