@@ -2,45 +2,8 @@
 #include <GL/glew.h>
 #include <GL/wglew.h>
 
-#include <cstring>
-
+#include "shell/context_profile.h"
 #include "shell/shell.h"
-
-namespace {
-
-bool HasExtension(const char* name) {
-    if (glGetStringi == nullptr) return false;
-    GLint count = 0;
-    glGetIntegerv(GL_NUM_EXTENSIONS, &count);
-    for (GLint i = 0; i < count; ++i) {
-        const GLubyte* extension = glGetStringi(GL_EXTENSIONS, static_cast<GLuint>(i));
-        if (extension != nullptr &&
-            std::strcmp(reinterpret_cast<const char*>(extension), name) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Whether the current context still offers the fixed-function pipeline the
-// particles are drawn with. GLEW's extension flags are not looked at: they
-// were filled for the legacy context and are not reset.
-bool HasFixedFunction() {
-    GLint major = 0;
-    GLint minor = 0;
-    glGetIntegerv(GL_MAJOR_VERSION, &major);
-    glGetIntegerv(GL_MINOR_VERSION, &minor);
-    if (major < 3 || (major == 3 && minor < 1)) return true;
-    if (major > 3 || minor > 1) {
-        GLint profile = 0;
-        glGetIntegerv(GL_CONTEXT_PROFILE_MASK, &profile);
-        if ((profile & GL_CONTEXT_CORE_PROFILE_BIT) != 0) return false;
-        if ((profile & GL_CONTEXT_COMPATIBILITY_PROFILE_BIT) != 0) return true;
-    }
-    return HasExtension("GL_ARB_compatibility");
-}
-
-}  // namespace
 
 bool SetupPixelFormat() {
     PIXELFORMATDESCRIPTOR descriptor = {};

@@ -1,0 +1,44 @@
+#pragma once
+
+// A seam for tests of code written against the Win32 subset: it records the
+// calls whose effect lies outside the program (the default window
+// procedure, cursor warps, message boxes), makes chosen calls fail, and
+// gives a window that needs no display.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace platform_test {
+
+struct WindowCall {
+    HWND window;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+
+struct MessageBoxCall {
+    std::string text;
+    std::string caption;
+    UINT type;
+};
+
+// Starts recording (and clears what was recorded); recording is off unless
+// a test asks for it, so a running program keeps nothing.
+void StartRecording();
+const std::vector<WindowCall>& DefWindowProcCalls();
+const std::vector<POINT>& CursorMoves();
+const std::vector<MessageBoxCall>& MessageBoxes();
+
+// Makes the named call ("RegisterClassA", "UnregisterClassA",
+// "ChoosePixelFormat", "SetPixelFormat") fail, or work again.
+void SetFailing(const char* call, bool failing);
+
+// A window of the given procedure with no X window behind it: messages,
+// timers and DefWindowProcA work on it, and its client area starts at
+// `screenOrigin` for ClientToScreen. Nothing is sent to it on creation.
+HWND CreateDetachedWindow(WNDPROC procedure, POINT screenOrigin, int width, int height);
+
+}  // namespace platform_test
