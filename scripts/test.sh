@@ -14,3 +14,12 @@ scripts/build-glew-mingw.sh
 cmake --preset windows
 cmake --build --preset windows -j"$(nproc)"
 tests/e2e/wine_e2e.sh build/windows
+
+# The unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer;
+# any finding fails its test. Tests labelled "long" are left out there.
+cmake --preset asan
+cmake --build --preset asan -j"$(nproc)"
+ctest --preset asan -j"$(nproc)"
+
+# A minute of fuzzing per target and deliverable.
+scripts/fuzz.sh 60
