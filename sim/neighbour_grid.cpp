@@ -4,6 +4,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 using Floats = float __attribute__((vector_size(NeighbourGrid::kLanes * 4)));
@@ -11,11 +15,32 @@ using Ints = int32_t __attribute__((vector_size(NeighbourGrid::kLanes * 4)));
 constexpr Ints kLaneNumbers = {0, 1, 2, 3};
 static_assert(NeighbourGrid::kLanes == 4, "kLaneNumbers lists one number per lane");
 
+// One bit per lane that is set in `keep`, lane 0 lowest.
+inline int LaneBits(Ints keep) {
+#if defined(__SSE2__)
+    return _mm_movemask_ps(_mm_castsi128_ps(reinterpret_cast<__m128i>(keep)));
+#else
+    int bits = 0;
+    for (int lane = 0; lane < NeighbourGrid::kLanes; ++lane) bits |= (keep[lane] & 1) << lane;
+    return bits;
+#endif
+}
+
 template <class V, class T>
 V LoadLanes(const T* from) {
     V v;
     std::memcpy(&v, from, sizeof v);
     return v;
+}
+
+// The lists to sort are a handful of indices each.
+void InsertionSort(int32_t* begin, int32_t* end) {
+    for (int32_t* i = begin + 1; i < end; ++i) {
+        const int32_t value = *i;
+        int32_t* j = i;
+        for (; j > begin && *(j - 1) > value; --j) *j = *(j - 1);
+        *j = value;
+    }
 }
 
 bool IsFinite(const Vec3& p) {
@@ -34,7 +59,7 @@ void NeighbourGrid::Build(const Particle* particles, int32_t n, const Vec3& boxM
     constexpr int32_t kPlaced = 0;
     Vec3 low{hi};
     Vec3 high{lo};
-    int32_t placed = 0;
+    placedCount = 0;
     overflowCount = 0;
     for (int32_t i = 0; i < n; ++i) {
         const Vec3& p = particles[i].position;
@@ -45,13 +70,13 @@ void NeighbourGrid::Build(const Particle* particles, int32_t n, const Vec3& boxM
             overflow[overflowCount++] = i;
         } else {
             cellOf[i] = kPlaced;
-            ++placed;
+            ++placedCount;
             low = Vec3{std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
             high = Vec3{std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
         }
     }
     sideX = sideY = sideZ = 0;
-    if (placed == 0) return;
+    if (placedCount == 0) return;
 
     // The grid starts at the lowest occupied coordinate; rounding is
     // monotonic, so the highest coordinate lands in the last inner cell.
@@ -63,6 +88,7 @@ void NeighbourGrid::Build(const Particle* particles, int32_t n, const Vec3& boxM
         // Only a box far larger than this system's could get here; every
         // particle is then compared with every other, as the scan does.
         sideX = sideY = sideZ = 0;
+        placedCount = 0;
         overflowCount = 0;
         for (int32_t i = 0; i < n; ++i) {
             if (cellOf[i] == kNeverPaired) continue;
@@ -100,44 +126,102 @@ void NeighbourGrid::Build(const Particle* particles, int32_t n, const Vec3& boxM
     }
     // Lanes read past the last slot are masked off, but must not be read
     // from memory nothing wrote.
-    for (int32_t k = placed; k < placed + kLanes; ++k) {
+    for (int32_t k = placedCount; k < placedCount + kLanes; ++k) {
         sortedIndex[k] = 0;
         sortedX[k] = sortedY[k] = sortedZ[k] = 0.0f;
     }
 }
 
-// Collects the accepted partners of a above a from the 27 cells around a's
-// cell (nine runs of three cells adjacent in x) and from the overflow list.
-// Each run is tested kLanes candidates at a time; every lane's index is
-// written and kept only when the lane passes, since whether a candidate is
-// above a and near is a coin toss a branch would keep losing.
-int32_t NeighbourGrid::Gather(const Particle* particles, int32_t a, int32_t cell) {
-    const Vec3& pa = particles[a].position;
-    const Floats ax = Floats{} + pa.x;
-    const Floats ay = Floats{} + pa.y;
-    const Floats az = Floats{} + pa.z;
-    int32_t found = 0;
-    for (int32_t dz = -1; dz <= 1; ++dz) {
-        for (int32_t dy = -1; dy <= 1; ++dy) {
-            const int32_t middle = cell + (dz * sideY + dy) * sideX;
-            const int32_t end = cellStart[middle + 2];
-            for (int32_t k = cellStart[middle - 1]; k < end; k += kLanes) {
-                const Ints index = LoadLanes<Ints>(sortedIndex + k);
-                const Ints near = WithinSearchRadius(ax, ay, az, LoadLanes<Floats>(sortedX + k),
-                                                     LoadLanes<Floats>(sortedY + k), LoadLanes<Floats>(sortedZ + k));
-                const Ints keep = near & (index > a) & (kLaneNumbers < end - k);
-                for (int lane = 0; lane < kLanes; ++lane) {
-                    accepted[found] = index[lane];
-                    found -= keep[lane];
-                }
+namespace {
+
+// Appends (first, the index in each slot of [begin, end) that passes the test
+// against the position in ax, ay, az) to the pair buffer, kLanes slots at a
+// time. Most groups keep nothing and are passed over; in the others every
+// lane is written and kept only when it passed, since a branch per lane would
+// be a coin toss. The test is symmetric: a - b is exactly -(b - a).
+struct PairSink {
+    int32_t* first;
+    int32_t* second;
+    int32_t count;
+
+    void TestRun(int32_t i, const Floats& ax, const Floats& ay, const Floats& az, const NeighbourGrid& grid,
+                 int32_t begin, int32_t end) {
+        for (int32_t k = begin; k < end; k += NeighbourGrid::kLanes) {
+            const Ints near = WithinSearchRadius(ax, ay, az, LoadLanes<Floats>(grid.sortedX + k),
+                                                 LoadLanes<Floats>(grid.sortedY + k), LoadLanes<Floats>(grid.sortedZ + k));
+            const int keep = LaneBits(near & (kLaneNumbers < end - k));
+            if (keep == 0) continue;
+            for (int lane = 0; lane < NeighbourGrid::kLanes; ++lane) {
+                first[count] = i;
+                second[count] = grid.sortedIndex[k + lane];
+                count += (keep >> lane) & 1;
             }
         }
     }
-    for (int32_t k = 0; k < overflowCount; ++k) {
-        const int32_t b = overflow[k];
-        if (b > a && WithinSearchRadius(pa, particles[b].position)) accepted[found++] = b;
+};
+
+}  // namespace
+
+// Each placed particle is tested against the cells of a forward half of its
+// neighbourhood, so every pair of nearby cells is visited once: the rest of
+// its own cell and the next cell in x, the three cells of the row above, and
+// the nine cells of the layer in front. Rows of three cells adjacent in x are
+// contiguous in the sorted arrays.
+bool NeighbourGrid::FindGridPairs() {
+    PairSink sink{pairFirst, pairSecond, pairCount};
+    const int32_t row = sideX;
+    const int32_t layer = sideX * sideY;
+    for (int32_t slot = 0; slot < placedCount; ++slot) {
+        // No particle can add more pairs than there are placed particles.
+        if (sink.count > kPairCapacity - placedCount - kLanes) return false;
+        const int32_t i = sortedIndex[slot];
+        const int32_t cell = cellOf[i];
+        const Floats ax = Floats{} + sortedX[slot];
+        const Floats ay = Floats{} + sortedY[slot];
+        const Floats az = Floats{} + sortedZ[slot];
+        sink.TestRun(i, ax, ay, az, *this, slot + 1, cellStart[cell + 2]);
+        sink.TestRun(i, ax, ay, az, *this, cellStart[cell + row - 1], cellStart[cell + row + 2]);
+        for (int32_t dy = -1; dy <= 1; ++dy) {
+            const int32_t middle = cell + layer + dy * row;
+            sink.TestRun(i, ax, ay, az, *this, cellStart[middle - 1], cellStart[middle + 2]);
+        }
     }
-    return found;
+    pairCount = sink.count;
+    return true;
+}
+
+// An overflow particle is tested against every particle that can be paired,
+// other overflow particles only above it, since they test the rest themselves.
+bool NeighbourGrid::FindOverflowPairs(const Particle* particles, int32_t n) {
+    for (int32_t k = 0; k < overflowCount; ++k) {
+        if (pairCount > kPairCapacity - n) return false;
+        const int32_t o = overflow[k];
+        const Vec3& po = particles[o].position;
+        for (int32_t b = 0; b < n; ++b) {
+            const int32_t where = cellOf[b];
+            if (where == kNeverPaired || (where == kOverflow && b <= o)) continue;
+            if (!WithinSearchRadius(po, particles[b].position)) continue;
+            pairFirst[pairCount] = o;
+            pairSecond[pairCount] = b;
+            ++pairCount;
+        }
+    }
+    return true;
+}
+
+// Counting sort of the pairs by their lower index, the same two-slot shift
+// as the cells: afterwards a's higher partners are [higherStart[a],
+// higherStart[a + 1]), still in the order found.
+void NeighbourGrid::GroupPairs(int32_t n) {
+    std::memset(higherStart, 0, sizeof(int32_t) * static_cast<size_t>(n + 2));
+    for (int32_t k = 0; k < pairCount; ++k) {
+        ++higherStart[std::min(pairFirst[k], pairSecond[k]) + 2];
+    }
+    for (int32_t a = 2; a < n + 2; ++a) higherStart[a] += higherStart[a - 1];
+    for (int32_t k = 0; k < pairCount; ++k) {
+        const int32_t lo = std::min(pairFirst[k], pairSecond[k]);
+        higher[higherStart[lo + 1]++] = std::max(pairFirst[k], pairSecond[k]);
+    }
 }
 
 // The scan's own loop for one particle: every higher index in turn.
@@ -154,35 +238,25 @@ void NeighbourGrid::Scan(Particle* particles, const GridCell& cell, int32_t n, c
                          const Vec3& boxMax) {
     if (n < 2) return;
     Build(particles, n, boxMin, boxMax);
+    pairCount = 0;
+    const bool complete = FindGridPairs() && FindOverflowPairs(particles, n);
+    if (complete) GroupPairs(n);
     for (int32_t a = 0; a + 1 < n; ++a) {
         if (cell.entries[a].neighbourCount >= kNeighbourSlots) continue;
         const int32_t room = kNeighbourSlots - particles[a].neighbourCount;
         if (room <= 0) continue;
-        const int32_t home = cellOf[a];
-        if (home == kNeverPaired) continue;
-        if (home == kOverflow) {
+        if (!complete) {
             ScanLinear(particles, a, n);
             continue;
         }
-        int32_t candidates = overflowCount;
-        for (int32_t dz = -1; dz <= 1; ++dz) {
-            for (int32_t dy = -1; dy <= 1; ++dy) {
-                const int32_t middle = home + (dz * sideY + dy) * sideX;
-                candidates += cellStart[middle + 2] - cellStart[middle - 1];
-            }
+        int32_t* const begin = higher + higherStart[a];
+        int32_t* end = higher + higherStart[a + 1];
+        // Only the lowest `room` partners can make it into the list.
+        if (end - begin > room) {
+            std::nth_element(begin, begin + room, end);
+            end = begin + room;
         }
-        // Where nearly everything is near (a dense clump, or the last few
-        // indices), the plain scan is as cheap and stops once the list fills.
-        if (candidates >= n - a - 1) {
-            ScanLinear(particles, a, n);
-            continue;
-        }
-        int32_t found = Gather(particles, a, home);
-        if (found > room) {
-            std::nth_element(accepted, accepted + room, accepted + found);
-            found = room;
-        }
-        std::sort(accepted, accepted + found);
-        for (int32_t k = 0; k < found; ++k) RecordPair(particles, a, accepted[k]);
+        InsertionSort(begin, end);
+        for (const int32_t* b = begin; b != end; ++b) RecordPair(particles, a, *b);
     }
 }

@@ -37,18 +37,20 @@ inline void RecordPair(Particle* particles, int32_t a, int32_t b) {
 // Pairs the particles of one grid cell the way the all-pairs scan does (each
 // particle in ascending index order tests the higher indices in ascending
 // order, stops when its list is full, and is skipped when its binned copy or
-// its own list is already full), but tests only the partners that a uniform
-// grid of its own puts near it. Skipping a rejected test changes nothing, so
-// the lists come out identical as long as no accepted pair is missed:
+// its own list is already full), but tests only the pairs that a uniform grid
+// of its own puts close together. A rejected test has no effect, so the lists
+// come out identical as long as no accepted pair is missed:
 // - grid cells are wider than the radius with a margin for rounding, so two
 //   accepted partners never lie two cells apart;
 // - a position with a NaN or infinite component makes every difference with
 //   it NaN or infinite, so such a particle can never be accepted and is left
 //   out;
 // - a finite position too far outside the box for the grid goes to an
-//   overflow list: it is tested against every particle, and every particle
-//   against it.
-// All storage is fixed: a cell never holds more than kCellCapacity entries.
+//   overflow list and is tested against every other particle.
+// The accepted pairs are first collected in any order, then grouped by their
+// lower index and sorted, then recorded in ascending order of that index with
+// the caps applied. All storage is fixed; a scene with more accepted pairs
+// than the buffer holds is paired by the plain scan instead.
 struct NeighbourGrid {
     // 1.5 would do in exact arithmetic; the extra 1.3% is far beyond any
     // rounding of the pair test or of the cell coordinates.
@@ -66,6 +68,8 @@ struct NeighbourGrid {
     // Candidates tested at once; the sorted arrays carry this many slots
     // past the end, so a run may be read in whole vectors.
     static constexpr int kLanes = 4;
+    // Some ten times what a settled fluid of 4000 particles needs.
+    static constexpr int kPairCapacity = 131072;
 
     // Pairs the particles 0 to n - 1 as the all-pairs scan of `cell` does,
     // reading test 1 from the copies in the cell.
@@ -85,15 +89,24 @@ struct NeighbourGrid {
     float sortedX[kCellCapacity + kLanes];
     float sortedY[kCellCapacity + kLanes];
     float sortedZ[kCellCapacity + kLanes];
+    int32_t placedCount;
     // Finite positions beyond the grid's reach, in ascending index order.
     int32_t overflow[kCellCapacity];
     int32_t overflowCount;
-    // Accepted higher partners of the particle being scanned.
-    int32_t accepted[kCellCapacity];
+    // Accepted pairs in the order found, either index first.
+    int32_t pairFirst[kPairCapacity];
+    int32_t pairSecond[kPairCapacity];
+    int32_t pairCount;
+    // By lower index a: its accepted higher partners, ascending, in
+    // [higherStart[a], higherStart[a + 1]) of `higher`.
+    int32_t higherStart[kCellCapacity + 2];
+    int32_t higher[kPairCapacity];
 
 private:
     void Build(const Particle* particles, int32_t n, const Vec3& boxMin, const Vec3& boxMax);
     int32_t CellCoordinate(float p, float o) const { return static_cast<int32_t>((p - o) * kInverseCellSize); }
-    int32_t Gather(const Particle* particles, int32_t a, int32_t cell);
+    bool FindGridPairs();
+    bool FindOverflowPairs(const Particle* particles, int32_t n);
+    void GroupPairs(int32_t n);
     void ScanLinear(Particle* particles, int32_t a, int32_t n);
 };

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <ostream>
+#include <string>
 #include <vector>
 
 #include "shell/context_profile.h"
@@ -21,6 +23,10 @@ struct ContextKind {
     const char* name;
     std::vector<EGLint> attributes;
 };
+
+void PrintTo(const ContextKind& kind, std::ostream* out) {
+    *out << kind.name;
+}
 
 const ContextKind kKinds[] = {
     {"Core33",

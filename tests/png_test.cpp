@@ -1,5 +1,7 @@
-// Pictures written for the README must come out the right way up and opaque.
+// The offscreen context's limits, and pictures written for the README the
+// right way up and opaque.
 
+#include <GL/glew.h>
 #include <gtest/gtest.h>
 #include <png.h>
 #include <unistd.h>
@@ -75,6 +77,27 @@ TEST(WritePng, RefusesWhatItCannotWrite) {
     EXPECT_FALSE(WritePng(TempPath("empty.png").c_str(), 0, 0, {}, error, sizeof error));
     EXPECT_FALSE(WritePng("/nonexistent-folder/x.png", 2, 2, four, error, sizeof error));
     EXPECT_NE(std::strstr(error, "/nonexistent-folder/x.png"), nullptr) << error;
+}
+
+TEST(OffscreenContext, RefusesSizesItCannotMakeAndWorksAfterwards) {
+    OffscreenContext offscreen;
+    EXPECT_FALSE(offscreen.Init(0, 10));
+    EXPECT_NE(std::strstr(offscreen.error, "0x10"), nullptr) << offscreen.error;
+    EXPECT_FALSE(offscreen.Init(1 << 20, 10));
+    EXPECT_NE(std::strstr(offscreen.error, "exceeds"), nullptr) << offscreen.error;
+    EXPECT_EQ(offscreen.width, 0);
+
+    ASSERT_TRUE(offscreen.Init(3, 2)) << offscreen.error;
+    glClearColor(1.0f, 0.0f, 0.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    OffscreenContext::FinishFrame(&offscreen);
+    std::vector<Rgba8> pixels;
+    offscreen.ReadPixels(pixels);
+    ASSERT_EQ(pixels.size(), 6u);
+    for (const Rgba8& p : pixels) {
+        EXPECT_EQ(p.r, 255);
+        EXPECT_EQ(p.g, 0);
+    }
 }
 
 }  // namespace

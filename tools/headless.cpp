@@ -28,6 +28,7 @@ struct Options {
     long width = 800;
     long height = 600;
     long frames = 0;
+    NeighbourSearch search = NeighbourSearch::Grid;
 
     bool Draws() const { return snapshot != nullptr || frames > 0; }
 };
@@ -35,7 +36,7 @@ struct Options {
 void PrintUsage(FILE* out) {
     fprintf(out,
             "usage: %s-headless [--steps N] [--particles N] [--snapshot FILE.png]\n"
-            "                   [--size WxH] [--frames N]\n"
+            "                   [--size WxH] [--frames N] [--search reference|grid]\n"
             "\n"
             "Builds the scene as the program does (500 particles, then 3000 at set-up),\n"
             "with no window, and advances it by N ticks.\n"
@@ -49,6 +50,9 @@ void PrintUsage(FILE* out) {
             "                 (default 800x600, each side 1 to 8192)\n"
             "  --frames N     after the run, draw N frames offscreen and print the\n"
             "                 milliseconds per frame (median and 95th percentile)\n"
+            "  --search reference|grid\n"
+            "                 how neighbours are found: the all-pairs scan, or the\n"
+            "                 uniform grid that gives the same lists (default grid)\n"
             "  --help         this text\n"
             "\n"
             "Prints milliseconds per step for each stage (median and 95th percentile),\n"
@@ -122,6 +126,16 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         } else if (std::strcmp(arg, "--frames") == 0) {
             if (!ParseCount(value, 1000000L, options.frames) || options.frames < 1) {
                 fprintf(stderr, "--frames wants a whole number from 1 to 1000000\n");
+                return false;
+            }
+            ++i;
+        } else if (std::strcmp(arg, "--search") == 0) {
+            if (value != nullptr && std::strcmp(value, "reference") == 0) {
+                options.search = NeighbourSearch::Reference;
+            } else if (value != nullptr && std::strcmp(value, "grid") == 0) {
+                options.search = NeighbourSearch::Grid;
+            } else {
+                fprintf(stderr, "--search wants reference or grid\n");
                 return false;
             }
             ++i;
@@ -217,6 +231,7 @@ int main(int argc, char** argv) {
         shellSurface.deviceContext = &offscreen;
         shellSurface.swapBuffers = OffscreenContext::FinishFrame;
     }
+    scene.system.search = options.search;
     scene.Setup();
     if (options.particles >= 0) {
         scene.requestedCount = static_cast<int32_t>(options.particles);
@@ -243,6 +258,7 @@ int main(int argc, char** argv) {
     const ParticleSystem& system = scene.system;
     printf("variant: %s\n", SolverVariant::name);
     printf("particles: %d\n", system.particleCount);
+    printf("search: %s\n", system.search == NeighbourSearch::Grid ? "grid" : "reference");
     printf("steps: %ld\n", options.steps);
     printf("ms per step (median, p95):\n");
     for (int s = 0; s < 4; ++s) {

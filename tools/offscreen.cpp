@@ -19,17 +19,6 @@ const EGLint kCompatibility32[] = {
 };
 const EGLint kAnyVersion[] = {EGL_NONE};
 
-bool HasExtension(const char* list, const char* name) {
-    if (list == nullptr) return false;
-    const size_t length = std::strlen(name);
-    for (const char* at = std::strstr(list, name); at != nullptr; at = std::strstr(at + 1, name)) {
-        const bool starts = at == list || at[-1] == ' ';
-        const bool ends = at[length] == '\0' || at[length] == ' ';
-        if (starts && ends) return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 bool OffscreenContext::Fail(const char* format, ...) {
@@ -48,25 +37,21 @@ bool OffscreenContext::Init(int requestedWidth, int requestedHeight) {
         return Fail("framebuffer size %dx%d is not positive", requestedWidth, requestedHeight);
     }
 
-    const char* clientExtensions = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
-    if (!HasExtension(clientExtensions, "EGL_MESA_platform_surfaceless")) {
-        return Fail("EGL offers no surfaceless platform (EGL_MESA_platform_surfaceless); is Mesa's libegl-mesa0 installed?");
-    }
     const auto getPlatformDisplay =
         reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
     if (getPlatformDisplay == nullptr) return Fail("eglGetPlatformDisplayEXT is missing");
 
     EGLDisplay eglDisplay = getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
-    if (eglDisplay == EGL_NO_DISPLAY) return Fail("no surfaceless EGL display");
+    if (eglDisplay == EGL_NO_DISPLAY) {
+        return Fail("no surfaceless EGL display (0x%04x); is Mesa's libegl-mesa0 installed?",
+                    static_cast<unsigned>(eglGetError()));
+    }
     EGLint major = 0;
     EGLint minor = 0;
     if (eglInitialize(eglDisplay, &major, &minor) != EGL_TRUE) {
         return Fail("eglInitialize failed (0x%04x)", static_cast<unsigned>(eglGetError()));
     }
     display = eglDisplay;
-    if (!HasExtension(eglQueryString(eglDisplay, EGL_EXTENSIONS), "EGL_KHR_surfaceless_context")) {
-        return Fail("EGL cannot make a context current without a surface (EGL_KHR_surfaceless_context)");
-    }
     if (eglBindAPI(EGL_OPENGL_API) != EGL_TRUE) return Fail("EGL offers no desktop OpenGL");
 
     // The config only has to name an OpenGL-capable format: nothing is ever
@@ -85,7 +70,7 @@ bool OffscreenContext::Init(int requestedWidth, int requestedHeight) {
     }
     context = eglContext;
     if (eglMakeCurrent(eglDisplay, EGL_NO_SURFACE, EGL_NO_SURFACE, eglContext) != EGL_TRUE) {
-        return Fail("eglMakeCurrent failed (0x%04x)", static_cast<unsigned>(eglGetError()));
+        return Fail("eglMakeCurrent without a surface failed (0x%04x)", static_cast<unsigned>(eglGetError()));
     }
 
     // Debian's GLEW is built for GLX. glewInit loads the OpenGL entry points

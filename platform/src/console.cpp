@@ -9,6 +9,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <stdio_ext.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -42,8 +44,13 @@ bool TerminalSize(int descriptor, winsize* size) {
 BOOL AllocConsole() {
     const char* device = std::getenv("PONDSIM_CONSOLE");
     if (device == nullptr || *device == '\0') device = "/dev/tty";
+    FILE* streams[] = {stdin, stdout, stderr};
     for (int descriptor = 0; descriptor <= 2; ++descriptor) {
         if (IsOpen(descriptor)) continue;
+        // What was written while the stream had nowhere to go is lost, as
+        // on Windows; it must not turn up on the new console.
+        __fpurge(streams[descriptor]);
+        std::clearerr(streams[descriptor]);
         int opened = open(device, O_RDWR | O_APPEND | O_NOCTTY | O_CLOEXEC);
         if (opened < 0) opened = open("/dev/null", O_RDWR | O_CLOEXEC);
         if (opened < 0) continue;

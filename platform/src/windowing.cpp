@@ -367,7 +367,7 @@ void WaitForMessage() {
 }
 
 WindowRecord* NewWindow(const WindowClass& windowClass, LPCSTR title) {
-    WindowRecord* window = new Window;
+    WindowRecord* window = new WindowRecord;
     window->live = true;
     window->procedure = windowClass.procedure;
     window->className = windowClass.name;

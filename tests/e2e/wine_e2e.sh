@@ -68,10 +68,14 @@ flown_closer() {  # the particles spread 20 % wider than at the start
   shot up-held || return 1
   (($(extent "$stats") * 10 >= before_extent * 12))
 }
-turned() {  # one more small mouse step right of the centre, then look
-  nudge=$((nudge == 10 ? 11 : 10))
-  xdotool mousemove $((cx + nudge)) "$cy"
-  sleep 0.1
+turned() {  # a small mouse step right of the centre, then look
+  # One step turns the view once, a fifth of a radian. Only if nothing has
+  # turned for a while is it made again (a step within the tick of an
+  # earlier movement is dropped), so that the view never turns away.
+  if ((polls++ % 10 == 0)); then
+    nudge=$((nudge == 10 ? 11 : 10))
+    xdotool mousemove $((cx + nudge)) "$cy"
+  fi
   shot turned || return 1
   local now
   now=$(e2e_field "$stats" cx) || return 1
@@ -141,6 +145,7 @@ run_program() {
   before_cx=$(e2e_field "$stats" cx)
   xdotool mousemove "$cx" "$cy" mousedown 1
   nudge=0
+  polls=0
   local turn=0
   e2e_wait 30 "the view to turn" turned && turn=1
   xdotool mouseup 1

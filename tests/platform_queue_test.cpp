@@ -1,0 +1,183 @@
+// The Linux layer's message queue and window life cycle, on windows with no
+// X window behind them: what the shell's loop relies on from PeekMessageA,
+// GetMessageA, timers, the quit message and the default close handling.
+
+#include <gtest/gtest.h>
+
+#include <time.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "platform_test.h"
+
+namespace {
+
+struct Seen {
+    UINT message;
+    WPARAM wParam;
+};
+std::vector<Seen> seen;
+
+LRESULT CALLBACK Recorder(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    seen.push_back({message, wParam});
+    if (message == WM_USER + 7) return 1234;
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+long long NowMs() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+class PlatformQueue : public testing::Test {
+protected:
+    HWND window = nullptr;
+    void SetUp() override {
+        seen.clear();
+        window = platform_test::CreateDetachedWindow(Recorder, {0, 0}, 100, 100);
+        // Whatever an earlier case left behind.
+        for (MSG left; PeekMessageA(&left, nullptr, 0, 0, PM_REMOVE);) {
+        }
+    }
+    void TearDown() override { DestroyWindow(window); }
+};
+
+TEST_F(PlatformQueue, PeekWithoutRemovingOnlyLooksAndGetTakesInOrder) {
+    MSG message = {};
+    EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE));
+    ASSERT_TRUE(PostMessageA(window, WM_USER + 1, 11, 12));
+    ASSERT_TRUE(PostMessageA(window, WM_USER + 2, 21, 22));
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE));
+        EXPECT_EQ(message.message, UINT{WM_USER + 1});
+    }
+    ASSERT_EQ(GetMessageA(&message, nullptr, 0, 0), TRUE);
+    EXPECT_EQ(message.hwnd, window);
+    EXPECT_EQ(message.wParam, WPARAM{11});
+    EXPECT_EQ(message.lParam, 12);
+    ASSERT_EQ(GetMessageA(&message, nullptr, 0, 0), TRUE);
+    EXPECT_EQ(message.message, UINT{WM_USER + 2});
+    EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE));
+    EXPECT_TRUE(seen.empty()) << "nothing is dispatched by looking";
+
+    EXPECT_EQ(DispatchMessageA(&message), 0);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].message, UINT{WM_USER + 2});
+}
+
+TEST_F(PlatformQueue, SendIsADirectCallWithItsResult) {
+    EXPECT_EQ(SendMessageA(window, WM_USER + 7, 5, 0), 1234);
+    ASSERT_EQ(seen.size(), 1u);
+    MSG message = {};
+    EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE));
+    EXPECT_EQ(SendMessageA(nullptr, WM_USER + 7, 5, 0), 0);
+    EXPECT_EQ(seen.size(), 1u);
+}
+
+TEST_F(PlatformQueue, QuitComesAfterPostedMessagesAndEndsGetMessageWithItsCode) {
+    PostQuitMessage(3);
+    PostMessageA(window, WM_USER + 1, 0, 0);
+    MSG message = {};
+    ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE));
+    EXPECT_EQ(message.message, UINT{WM_USER + 1});
+    EXPECT_EQ(GetMessageA(&message, nullptr, 0, 0), TRUE);
+    ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE));
+    EXPECT_EQ(message.message, UINT{WM_QUIT});
+    EXPECT_EQ(GetMessageA(&message, nullptr, 0, 0), FALSE);
+    EXPECT_EQ(message.message, UINT{WM_QUIT});
+    EXPECT_EQ(message.wParam, WPARAM{3});
+    EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE));
+}
+
+TEST_F(PlatformQueue, TimerArrivesWhenDueWithItsIdAndWaitsBlockUntilThen) {
+    MSG message = {};
+    ASSERT_EQ(SetTimer(window, 9, 60000, nullptr), UINT_PTR{9});
+    EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE)) << "not due for a minute";
+
+    const long long start = NowMs();
+    ASSERT_EQ(SetTimer(window, 1, 40, nullptr), UINT_PTR{1});
+    ASSERT_EQ(GetMessageA(&message, nullptr, 0, 0), TRUE);
+    EXPECT_GE(NowMs() - start, 40);
+    EXPECT_EQ(message.hwnd, window);
+    EXPECT_EQ(message.message, UINT{WM_TIMER});
+    EXPECT_EQ(message.wParam, WPARAM{1});
+    DispatchMessageA(&message);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].message, UINT{WM_TIMER});
+    EXPECT_EQ(seen[0].wParam, WPARAM{1});
+
+    // A killed timer sends nothing more; only the minute-long one is left.
+    EXPECT_TRUE(KillTimer(window, 1));
+    EXPECT_FALSE(KillTimer(window, 1));
+    EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE));
+}
+
+TEST_F(PlatformQueue, CloseCommandReachesCloseThenDestroy) {
+    SetTimer(window, 1, 10, nullptr);
+    // The window manager's close button arrives as this posted command.
+    PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    MSG message = {};
+    ASSERT_EQ(GetMessageA(&message, nullptr, 0, 0), TRUE);
+    DispatchMessageA(&message);
+    const std::vector<UINT> expected = {WM_SYSCOMMAND, WM_CLOSE, WM_DESTROY, WM_NCDESTROY};
+    ASSERT_EQ(seen.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(seen[i].message, expected[i]) << i;
+    // Gone with its timer: nothing more is delivered to it.
+    EXPECT_FALSE(DestroyWindow(window));
+    EXPECT_EQ(SetTimer(window, 1, 10, nullptr), UINT_PTR{0});
+    EXPECT_FALSE(PostMessageA(window, WM_USER, 0, 0));
+    EXPECT_EQ(GetDC(window), nullptr);
+}
+
+TEST_F(PlatformQueue, TranslateMessageAddsCharactersForTextKeysOnly) {
+    MSG key = {window, WM_KEYDOWN, 'Q', 0x00180001, 0, {0, 0}};
+    EXPECT_TRUE(TranslateMessage(&key));
+    key.wParam = VK_UP;
+    EXPECT_FALSE(TranslateMessage(&key));
+    key.message = WM_KEYUP;
+    key.wParam = 'Q';
+    EXPECT_FALSE(TranslateMessage(&key));
+    MSG message = {};
+    ASSERT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(message.message, UINT{WM_CHAR});
+    EXPECT_EQ(message.wParam, WPARAM{'q'});
+    EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+}
+
+TEST(PlatformClasses, RegisteredOnceUnregisteredOnceAndTheFailSwitchesHold) {
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = Recorder;
+    windowClass.lpszClassName = "PlatformClassesTest";
+    EXPECT_NE(RegisterClassA(&windowClass), 0);
+    EXPECT_EQ(RegisterClassA(&windowClass), 0) << "already registered";
+    platform_test::SetFailing("UnregisterClassA", true);
+    EXPECT_FALSE(UnregisterClassA("PlatformClassesTest", nullptr));
+    platform_test::SetFailing("UnregisterClassA", false);
+    EXPECT_TRUE(UnregisterClassA("platformclassestest", nullptr)) << "names ignore case";
+    EXPECT_FALSE(UnregisterClassA("PlatformClassesTest", nullptr));
+    platform_test::SetFailing("RegisterClassA", true);
+    EXPECT_EQ(RegisterClassA(&windowClass), 0);
+    platform_test::SetFailing("RegisterClassA", false);
+}
+
+TEST(PlatformClasses, WithoutADisplayNoWindowIsMadeAndTheLoopEnds) {
+    unsetenv("DISPLAY");
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = Recorder;
+    windowClass.lpszClassName = "NoDisplayTest";
+    ASSERT_NE(RegisterClassA(&windowClass), 0);
+    seen.clear();
+    EXPECT_EQ(CreateWindowExA(0, "NoDisplayTest", "t", 0, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                              CW_USEDEFAULT, nullptr, nullptr, nullptr, nullptr),
+              nullptr);
+    EXPECT_TRUE(seen.empty());
+    // Instead of a loop that renders into nothing for ever.
+    MSG message = {};
+    EXPECT_EQ(GetMessageA(&message, nullptr, 0, 0), FALSE);
+    EXPECT_EQ(message.wParam, WPARAM{1});
+    EXPECT_TRUE(UnregisterClassA("NoDisplayTest", nullptr));
+}
+
+}  // namespace
