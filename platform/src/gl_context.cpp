@@ -289,7 +289,7 @@ BOOL SetPixelFormat(HDC deviceContext, int format, const PIXELFORMATDESCRIPTOR*)
     if (window == nullptr || !platform::FormatVisual(format, &visual)) return FALSE;
     // A window's pixel format is set once.
     if (window->pixelFormat != 0) return window->pixelFormat == format ? TRUE : FALSE;
-    if (!platform::RecreateWithVisual(*window, visual)) return FALSE;
+    if (!platform::GiveVisual(*window, visual)) return FALSE;
     window->pixelFormat = format;
     return TRUE;
 }

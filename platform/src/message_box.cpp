@@ -10,6 +10,7 @@
 
 #include <poll.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -107,6 +108,9 @@ void RunDialog(Display* display, const char* text, const char* caption, long tim
     Atom dialogType = XInternAtom(display, "_NET_WM_WINDOW_TYPE_DIALOG", False);
     XChangeProperty(display, dialog.window, type, XA_ATOM, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(&dialogType), 1);
+    const long pid = getpid();
+    XChangeProperty(display, dialog.window, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
     XSelectInput(display, dialog.window, ExposureMask | KeyPressMask | ButtonPressMask);
     dialog.gc = XCreateGC(display, dialog.window, 0, nullptr);
     XSetFont(display, dialog.gc, dialog.font->fid);

@@ -22,7 +22,8 @@ struct DeviceContext {
 struct WindowRecord {
     bool live = false;
     bool destroying = false;
-    ::Window xid = 0;  // 0 for a test window that has no X window behind it
+    bool detached = false;  // a test window: never has an X window
+    ::Window xid = 0;
     Colormap colormap = 0;
     WNDPROC procedure = nullptr;
     std::string className;
@@ -33,7 +34,10 @@ struct WindowRecord {
     WORD reportedHeight = 0;
     bool mapped = false;
     bool hiding = false;  // unmapped by ShowWindow, not minimised by the user
-    POINT testOrigin = {0, 0};  // screen position of a test window's client area
+    // Where the client area is on the screen while no X window is behind
+    // it: the X window is made only when the window gets its pixel format
+    // or is shown, so that it is made once, on the visual it keeps.
+    POINT origin = {0, 0};
     int pixelFormat = 0;  // 1-based index into the format list; 0 before SetPixelFormat
     DeviceContext deviceContext;
 };
@@ -52,9 +56,10 @@ inline HWND HandleOf(WindowRecord* window) { return reinterpret_cast<HWND>(windo
 
 // The visual a window of this format needs; false for an unknown format.
 bool FormatVisual(int format, XVisualInfo* visual);
-// Gives the window a new X window on the format's visual when its current
-// one differs; called by SetPixelFormat before the window is shown.
-bool RecreateWithVisual(WindowRecord& window, const XVisualInfo& visual);
+// Puts the window on the format's visual: makes its X window on it, or,
+// for one already made on another visual, replaces it (a window that was
+// shown before it got its pixel format).
+bool GiveVisual(WindowRecord& window, const XVisualInfo& visual);
 
 // Whether a call has been told to fail: by the environment variable
 // PONDSIM_FAIL (a comma-separated list of call names) or by a test.

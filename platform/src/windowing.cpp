@@ -84,19 +84,43 @@ void SetXProperties(Display* display, WindowRecord& window) {
                     32, PropModeReplace, reinterpret_cast<const unsigned char*>(&pid), 1);
 }
 
-::Window CreateXWindow(Display* display, int x, int y, int width, int height, Visual* visual,
-                       int depth, Colormap colormap) {
+// The X window behind a window, on `visual` or the root's own when null,
+// with its title, class and close protocol.
+bool MakeXWindow(Display* display, WindowRecord& window, const XVisualInfo* visual) {
+    const int screen = DefaultScreen(display);
     XSetWindowAttributes attributes = {};
     attributes.background_pixmap = None;  // no background brush: nothing is erased
     attributes.border_pixel = 0;
-    attributes.colormap = colormap;
     attributes.event_mask = KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask |
                             PointerMotionMask | StructureNotifyMask;
     unsigned long mask = CWBackPixmap | CWBorderPixel | CWEventMask;
-    if (colormap != 0) mask |= CWColormap;
-    return XCreateWindow(display, RootWindow(display, DefaultScreen(display)), x, y,
-                         static_cast<unsigned>(width), static_cast<unsigned>(height), 0, depth,
-                         InputOutput, visual, mask, &attributes);
+    Colormap colormap = 0;
+    if (visual != nullptr) {
+        colormap = XCreateColormap(display, RootWindow(display, screen), visual->visual, AllocNone);
+        attributes.colormap = colormap;
+        mask |= CWColormap;
+    }
+    const ::Window xid = XCreateWindow(
+        display, RootWindow(display, screen), window.origin.x, window.origin.y,
+        static_cast<unsigned>(window.width), static_cast<unsigned>(window.height), 0,
+        visual != nullptr ? visual->depth : CopyFromParent, InputOutput,
+        visual != nullptr ? visual->visual : CopyFromParent, mask, &attributes);
+    if (xid == 0) {
+        if (colormap != 0) XFreeColormap(display, colormap);
+        return false;
+    }
+    window.xid = xid;
+    window.colormap = colormap;
+    window.mapped = false;
+    SetXProperties(display, window);
+    XSizeHints hints = {};
+    hints.flags = PPosition | PSize;
+    hints.x = window.origin.x;
+    hints.y = window.origin.y;
+    hints.width = window.width;
+    hints.height = window.height;
+    XSetWMNormalHints(display, xid, &hints);
+    return true;
 }
 
 // Sizes are sent, as Windows does, only when they change; a minimised
@@ -403,28 +427,23 @@ WindowRecord* WindowFromDeviceContext(HDC deviceContext) {
     return nullptr;
 }
 
-bool RecreateWithVisual(WindowRecord& window, const XVisualInfo& visual) {
+bool GiveVisual(WindowRecord& window, const XVisualInfo& visual) {
     Display* display = XDisplayIfOpen();
-    if (display == nullptr || window.xid == 0) return false;
-    XWindowAttributes current;
-    XGetWindowAttributes(display, window.xid, &current);
-    if (XVisualIDFromVisual(current.visual) == visual.visualid) return true;
-    const ::Window root = RootWindow(display, visual.screen);
-    const Colormap colormap = XCreateColormap(display, root, visual.visual, AllocNone);
-    const ::Window replacement = CreateXWindow(display, current.x, current.y, window.width,
-                                               window.height, visual.visual, visual.depth, colormap);
-    if (replacement == 0) {
-        XFreeColormap(display, colormap);
-        return false;
+    if (display == nullptr || window.detached) return false;
+    if (window.xid != 0) {
+        XWindowAttributes current;
+        XGetWindowAttributes(display, window.xid, &current);
+        if (XVisualIDFromVisual(current.visual) == visual.visualid) return true;
     }
     const ::Window old = window.xid;
-    const bool wasMapped = current.map_state != IsUnmapped;
-    window.xid = replacement;
-    SetXProperties(display, window);
-    XDestroyWindow(display, old);
-    if (window.colormap != 0) XFreeColormap(display, window.colormap);
-    window.colormap = colormap;
-    if (wasMapped) XMapWindow(display, replacement);
+    const Colormap oldColormap = window.colormap;
+    const bool wasMapped = window.mapped;
+    if (!MakeXWindow(display, window, &visual)) return false;
+    if (old != 0) {
+        XDestroyWindow(display, old);
+        if (oldColormap != 0) XFreeColormap(display, oldColormap);
+        if (wasMapped) XMapRaised(display, window.xid);
+    }
     XFlush(display);
     return true;
 }
@@ -504,17 +523,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
     WindowRecord* window = platform::NewWindow(*windowClass, windowName);
     window->width = width;
     window->height = height;
-    window->xid = platform::CreateXWindow(display, x, y, width, height, CopyFromParent,
-                                          CopyFromParent, 0);
-    platform::SetXProperties(display, *window);
-    XSizeHints hints = {};
-    hints.flags = PPosition | PSize;
-    hints.x = x;
-    hints.y = y;
-    hints.width = width;
-    hints.height = height;
-    XSetWMNormalHints(display, window->xid, &hints);
-    XFlush(display);
+    window->origin = {x, y};
 
     const HWND handle = HandleOf(window);
     CREATESTRUCTA create = {param,  instance, menu,      parent,    height,   width,
@@ -556,7 +565,10 @@ BOOL ShowWindow(HWND handle, int showMode) {
     if (window == nullptr) return FALSE;
     const BOOL wasVisible = window->mapped ? TRUE : FALSE;
     Display* display = platform::XDisplayIfOpen();
-    if (display == nullptr || window->xid == 0) return wasVisible;
+    if (display == nullptr || window->detached) return wasVisible;
+    if (window->xid == 0 && (showMode == SW_HIDE || !platform::MakeXWindow(display, *window, nullptr))) {
+        return wasVisible;
+    }
     if (showMode == SW_HIDE) {
         if (window->mapped) window->hiding = true;
         XUnmapWindow(display, window->xid);
@@ -696,8 +708,8 @@ BOOL ClientToScreen(HWND handle, POINT* point) {
     WindowRecord* window = platform::WindowFromHandle(handle);
     if (window == nullptr || point == nullptr) return FALSE;
     if (window->xid == 0) {
-        point->x += window->testOrigin.x;
-        point->y += window->testOrigin.y;
+        point->x += window->origin.x;
+        point->y += window->origin.y;
         return TRUE;
     }
     Display* display = platform::XDisplayIfOpen();
@@ -726,7 +738,8 @@ BOOL SetCursorPos(int x, int y) {
 HWND platform_test::CreateDetachedWindow(WNDPROC procedure, POINT screenOrigin, int width, int height) {
     const platform::WindowClass detached = {"detached", procedure, nullptr};
     WindowRecord* window = platform::NewWindow(detached, "");
-    window->testOrigin = screenOrigin;
+    window->detached = true;
+    window->origin = screenOrigin;
     window->width = width;
     window->height = height;
     return HandleOf(window);
