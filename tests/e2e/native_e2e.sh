@@ -59,11 +59,21 @@ find_window() {
 # layer writes every box's text on standard error as well).
 box_lines() { grep -F ': message box "' "$dir/stderr.log" || true; }
 
-close_and_wait() {  # close_and_wait NAME: the close request, then the exit; sets $status
-  "$probe" close "$top" || e2e_fail "$1: cannot send the close request"
-  e2e_wait 60 "$1 to exit" e2e_exited || e2e_fail "$1: still running after the close request"
-  status=0
+# run_to_close WHAT STATUS BOX: the window comes up with its scene, the
+# close request ends the program with exit code STATUS, "Shutting down."
+# is the last log line and BOX is the one message box line it showed.
+run_to_close() {
+  local what=$1 expected=$2 box=$3 status=0
+  e2e_wait 60 "the window" find_window "$title" || e2e_fail "$what: no window"
+  e2e_wait 60 "the first allocation" e2e_log_has "$log" "Allocating 3000 particles" ||
+    e2e_fail "$what: the scene was not set up"
+  "$probe" close "$top" || e2e_fail "$what: cannot send the close request"
+  e2e_wait 60 "the program to exit" e2e_exited || e2e_fail "$what: still running after the close request"
   wait "$app" || status=$?
+  e2e_note "exit code $status; $(box_lines)"
+  ((status == expected)) || e2e_fail "$what: exit code $status"
+  [ "$(box_lines)" = "$box" ] || e2e_fail "$what: message boxes: $(box_lines)"
+  [ "$(tail -n 1 "$log")" = "Shutting down." ] || e2e_fail "$what: last log line: $(tail -n 1 "$log")"
 }
 
 for program in pondsim pondsim-wide; do
@@ -101,27 +111,11 @@ xdotool mousemove "$bx" "$by"
 box_gone() { ! xdotool search --all --pid "$app" --name '^Error$' >/dev/null 2>&1; }
 pressed_enter() { xdotool key Return; sleep 0.2; box_gone; }
 e2e_wait 30 "the message box to be dismissed" pressed_enter || e2e_fail "failed pixel format: the box stays"
-e2e_wait 60 "the window after the box" find_window "$title" || e2e_fail "failed pixel format: no main window"
-e2e_wait 60 "the first allocation" e2e_log_has "$log" "Allocating 3000 particles" ||
-  e2e_fail "failed pixel format: the scene was not set up"
-close_and_wait "failed pixel format"
-e2e_note "exit code $status; $(box_lines)"
-((status == 0)) || e2e_fail "failed pixel format: exit code $status"
-[ "$(box_lines)" = 'pondsim: message box "Error": ChoosePixelFormat failed' ] ||
-  e2e_fail "failed pixel format: message boxes: $(box_lines)"
-[ "$(tail -n 1 "$log")" = "Shutting down." ] || e2e_fail "failed pixel format: last log line: $(tail -n 1 "$log")"
+run_to_close "failed pixel format" 0 'pondsim: message box "Error": ChoosePixelFormat failed'
 
 e2e_note "== failed UnregisterClassA"
 # The box closes by itself after half a second.
 launch pondsim unregister-fails PONDSIM_FAIL=UnregisterClassA PONDSIM_MESSAGEBOX=500
-e2e_wait 60 "the window" find_window "$title" || e2e_fail "failed unregistration: no window"
-e2e_wait 60 "the first allocation" e2e_log_has "$log" "Allocating 3000 particles" ||
-  e2e_fail "failed unregistration: the scene was not set up"
-close_and_wait "failed unregistration"
-e2e_note "exit code $status; $(box_lines)"
-((status == 1)) || e2e_fail "failed unregistration: exit code $status"
-[ "$(box_lines)" = 'pondsim: message box "WinMain": Unable to unregister class.' ] ||
-  e2e_fail "failed unregistration: message boxes: $(box_lines)"
-[ "$(tail -n 1 "$log")" = "Shutting down." ] || e2e_fail "failed unregistration: last log line: $(tail -n 1 "$log")"
+run_to_close "failed unregistration" 1 'pondsim: message box "WinMain": Unable to unregister class.'
 
 e2e_note "all native end-to-end checks passed in $((SECONDS - started)) s"
