@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,9 +38,9 @@ struct Timer {
 };
 
 std::vector<WindowClass> classes;
-// Windows are never freed: a handle kept after destruction (the shell's
-// device context) stays safe to pass, and is then simply not live.
-std::vector<WindowRecord*> windows;
+// Windows are freed only at exit: a handle kept after destruction (the
+// shell's device context) stays safe to pass, and is then simply not live.
+std::vector<std::unique_ptr<WindowRecord>> windows;
 std::deque<MSG> posted;
 std::deque<MSG> input;
 std::vector<Timer> timers;
@@ -391,37 +392,36 @@ void WaitForMessage() {
 }
 
 WindowRecord* NewWindow(const WindowClass& windowClass, LPCSTR title) {
-    WindowRecord* window = new WindowRecord;
+    WindowRecord* window = windows.emplace_back(std::make_unique<WindowRecord>()).get();
     window->live = true;
     window->procedure = windowClass.procedure;
     window->className = windowClass.name;
     window->title = title != nullptr ? title : "";
     window->deviceContext.window = window;
-    windows.push_back(window);
     return window;
 }
 
 }  // namespace
 
 WindowRecord* WindowFromHandle(HWND handle) {
-    for (WindowRecord* window : windows) {
-        if (HandleOf(window) == handle) return window->live ? window : nullptr;
+    for (const auto& window : windows) {
+        if (HandleOf(window.get()) == handle) return window->live ? window.get() : nullptr;
     }
     return nullptr;
 }
 
 WindowRecord* WindowFromXid(::Window xid) {
     if (xid == 0) return nullptr;
-    for (WindowRecord* window : windows) {
-        if (window->live && window->xid == xid) return window;
+    for (const auto& window : windows) {
+        if (window->live && window->xid == xid) return window.get();
     }
     return nullptr;
 }
 
 WindowRecord* WindowFromDeviceContext(HDC deviceContext) {
-    for (WindowRecord* window : windows) {
+    for (const auto& window : windows) {
         if (reinterpret_cast<HDC>(&window->deviceContext) == deviceContext) {
-            return window->live ? window : nullptr;
+            return window->live ? window.get() : nullptr;
         }
     }
     return nullptr;
@@ -474,7 +474,7 @@ BOOL UnregisterClassA(LPCSTR className, HINSTANCE) {
     if (platform::Fails("UnregisterClassA")) return FALSE;
     for (auto it = platform::classes.begin(); it != platform::classes.end(); ++it) {
         if (strcasecmp(it->name.c_str(), className) != 0) continue;
-        for (WindowRecord* window : platform::windows) {
+        for (const auto& window : platform::windows) {
             if (window->live && window->className == it->name) return FALSE;  // still in use
         }
         platform::classes.erase(it);
