@@ -6,8 +6,11 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <vector>
 
+#include "test_support.h"
 #include "tools/offscreen.h"
 #include "tools/viewport.h"
 #include "view/scene.h"
@@ -224,6 +227,33 @@ TEST_F(DrawingTest, EveryParticleBelowTheCountIsDrawnAndNoneBeyond) {
         const float g = static_cast<float>(specs[i].neighbourCount) * 0.1f;
         const Colour expected = i + 1 < specs.size() ? Colour{0.0f, g, g + 0.3f} : kBlack;
         EXPECT_TRUE(PixelIs(frame, Project(specs[i].position), expected)) << "particle " << i;
+    }
+}
+
+// A refused reseed keeps the old particles on screen, pixel for pixel.
+TEST_F(DrawingTest, ARefusedReseedKeepsDrawingTheOldParticles) {
+    std::vector<ParticleSpec> specs;
+    for (int i = 0; i < 6; ++i) specs.push_back({{4.0f + 5.5f * i, 6.0f + 4.0f * i, 18.0f}, 2 * i});
+    Place(specs);
+    scene.requestedCount = static_cast<int32_t>(specs.size());
+    const Frame before = Render();
+    testing::internal::CaptureStdout();
+    {
+        AddressSpaceCap cap;
+        scene.requestedCount = INT32_MAX;
+        scene.SetInput("rightbutton", true);
+        scene.SetInput("rightbutton", false);
+    }
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("Unable to allocate 2147483647 particles\n"), std::string::npos) << log;
+    ASSERT_EQ(scene.system.particleCount, static_cast<int32_t>(specs.size()));
+    EXPECT_EQ(scene.requestedCount, scene.system.particleCount);
+    const Frame after = Render();
+    ASSERT_EQ(after.pixels.size(), before.pixels.size());
+    EXPECT_EQ(std::memcmp(after.pixels.data(), before.pixels.data(), after.pixels.size() * sizeof(Rgba8)), 0);
+    for (const ParticleSpec& spec : specs) {
+        const float g = static_cast<float>(spec.neighbourCount) * 0.1f;
+        EXPECT_TRUE(PixelIs(after, Project(spec.position), Colour{0.0f, g, g + 0.3f}));
     }
 }
 

@@ -9,10 +9,6 @@
 #include <cstring>
 #include <string>
 
-#if defined(__linux__)
-#include <sys/resource.h>
-#endif
-
 #include "test_support.h"
 
 namespace {
@@ -31,27 +27,6 @@ std::string ReseedLog(ParticleSystem& system, int32_t count) {
     system.Reseed(count);
     return testing::internal::GetCapturedStdout();
 }
-
-// Keeps an over-large request refused whatever the machine's overcommit
-// policy: 64 GiB of address space is far more than the tests use and far
-// less than the 395 GB that INT32_MAX particles take.
-// Under AddressSanitizer, whose shadow memory alone exceeds any such cap, the
-// sanitizer preset caps single allocations instead (max_allocation_size_mb).
-struct AddressSpaceCap {
-#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
-    rlimit saved{};
-    bool set = false;
-    AddressSpaceCap() {
-        const rlim_t cap = rlim_t{64} << 30;
-        if (getrlimit(RLIMIT_AS, &saved) != 0 || (saved.rlim_cur != RLIM_INFINITY && saved.rlim_cur <= cap)) return;
-        const rlimit capped{cap, saved.rlim_max};
-        set = setrlimit(RLIMIT_AS, &capped) == 0;
-    }
-    ~AddressSpaceCap() {
-        if (set) setrlimit(RLIMIT_AS, &saved);
-    }
-#endif
-};
 
 struct SetUpScene : testing::Test {
     std::unique_ptr<Scene> scene = NewScene();
@@ -249,6 +224,35 @@ TEST_F(SetUpScene, RequestSaturatesAndARefusedReseedBringsItBack) {
         EXPECT_EQ(scene->system.particles, particles);
     }
     EXPECT_EQ(Input("middlebutton", true), AllocatingLine(2900));
+}
+
+// A refusal in the middle of a run leaves nothing behind: the scene steps on
+// bit for bit as a twin that never asked, with its counts in agreement.
+TEST_F(SetUpScene, ARefusedReseedMidRunStepsOnAsIfItNeverHappened) {
+    std::unique_ptr<Scene> twin = NewScene();
+    testing::internal::CaptureStdout();
+    twin->Setup();
+    testing::internal::GetCapturedStdout();
+    // The scatter draws on the shared random sequence: start from one state.
+    std::memcpy(twin->system.particles, scene->system.particles, sizeof(Particle) * 3000);
+    for (int step = 0; step < 50; ++step) {
+        scene->Step();
+        twin->Step();
+    }
+    ASSERT_EQ(std::memcmp(scene->system.particles, twin->system.particles, sizeof(Particle) * 3000), 0);
+    {
+        AddressSpaceCap cap;
+        scene->requestedCount = INT32_MAX;
+        ASSERT_EQ(Input("rightbutton", true), RefusedLines(INT32_MAX));
+    }
+    ASSERT_EQ(scene->requestedCount, 3000);
+    ASSERT_EQ(scene->system.particleCount, 3000);
+    for (int step = 0; step < 200; ++step) {
+        scene->Step();
+        twin->Step();
+        ASSERT_EQ(std::memcmp(scene->system.particles, twin->system.particles, sizeof(Particle) * 3000), 0)
+            << "step " << step;
+    }
 }
 
 TEST_F(SetUpScene, ThreeThousandParticlesStayInTheBoxFor2000Steps) {

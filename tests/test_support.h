@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+#if defined(__linux__)
+#include <sys/resource.h>
+#endif
+
 #include "sim/particle_system.h"
 #include "sim/step_driver.h"
 #include "view/scene.h"
@@ -74,3 +78,24 @@ inline std::vector<int32_t> ListOf(const Particle& p) {
 inline bool Finite(const Vec3& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
+
+// Keeps an over-large request refused whatever the machine's overcommit
+// policy: 64 GiB of address space is far more than the tests use and far
+// less than the 395 GB that INT32_MAX particles take.
+// Under AddressSanitizer, whose shadow memory alone exceeds any such cap, the
+// sanitizer preset caps single allocations instead (max_allocation_size_mb).
+struct AddressSpaceCap {
+#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
+    rlimit saved{};
+    bool set = false;
+    AddressSpaceCap() {
+        const rlim_t cap = rlim_t{64} << 30;
+        if (getrlimit(RLIMIT_AS, &saved) != 0 || (saved.rlim_cur != RLIM_INFINITY && saved.rlim_cur <= cap)) return;
+        const rlimit capped{cap, saved.rlim_max};
+        set = setrlimit(RLIMIT_AS, &capped) == 0;
+    }
+    ~AddressSpaceCap() {
+        if (set) setrlimit(RLIMIT_AS, &saved);
+    }
+#endif
+};
