@@ -1,14 +1,21 @@
 #!/usr/bin/env bash
 # Installs, builds and runs the demo: the window on a desktop; without a
 # display the fluid runs headless for 1000 steps and prints its figures.
+#
+# Usage: scripts/run.sh [pondsim|pondsim-wide]   (pondsim)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+program=${1:-pondsim}
+case "$program" in
+  pondsim | pondsim-wide) ;;
+  *) echo "usage: scripts/run.sh [pondsim|pondsim-wide]" >&2; exit 2 ;;
+esac
 
 scripts/install-deps.sh
 cmake --preset release
 cmake --build --preset release -j"$(nproc)"
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
-  exec build/release/apps/pondsim/pondsim
+  exec "build/release/apps/$program/$program"
 fi
 echo "No X display reachable (DISPLAY='${DISPLAY:-}'): running the fluid headless instead."
-exec build/release/tools/pondsim-headless --steps 1000
+exec "build/release/tools/$program-headless" --steps 1000
