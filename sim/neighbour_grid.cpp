@@ -239,13 +239,13 @@ void NeighbourGrid::Scan(Particle* particles, const GridCell& cell, int32_t n, c
     if (n < 2) return;
     Build(particles, n, boxMin, boxMax);
     pairCount = 0;
-    const bool complete = FindGridPairs() && FindOverflowPairs(particles, n);
-    if (complete) GroupPairs(n);
+    pairsComplete = FindGridPairs() && FindOverflowPairs(particles, n);
+    if (pairsComplete) GroupPairs(n);
     for (int32_t a = 0; a + 1 < n; ++a) {
         if (cell.entries[a].neighbourCount >= kNeighbourSlots) continue;
         const int32_t room = kNeighbourSlots - particles[a].neighbourCount;
         if (room <= 0) continue;
-        if (!complete) {
+        if (!pairsComplete) {
             ScanLinear(particles, a, n);
             continue;
         }

@@ -101,6 +101,9 @@ struct NeighbourGrid {
     // [higherStart[a], higherStart[a + 1]) of `higher`.
     int32_t higherStart[kCellCapacity + 2];
     int32_t higher[kPairCapacity];
+    // False when the last scan found more pairs than the buffer holds and
+    // paired by the plain scan.
+    bool pairsComplete;
 
 private:
     void Build(const Particle* particles, int32_t n, const Vec3& boxMin, const Vec3& boxMax);
