@@ -24,3 +24,7 @@ cmake --build --preset asan -j"$(nproc)"
 # software renderer single-threaded, since LeakSanitizer cannot stop its
 # worker threads.
 ctest --preset asan -j"$(nproc)"
+
+# A short fuzz run: each libFuzzer target (window messages, particle states;
+# both programs) for 45 s under ASan and UBSan. Longer: scripts/fuzz.sh 600.
+scripts/fuzz.sh 45
