@@ -7,6 +7,9 @@ scripts/install-deps.sh
 cmake --preset release
 cmake --build --preset release -j"$(nproc)"
 ctest --preset release -j"$(nproc)"
+# A short soak of both programs headless (the full one is 100000 steps,
+# see README.md): positions finite and in the box, memory flat.
+scripts/soak.sh 5000 build/release
 
 # The Windows programs, cross-built with MinGW-w64 against a GLEW built
 # from Debian's source package, then driven under Wine in Xvfb.

@@ -29,6 +29,7 @@ struct Options {
     long height = 600;
     long frames = 0;
     NeighbourSearch search = NeighbourSearch::Grid;
+    long checkEvery = 0;
 
     bool Draws() const { return snapshot != nullptr || frames > 0; }
 };
@@ -37,6 +38,7 @@ void PrintUsage(FILE* out) {
     fprintf(out,
             "usage: %s-headless [--steps N] [--particles N] [--snapshot FILE.png]\n"
             "                   [--size WxH] [--frames N] [--search reference|grid]\n"
+            "                   [--check N]\n"
             "\n"
             "Builds the scene as the program does (500 particles, then 3000 at set-up),\n"
             "with no window, and advances it by N ticks.\n"
@@ -53,6 +55,9 @@ void PrintUsage(FILE* out) {
             "  --search reference|grid\n"
             "                 how neighbours are found: the all-pairs scan, or the\n"
             "                 uniform grid that gives the same lists (default grid)\n"
+            "  --check N      after every step, count positions that are not finite or\n"
+            "                 lie outside the box; every N steps print those counts and\n"
+            "                 the resident memory (current and peak), for long soaks\n"
             "  --help         this text\n"
             "\n"
             "Prints milliseconds per step for each stage (median and 95th percentile),\n"
@@ -129,6 +134,12 @@ bool ParseOptions(int argc, char** argv, Options& options) {
                 return false;
             }
             ++i;
+        } else if (std::strcmp(arg, "--check") == 0) {
+            if (!ParseCount(value, 1000000000L, options.checkEvery) || options.checkEvery < 1) {
+                fprintf(stderr, "--check wants a whole number from 1 to 1000000000\n");
+                return false;
+            }
+            ++i;
         } else if (std::strcmp(arg, "--search") == 0) {
             if (value != nullptr && std::strcmp(value, "reference") == 0) {
                 options.search = NeighbourSearch::Reference;
@@ -185,6 +196,56 @@ void DrawProgress(long done, long total) {
 
 Scene scene;
 OffscreenContext offscreen;
+
+// Resident memory in kB, current (VmRSS) and peak (VmHWM); 0 where the
+// system does not tell.
+struct Residency {
+    long current = 0;
+    long peak = 0;
+};
+
+Residency ReadResidency() {
+    Residency r;
+    FILE* status = fopen("/proc/self/status", "r");
+    if (status == nullptr) return r;
+    char line[256];
+    while (fgets(line, sizeof line, status) != nullptr) {
+        sscanf(line, "VmRSS: %ld", &r.current);
+        sscanf(line, "VmHWM: %ld", &r.peak);
+    }
+    fclose(status);
+    return r;
+}
+
+// What a long run watches: after the box step of every tick, each position
+// must be finite and inside the box, and the memory must stay flat.
+struct SoakWatch {
+    long nonFinite = 0;
+    long outside = 0;
+    Residency first;
+    Residency last;
+    bool sampled = false;
+
+    void CheckPositions(const ParticleSystem& system) {
+        for (int32_t i = 0; i < system.particleCount; ++i) {
+            const Vec3& p = system.particles[i].position;
+            if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
+                ++nonFinite;
+            } else if (p.x < system.boxMin.x || p.x > system.boxMax.x || p.y < system.boxMin.y ||
+                       p.y > system.boxMax.y || p.z < system.boxMin.z || p.z > system.boxMax.z) {
+                ++outside;
+            }
+        }
+    }
+    void Sample(long step) {
+        last = ReadResidency();
+        if (!sampled) first = last;
+        sampled = true;
+        printf("check at step %ld: non-finite %ld, outside the box %ld, rss %ld kB, peak %ld kB\n", step,
+               nonFinite, outside, last.current, last.peak);
+        fflush(stdout);
+    }
+};
 
 // What the window would show after the run: the size handler's viewport
 // and projection, then frames as the render message draws them.
@@ -243,6 +304,9 @@ int main(int argc, char** argv) {
     std::vector<double> totalMs;
     const bool progress = isatty(STDERR_FILENO) != 0 && options.steps > 0;
     const long progressEvery = std::max(1L, options.steps / 200);
+    SoakWatch watch;
+    const auto runStarted = Clock::now();
+    if (options.checkEvery > 0) watch.Sample(0);
     for (long step = 0; step < options.steps; ++step) {
         TimingProbe probe;
         const auto started = Clock::now();
@@ -250,6 +314,10 @@ int main(int argc, char** argv) {
         StepSolver(scene.system, probe);
         totalMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - started).count());
         for (int s = 0; s < 4; ++s) stageMs[s].push_back(probe.stageSeconds[s] * 1000.0);
+        if (options.checkEvery > 0) {
+            watch.CheckPositions(scene.system);
+            if ((step + 1) % options.checkEvery == 0 || step + 1 == options.steps) watch.Sample(step + 1);
+        }
         if (progress && ((step + 1) % progressEvery == 0 || step + 1 == options.steps)) {
             DrawProgress(step + 1, options.steps);
         }
@@ -286,6 +354,13 @@ int main(int argc, char** argv) {
     printf("particles without neighbours: %ld\n", lonely);
     printf("non-finite positions: %ld\n", nonFinite);
     printf("state hash: %016" PRIx64 "\n", HashParticleState(system));
+    if (options.checkEvery > 0) {
+        const double seconds = std::chrono::duration<double>(Clock::now() - runStarted).count();
+        printf("soak: %ld steps in %.1f s; non-finite %ld, outside the box %ld (summed over every step)\n",
+               options.steps, seconds, watch.nonFinite, watch.outside);
+        printf("soak rss kB: start %ld, end %ld, peak %ld\n", watch.first.current, watch.last.current,
+               watch.last.peak);
+    }
     if (options.Draws() && !DrawAfterRun(options)) return 1;
     return 0;
 }
