@@ -359,6 +359,7 @@ int main(int argc, char** argv) {
     printf("particles without neighbours: %ld\n", lonely);
     printf("non-finite positions: %ld\n", nonFinite);
     printf("state hash: %016" PRIx64 "\n", HashParticleState(system));
+    printf("peak resident memory: %ld kB\n", ReadResidency().peak);
     if (options.checkEvery > 0) {
         const double seconds = std::chrono::duration<double>(Clock::now() - runStarted).count();
         printf("soak: %ld steps in %.1f s; non-finite %ld, outside the box %ld (summed over every step)\n",

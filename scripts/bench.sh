@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Stage timings of both neighbour searches in both programs, then the peak
+# resident memory of a default headless run of each. Builds build/release
+# first. Figures are only worth comparing on an otherwise quiet machine: the
+# load average is printed with them.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=${BUILD_DIR:-build/release}
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release > /dev/null
+cmake --build "$build" -j"$(nproc)" --target pondsim-bench pondsim-wide-bench pondsim-headless pondsim-wide-headless \
+  > /dev/null
+
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
+for variant in pondsim pondsim-wide; do
+  "$build/bench/$variant-bench"
+  echo
+done
+for variant in pondsim pondsim-wide; do
+  for search in grid reference; do
+    peak=$("$build/tools/$variant-headless" --steps 1000 --search "$search" | sed -n 's/^peak resident memory: //p')
+    echo "$variant-headless --steps 1000 --search $search: peak resident memory $peak"
+  done
+done
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
