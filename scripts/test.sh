@@ -10,6 +10,10 @@ ctest --preset release -j"$(nproc)"
 # A short soak of both programs headless (the full one is 100000 steps,
 # see README.md): positions finite and in the box, memory flat.
 scripts/soak.sh 5000 build/release
+# A short input storm on the native programs in Xvfb (the full one is 5000
+# events each, see README.md): one allocation line per middle or right
+# press, frames still drawn, memory bounded, exit code 0 on close.
+tests/e2e/storm.sh 1000 build/release
 
 # The Windows programs, cross-built with MinGW-w64 against a GLEW built
 # from Debian's source package, then driven under Wine in Xvfb.

@@ -70,6 +70,23 @@ e2e_build_x11_probe() {
   printf '%s\n' "$out"
 }
 
+# e2e_native_start BUILD NAME: for a test of the native programs of BUILD,
+# a fresh work directory BUILD/NAME ($work), the cleanup on exit, a check
+# that both programs are there, an Xvfb of our own and the x11-probe
+# ($probe).
+e2e_native_start() {
+  local program
+  work="$1/$2"
+  rm -rf "$work"
+  mkdir -p "$work"
+  trap e2e_cleanup EXIT
+  for program in pondsim pondsim-wide; do
+    [ -x "$1/apps/$program/$program" ] || e2e_fail "$1/apps/$program/$program is missing"
+  done
+  e2e_start_xvfb "$work"
+  probe=$(e2e_build_x11_probe "$work") || e2e_fail "cannot build x11-probe"
+}
+
 # e2e_log_count FILE LINE: how many lines of FILE are exactly LINE (a
 # carriage return before the line end is not part of the line).
 e2e_log_count() {

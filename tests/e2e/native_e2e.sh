@@ -21,20 +21,10 @@ source "$here/lib.sh"
 source "$here/scenario.sh"
 
 build=$(realpath -m "${1:-$root/build/release}")
-work="$build/e2e-native"
-rm -rf "$work"
-mkdir -p "$work"
-trap e2e_cleanup EXIT
-
 title="Smoothed Particle Hydrodynamics"
-for program in pondsim pondsim-wide; do
-  [ -x "$build/apps/$program/$program" ] || e2e_fail "$build/apps/$program/$program is missing"
-done
-
 started=$SECONDS
-e2e_start_xvfb "$work"
+e2e_native_start "$build" e2e-native
 e2e_note "display $DISPLAY"
-probe=$(e2e_build_x11_probe "$work") || e2e_fail "cannot build x11-probe"
 
 # launch PROGRAM NAME [VAR=VALUE...]: starts the program with its logs in
 # $work/NAME; sets $app, $dir and $log.

@@ -1,0 +1,214 @@
+#!/usr/bin/env bash
+# Input storm: the native pondsim and pondsim-wide, each in turn in an Xvfb
+# display of their own, get a stream of random input events from xdotool:
+# clicks of all three buttons (with and without Shift), arrow keys, Enter
+# and Shift pressed and held, left-button drags, resizes down to 1x1 and
+# hiding to an empty client area. Checked for each program:
+# - it stays alive and keeps rendering: after a shrink and a regrowth over a
+#   backdrop of the root window's red, the window shows only black and
+#   particle colours again, which only a freshly drawn frame gives;
+# - its log has exactly one allocation line per middle or right press, in
+#   order, with the counts those presses ask for;
+# - its resident memory stays bounded (sampled from /proc throughout);
+# - the close request ends it with exit code 0, "Shutting down." last.
+#
+# Usage: tests/e2e/storm.sh [events per program] [build dir]   (5000, build/release)
+# STORM_SEED fixes the random sequence; STORM_PACE is the pause in seconds
+# after each event (0.008).
+#
+# A press counts only if it reaches the window. Every press is made with the
+# pointer just put inside the window at its current size, and the window is
+# resized only at the start of a batch of events, after the program has
+# logged the press that ended the previous batch: by then it has handled
+# every earlier drag, so no late put-back of the cursor to the centre of an
+# older, larger window can carry a press outside.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+# shellcheck source=tests/e2e/lib.sh
+source "$here/lib.sh"
+
+events=${1:-5000}
+build=$(realpath -m "${2:-$root/build/release}")
+pace=${STORM_PACE:-0.008}
+seed=${STORM_SEED:-$((($$ * 7919 + $(date +%s)) % 32768))}
+[[ "$events" =~ ^[1-9][0-9]*$ ]] || { echo "events must be a positive whole number" >&2; exit 2; }
+RANDOM=$seed
+title="Smoothed Particle Hydrodynamics"
+e2e_native_start "$build" e2e-storm
+backdrop="$work/x11-backdrop"
+c++ -std=c++20 -O1 -Wall -Wextra -Werror "$here/x11_backdrop.cpp" -lX11 -o "$backdrop" ||
+  e2e_fail "cannot build x11-backdrop"
+"$backdrop" c80000 || e2e_fail "cannot paint the root window"
+e2e_note "display $DISPLAY, seed $seed, $events events per program"
+
+batch_size=100
+max_width=900
+max_height=680
+
+rss_kb() { sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\) kB/\1/p' "/proc/$app/status" 2>/dev/null; }
+sample_rss() {
+  local now
+  now=$(rss_kb)
+  [ -n "$now" ] || e2e_fail "$program: no longer running"
+  rss_end=$now
+  ((now > rss_max)) && rss_max=$now
+  return 0
+}
+e2e_exited() { ! kill -0 "$app" 2>/dev/null; }
+allocation_lines() { tr -d '\r' <"$log" | grep -c '^Allocating ' || true; }
+all_logged() { [ "$(allocation_lines)" -ge "${#expected[@]}" ]; }
+find_window() {
+  top=$(xdotool search --all --pid "$app" --name "^$title\$" 2>/dev/null | head -n 1) && [ -n "$top" ]
+}
+
+# Events are written one command to a line; each adds one to `batch`.
+emit() {
+  script+="$*"$'\n'"sleep $pace"$'\n'
+  batch=$((batch + 1))
+}
+point() { emit mousemove --window "$top" $((RANDOM % width)) $((RANDOM % height)); }
+press() {  # press BUTTON: a click with the pointer put inside first
+  point
+  emit click --delay 1 "$1"
+  case $1 in
+  2) count=$((count < 100 ? 0 : count - 100)) middle=$((middle + 1)) ;;
+  3) count=$((count + 100)) right=$((right + 1)) ;;
+  esac
+  [ "$1" = 1 ] || expected+=("Allocating $count particles")
+}
+resize() {
+  width=$1 height=$2
+  emit windowsize "$top" "$width" "$height"
+}
+random_key() {
+  local keys=(Up Down Left Right Return shift Up Down Left Right)
+  printf '%s\n' "${keys[RANDOM % ${#keys[@]}]}"
+}
+
+# One batch: perhaps a resize or a hide, then random actions, then a middle
+# or right press that the program must log before the next batch begins.
+make_batch() {
+  script="" batch=0
+  local r key steps
+  r=$((RANDOM % 100))
+  if ((r < 15)); then
+    local tiny=("1 1" "1 2" "2 1" "2 2" "3 1")
+    # shellcheck disable=SC2086
+    resize ${tiny[RANDOM % ${#tiny[@]}]}
+  elif ((r < 45)); then
+    resize $((1 + RANDOM % max_width)) $((1 + RANDOM % max_height))
+  elif ((r < 52)); then
+    # Hidden, the client area is empty: a size of 0 by 0.
+    emit windowunmap "$top"
+    emit windowmap "$top"
+  fi
+  while ((batch < batch_size)); do
+    r=$((RANDOM % 100))
+    if ((r < 22)); then
+      point
+    elif ((r < 30)); then
+      press 1
+    elif ((r < 40)); then
+      press 2
+    elif ((r < 50)); then
+      press 3
+    elif ((r < 66)); then
+      emit key --delay 1 "$(random_key)"
+    elif ((r < 76)); then
+      key=$(random_key)
+      emit keydown --delay 1 "$key"
+      point
+      point
+      emit keyup --delay 1 "$key"
+    elif ((r < 90)); then
+      point
+      emit mousedown 1
+      for ((steps = 2 + RANDOM % 4; steps > 0; --steps)); do point; done
+      emit mouseup 1
+    else
+      emit keydown --delay 1 shift
+      press $((2 + RANDOM % 2))
+      emit keyup --delay 1 shift
+    fi
+  done
+  press $((2 + RANDOM % 2))
+}
+
+# The window, shrunk to show the red root around it and grown back over the
+# red, must show only black and particle colours again.
+rendered() {
+  local stats size pixels
+  stats=$("$probe" shot "$top" "$dir/rendered.ppm") || return 1
+  render_stats=$stats
+  size=$(e2e_field "$stats" size)
+  [ "$size" = 400x300 ] || return 1
+  pixels=$((${size%x*} * ${size#*x}))
+  (($(e2e_field "$stats" other) * 200 <= pixels))
+}
+check_rendering() {
+  xdotool windowsize "$top" 2 2
+  xdotool windowsize "$top" 400 300
+  width=400 height=300
+  e2e_wait 60 "a new frame at 400x300" rendered || e2e_fail "$program: no frame drawn after a resize: $render_stats"
+  e2e_note "$1: a frame at 400x300 ($render_stats)"
+}
+
+summary=()
+for program in pondsim pondsim-wide; do
+  e2e_note "== $program"
+  dir="$work/$program"
+  mkdir -p "$dir"
+  log="$dir/stdout.log"
+  E2E_FAIL_FILES=("$log" "$dir/stderr.log")
+  env PONDSIM_MESSAGEBOX=stderr "$build/apps/$program/$program" >"$log" 2>"$dir/stderr.log" &
+  app=$!
+  E2E_PIDS+=("$app")
+  e2e_wait 60 "the window" find_window || e2e_fail "$program: no window"
+  e2e_wait 60 "the first allocation" e2e_log_has "$log" "Allocating 3000 particles" ||
+    e2e_fail "$program: the scene was not set up"
+  read -r width height < <(xwininfo -id "$top" | awk '/^ *Width:/ {w = $2} /^ *Height:/ {h = $2} END {print w, h}')
+  count=3000 middle=0 right=0 sent=0
+  expected=("Allocating 500 particles" "Allocating 3000 particles")
+  rss_start=$(rss_kb)
+  rss_max=$rss_start rss_end=$rss_start
+  started=$SECONDS
+  halfway=0
+  while ((sent < events)); do
+    make_batch
+    printf '%s' "$script" | xdotool - || e2e_fail "$program: xdotool failed"
+    sent=$((sent + batch))
+    e2e_wait 60 "the press that ends the batch" all_logged ||
+      e2e_fail "$program: $(allocation_lines) allocation lines for ${#expected[@]} expected, after $sent events"
+    sample_rss
+    if ((!halfway && sent * 2 >= events)); then
+      halfway=1
+      check_rendering "halfway"
+    fi
+  done
+  storm_seconds=$((SECONDS - started))
+  check_rendering "after the storm"
+  sample_rss
+
+  "$probe" close "$top" || e2e_fail "$program: cannot send the close request"
+  e2e_wait 60 "the program to exit" e2e_exited || e2e_fail "$program: still running after the close request"
+  status=0
+  wait "$app" || status=$?
+  ((status == 0)) || e2e_fail "$program: exit code $status after the close request"
+  mapfile -t lines < <(tr -d '\r' <"$log")
+  last=${lines[${#lines[@]} - 1]}
+  [ "$last" = "Shutting down." ] || e2e_fail "$program: last log line: $last"
+  allocations=("${lines[@]:0:${#lines[@]}-1}")
+  if [ "${allocations[*]}" != "${expected[*]}" ]; then
+    printf '%s\n' "${expected[@]}" >"$dir/expected.log"
+    e2e_fail "$program: ${#allocations[@]} log lines before the last, ${#expected[@]} expected (see $dir/expected.log)"
+  fi
+  # Bounded: the driver's buffers for a window up to the screen's size and
+  # the particles, a few megabytes at most, on top of what set-up took.
+  growth=$((rss_max - rss_start))
+  ((growth <= 65536)) || e2e_fail "$program: resident memory grew by $growth kB"
+  line="$program: $sent events in ${storm_seconds} s; $((middle + right)) middle or right presses ($middle middle, $right right), $((${#allocations[@]} - 2)) allocation lines after set-up; rss start $rss_start kB, max $rss_max kB, end $rss_end kB; exit code $status"
+  e2e_note "$line"
+  summary+=("$line")
+done
+printf '%s\n' "${summary[@]}"
