@@ -4,34 +4,9 @@
 #include <cmath>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "sim/lanes.h"
 
 namespace {
-
-using Floats = float __attribute__((vector_size(NeighbourGrid::kLanes * 4)));
-using Ints = int32_t __attribute__((vector_size(NeighbourGrid::kLanes * 4)));
-constexpr Ints kLaneNumbers = {0, 1, 2, 3};
-static_assert(NeighbourGrid::kLanes == 4, "kLaneNumbers lists one number per lane");
-
-// One bit per lane that is set in `keep`, lane 0 lowest.
-inline int LaneBits(Ints keep) {
-#if defined(__SSE2__)
-    return _mm_movemask_ps(_mm_castsi128_ps(reinterpret_cast<__m128i>(keep)));
-#else
-    int bits = 0;
-    for (int lane = 0; lane < NeighbourGrid::kLanes; ++lane) bits |= (keep[lane] & 1) << lane;
-    return bits;
-#endif
-}
-
-template <class V, class T>
-V LoadLanes(const T* from) {
-    V v;
-    std::memcpy(&v, from, sizeof v);
-    return v;
-}
 
 // The lists to sort are a handful of indices each.
 void InsertionSort(int32_t* begin, int32_t* end) {
@@ -146,12 +121,12 @@ struct PairSink {
 
     void TestRun(int32_t i, const Floats& ax, const Floats& ay, const Floats& az, const NeighbourGrid& grid,
                  int32_t begin, int32_t end) {
-        for (int32_t k = begin; k < end; k += NeighbourGrid::kLanes) {
+        for (int32_t k = begin; k < end; k += kLanes) {
             const Ints near = WithinSearchRadius(ax, ay, az, LoadLanes<Floats>(grid.sortedX + k),
                                                  LoadLanes<Floats>(grid.sortedY + k), LoadLanes<Floats>(grid.sortedZ + k));
             const int keep = LaneBits(near & (kLaneNumbers < end - k));
             if (keep == 0) continue;
-            for (int lane = 0; lane < NeighbourGrid::kLanes; ++lane) {
+            for (int lane = 0; lane < kLanes; ++lane) {
                 first[count] = i;
                 second[count] = grid.sortedIndex[k + lane];
                 count += (keep >> lane) & 1;

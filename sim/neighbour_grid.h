@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "sim/lanes.h"
 #include "sim/particle.h"
 #include "sim/vec3.h"
 
@@ -65,9 +66,8 @@ struct NeighbourGrid {
     // Values of cellOf for particles outside the grid.
     static constexpr int32_t kNeverPaired = -1;
     static constexpr int32_t kOverflow = -2;
-    // Candidates tested at once; the sorted arrays carry this many slots
-    // past the end, so a run may be read in whole vectors.
-    static constexpr int kLanes = 4;
+    // The sorted arrays carry kLanes slots past the end, so that a run may
+    // be read in whole vectors.
     // Some ten times what a settled fluid of 4000 particles needs.
     static constexpr int kPairCapacity = 131072;
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "sim/lanes.h"
 #include "sim/particle_system.h"
 
 namespace {
@@ -51,21 +52,47 @@ float FastSqrt(float q) {
     return s1 - (s1 * s1 - q) / (s1 * 2.0f);
 }
 
+namespace {
+
+// Up to kLanes neighbours of particle i, from list place k on: their indices
+// and which lanes count. Lanes past the list, and an entry that holds i
+// itself, are marked off and point at i, so that every load stays in bounds.
+struct NeighbourLanes {
+    int32_t j[kLanes];
+    Ints used;
+
+    NeighbourLanes(const Particle& p, int32_t i, int32_t k) {
+        for (int lane = 0; lane < kLanes; ++lane) {
+            const bool listed = k + lane < p.neighbourCount;
+            j[lane] = listed ? p.neighbours[k + lane] : i;
+            used[lane] = listed && j[lane] != i ? -1 : 0;
+        }
+    }
+
+    template <class Field>
+    Floats Gather(const Particle* particles, Field field) const {
+        return Floats{field(particles[j[0]]), field(particles[j[1]]), field(particles[j[2]]), field(particles[j[3]])};
+    }
+};
+
+}  // namespace
+
+// The kernel terms of four neighbours are computed side by side; they are
+// added to the sum one by one in list order, so the sum is the scalar loop's
+// to the last bit. A lane that does not count adds +0, which changes no sum
+// here: every sum starts at +0 and, rounding to nearest, never becomes -0.
 void ParticleSystem::DensityOf(int32_t i, float poly6Coefficient) {
     Particle& p = particles[i];
     float sum = 0.0f;
-    for (int32_t k = 0; k < p.neighbourCount; ++k) {
-        const int32_t j = p.neighbours[k];
-        if (j == i) continue;
-        const Particle& n = particles[j];
-        const float dx = p.position.x - n.position.x;
-        const float dy = p.position.y - n.position.y;
-        const float dz = p.position.z - n.position.z;
-        const float r2 = ((dx * dx + dy * dy) + dz * dz) * kSimScale * kSimScale;
-        if (r2 < kSmoothingRadiusSquared) {
-            const float t = kSmoothingRadiusSquared - r2;
-            sum += t * t * t;
-        }
+    for (int32_t k = 0; k < p.neighbourCount; k += kLanes) {
+        const NeighbourLanes n(p, i, k);
+        const Floats dx = p.position.x - n.Gather(particles, [](const Particle& q) { return q.position.x; });
+        const Floats dy = p.position.y - n.Gather(particles, [](const Particle& q) { return q.position.y; });
+        const Floats dz = p.position.z - n.Gather(particles, [](const Particle& q) { return q.position.z; });
+        const Floats r2 = ((dx * dx + dy * dy) + dz * dz) * kSimScale * kSimScale;
+        const Floats t = kSmoothingRadiusSquared - r2;
+        const Floats term = KeepLanes(n.used & (r2 < kSmoothingRadiusSquared), t * t * t);
+        for (int lane = 0; lane < kLanes; ++lane) sum += term[lane];
     }
     p.density = (sum + kSelfDensityTerm) * (poly6Coefficient * kParticleMass);
     p.pressure = p.density - kRestDensity;
