@@ -8,16 +8,6 @@
 
 namespace {
 
-// The lists to sort are a handful of indices each.
-void InsertionSort(int32_t* begin, int32_t* end) {
-    for (int32_t* i = begin + 1; i < end; ++i) {
-        const int32_t value = *i;
-        int32_t* j = i;
-        for (; j > begin && *(j - 1) > value; --j) *j = *(j - 1);
-        *j = value;
-    }
-}
-
 bool IsFinite(const Vec3& p) {
     return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
 }
@@ -109,26 +99,32 @@ void NeighbourGrid::Build(const Particle* particles, int32_t n, const Vec3& boxM
 
 namespace {
 
-// Appends (first, the index in each slot of [begin, end) that passes the test
-// against the position in ax, ay, az) to the pair buffer, kLanes slots at a
-// time. Most groups keep nothing and are passed over; in the others every
-// lane is written and kept only when it passed, since a branch per lane would
-// be a coin toss. The test is symmetric: a - b is exactly -(b - a).
+// Appends (i, the index in each slot of [begin, end) that passes the test
+// against i's position in ax, ay, az) to the pair buffer, lower index
+// first, kLanes slots at a time. Most groups keep nothing and are passed
+// over; in the others every lane is written and kept only when it passed,
+// since a branch per lane would be a coin toss. The test is symmetric: a - b
+// is exactly -(b - a).
 struct PairSink {
-    int32_t* first;
-    int32_t* second;
+    int32_t* lower;
+    int32_t* higher;
     int32_t count;
 
     void TestRun(int32_t i, const Floats& ax, const Floats& ay, const Floats& az, const NeighbourGrid& grid,
                  int32_t begin, int32_t end) {
+        const Ints iv = Ints{} + i;
         for (int32_t k = begin; k < end; k += kLanes) {
             const Ints near = WithinSearchRadius(ax, ay, az, LoadLanes<Floats>(grid.sortedX + k),
                                                  LoadLanes<Floats>(grid.sortedY + k), LoadLanes<Floats>(grid.sortedZ + k));
             const int keep = LaneBits(near & (kLaneNumbers < end - k));
             if (keep == 0) continue;
+            const Ints b = LoadLanes<Ints>(grid.sortedIndex + k);
+            const Ints below = b < iv;
+            const Ints lo = (below & b) | (~below & iv);
+            const Ints hi = (below & iv) | (~below & b);
             for (int lane = 0; lane < kLanes; ++lane) {
-                first[count] = i;
-                second[count] = grid.sortedIndex[k + lane];
+                lower[count] = lo[lane];
+                higher[count] = hi[lane];
                 count += (keep >> lane) & 1;
             }
         }
@@ -143,7 +139,7 @@ struct PairSink {
 // the nine cells of the layer in front. Rows of three cells adjacent in x are
 // contiguous in the sorted arrays.
 bool NeighbourGrid::FindGridPairs() {
-    PairSink sink{pairFirst, pairSecond, pairCount};
+    PairSink sink{pairLower, pairHigher, pairCount};
     const int32_t row = sideX;
     const int32_t layer = sideX * sideY;
     for (int32_t slot = 0; slot < placedCount; ++slot) {
@@ -176,27 +172,31 @@ bool NeighbourGrid::FindOverflowPairs(const Particle* particles, int32_t n) {
             const int32_t where = cellOf[b];
             if (where == kNeverPaired || (where == kOverflow && b <= o)) continue;
             if (!WithinSearchRadius(po, particles[b].position)) continue;
-            pairFirst[pairCount] = o;
-            pairSecond[pairCount] = b;
+            pairLower[pairCount] = std::min(o, b);
+            pairHigher[pairCount] = std::max(o, b);
             ++pairCount;
         }
     }
     return true;
 }
 
-// Counting sort of the pairs by their lower index, the same two-slot shift
-// as the cells: afterwards a's higher partners are [higherStart[a],
-// higherStart[a + 1]), still in the order found.
+// Two stable counting sorts of the pairs, by the higher index and then by
+// the lower, each with the two-slot shift of the cells: afterwards a's
+// higher partners are [higherStart[a], higherStart[a + 1]), ascending.
 void NeighbourGrid::GroupPairs(int32_t n) {
-    std::memset(higherStart, 0, sizeof(int32_t) * static_cast<size_t>(n + 2));
+    const size_t starts = sizeof(int32_t) * static_cast<size_t>(n + 2);
+    std::memset(higherStart, 0, starts);
+    for (int32_t k = 0; k < pairCount; ++k) ++higherStart[pairHigher[k] + 2];
+    for (int32_t b = 2; b < n + 2; ++b) higherStart[b] += higherStart[b - 1];
     for (int32_t k = 0; k < pairCount; ++k) {
-        ++higherStart[std::min(pairFirst[k], pairSecond[k]) + 2];
+        const int32_t slot = higherStart[pairHigher[k] + 1]++;
+        byHigherLower[slot] = pairLower[k];
+        byHigherHigher[slot] = pairHigher[k];
     }
+    std::memset(higherStart, 0, starts);
+    for (int32_t k = 0; k < pairCount; ++k) ++higherStart[byHigherLower[k] + 2];
     for (int32_t a = 2; a < n + 2; ++a) higherStart[a] += higherStart[a - 1];
-    for (int32_t k = 0; k < pairCount; ++k) {
-        const int32_t lo = std::min(pairFirst[k], pairSecond[k]);
-        higher[higherStart[lo + 1]++] = std::max(pairFirst[k], pairSecond[k]);
-    }
+    for (int32_t k = 0; k < pairCount; ++k) higher[higherStart[byHigherLower[k] + 1]++] = byHigherHigher[k];
 }
 
 // The scan's own loop for one particle: every higher index in turn.
@@ -224,14 +224,9 @@ void NeighbourGrid::Scan(Particle* particles, const GridCell& cell, int32_t n, c
             ScanLinear(particles, a, n);
             continue;
         }
-        int32_t* const begin = higher + higherStart[a];
-        int32_t* end = higher + higherStart[a + 1];
         // Only the lowest `room` partners can make it into the list.
-        if (end - begin > room) {
-            std::nth_element(begin, begin + room, end);
-            end = begin + room;
-        }
-        InsertionSort(begin, end);
+        const int32_t* const begin = higher + higherStart[a];
+        const int32_t* const end = begin + std::min(room, higherStart[a + 1] - higherStart[a]);
         for (const int32_t* b = begin; b != end; ++b) RecordPair(particles, a, *b);
     }
 }
