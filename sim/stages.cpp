@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 
 #include "sim/lanes.h"
 #include "sim/particle_system.h"
@@ -31,13 +32,74 @@ constexpr float kWallDamping = 256.0f;
 constexpr float kGravity = 9.8f;
 constexpr float kTimeStep = 0.004f;
 
+// The integration is written once for a float and for kLanes particles side
+// by side; a lane takes exactly the scalar steps, with a choice where the
+// scalar code branches.
+inline float Choose(bool keep, float a, float b) { return keep ? a : b; }
+inline Floats Choose(Ints keep, Floats a, Floats b) {
+    return reinterpret_cast<Floats>((keep & reinterpret_cast<Ints>(a)) | (~keep & reinterpret_cast<Ints>(b)));
+}
+inline bool Any(bool keep) { return keep; }
+inline bool Any(Ints keep) { return LaneBits(keep) != 0; }
+inline float Sqrt(float x) { return sqrtf(x); }
+inline Floats Sqrt(Floats x) { return Floats{sqrtf(x[0]), sqrtf(x[1]), sqrtf(x[2]), sqrtf(x[3])}; }
+
+template <class F>
+F Splat(float x) {
+    if constexpr (std::is_same_v<F, float>) {
+        return x;
+    } else {
+        return F{x, x, x, x};
+    }
+}
+
+template <class F>
+struct Motion {
+    F ax, ay, az;
+    F vx, vy, vz;
+    F px, py, pz;
+};
+
 // Moves p back onto [lo, hi] and turns v round, but only while the particle
 // is outside and still moving away: one moving back in is left alone.
-inline void Reflect(float& p, float& v, float lo, float hi) {
-    if ((p > hi && v > 0.0f) || (p < lo && v < 0.0f)) {
-        p = std::min(hi, std::max(lo, p));
-        v = v * -1.0f;
+// max(lo, p) and min(hi, m) as std::max and std::min take them.
+template <class F>
+void Reflect(F& p, F& v, float lo, float hi) {
+    const auto out = ((p > hi) & (v > 0.0f)) | ((p < lo) & (v < 0.0f));
+    const F raised = Choose(lo < p, p, Splat<F>(lo));
+    p = Choose(out, Choose(raised < hi, raised, Splat<F>(hi)), p);
+    v = Choose(out, v * -1.0f, v);
+}
+
+template <class F>
+void Advance(Motion<F>& m, const Vec3& boxMin, const Vec3& boxMax) {
+    const F lengthSquared = (m.ax * m.ax + m.ay * m.ay) + m.az * m.az;
+    const auto over = lengthSquared > kAccelLimitSquared;
+    // The square root only where some acceleration is over the limit.
+    if (Any(over)) {
+        const F s = kAccelLimit / Sqrt(lengthSquared);
+        m.ax = Choose(over, s * m.ax, m.ax);
+        m.ay = Choose(over, s * m.ay, m.ay);
+        m.az = Choose(over, s * m.az, m.az);
     }
+
+    constexpr float wall = SolverVariant::wallThickness;
+    const F floor = wall - (m.py - boxMin.y) * kSimScale;
+    m.ay = Choose(floor > kWallEpsilon, (floor * kWallStiffness - m.vy * kWallDamping) + m.ay, m.ay);
+    const F ceiling = wall - (boxMax.y - m.py) * kSimScale;
+    m.ay = Choose(ceiling > kWallEpsilon, m.ay - (m.vy * kWallDamping + ceiling * kWallStiffness), m.ay);
+    m.ay = m.ay - kGravity;
+
+    m.vx = m.ax * kTimeStep + m.vx;
+    m.vy = m.ay * kTimeStep + m.vy;
+    m.vz = m.az * kTimeStep + m.vz;
+    m.px = (m.vx * kTimeStep) / kSimScale + m.px;
+    m.py = (m.vy * kTimeStep) / kSimScale + m.py;
+    m.pz = (m.vz * kTimeStep) / kSimScale + m.pz;
+
+    Reflect(m.px, m.vx, boxMin.x, boxMax.x);
+    Reflect(m.pz, m.vz, boxMin.z, boxMax.z);
+    Reflect(m.py, m.vy, boxMin.y, boxMax.y);
 }
 
 }  // namespace
@@ -140,41 +202,12 @@ void ParticleSystem::ForcesOn(int32_t i, float spikyGradient, float viscosityLap
 
 void ParticleSystem::IntegrateOne(int32_t i) {
     Particle& p = particles[i];
-    Vec3 a = p.acceleration;
-    Vec3& v = p.velocity;
-    Vec3& pos = p.position;
-
-    const float lengthSquared = (a.x * a.x + a.y * a.y) + a.z * a.z;
-    if (lengthSquared > kAccelLimitSquared) {
-        const float s = kAccelLimit / sqrtf(lengthSquared);
-        a.x = s * a.x;
-        a.y = s * a.y;
-        a.z = s * a.z;
-    }
-
-    constexpr float wall = SolverVariant::wallThickness;
-    float pen = wall - (pos.y - boxMin.y) * kSimScale;
-    if (pen > kWallEpsilon) {
-        a.y = (pen * kWallStiffness - v.y * kWallDamping) + a.y;
-    }
-    pen = wall - (boxMax.y - pos.y) * kSimScale;
-    if (pen > kWallEpsilon) {
-        a.y = a.y - (v.y * kWallDamping + pen * kWallStiffness);
-    }
-    a.y = a.y - kGravity;
-
-    v.x = a.x * kTimeStep + v.x;
-    v.y = a.y * kTimeStep + v.y;
-    v.z = a.z * kTimeStep + v.z;
-    pos.x = (v.x * kTimeStep) / kSimScale + pos.x;
-    pos.y = (v.y * kTimeStep) / kSimScale + pos.y;
-    pos.z = (v.z * kTimeStep) / kSimScale + pos.z;
-
-    Reflect(pos.x, v.x, boxMin.x, boxMax.x);
-    Reflect(pos.z, v.z, boxMin.z, boxMax.z);
-    Reflect(pos.y, v.y, boxMin.y, boxMax.y);
-
-    p.acceleration = a;
+    Motion<float> m{p.acceleration.x, p.acceleration.y, p.acceleration.z, p.velocity.x, p.velocity.y,
+                    p.velocity.z,     p.position.x,     p.position.y,     p.position.z};
+    Advance(m, boxMin, boxMax);
+    p.acceleration = Vec3{m.ax, m.ay, m.az};
+    p.velocity = Vec3{m.vx, m.vy, m.vz};
+    p.position = Vec3{m.px, m.py, m.pz};
 }
 
 #if PONDSIM_PARTICLE_BY_PARTICLE
@@ -206,8 +239,29 @@ void ParticleSystem::ComputeForces() {
     for (int32_t i = 0; i < particleCount; ++i) ForcesOn(i, spiky, viscosity);
 }
 
+// Four particles at a time, the rest one by one: no particle reads another.
 void ParticleSystem::Integrate() {
-    for (int32_t i = 0; i < particleCount; ++i) IntegrateOne(i);
+    int32_t i = 0;
+    for (; i + kLanes <= particleCount; i += kLanes) {
+        Particle* p = particles + i;
+        const auto lanes = [p](auto field) { return Floats{field(p[0]), field(p[1]), field(p[2]), field(p[3])}; };
+        Motion<Floats> m{lanes([](const Particle& q) { return q.acceleration.x; }),
+                         lanes([](const Particle& q) { return q.acceleration.y; }),
+                         lanes([](const Particle& q) { return q.acceleration.z; }),
+                         lanes([](const Particle& q) { return q.velocity.x; }),
+                         lanes([](const Particle& q) { return q.velocity.y; }),
+                         lanes([](const Particle& q) { return q.velocity.z; }),
+                         lanes([](const Particle& q) { return q.position.x; }),
+                         lanes([](const Particle& q) { return q.position.y; }),
+                         lanes([](const Particle& q) { return q.position.z; })};
+        Advance(m, boxMin, boxMax);
+        for (int lane = 0; lane < kLanes; ++lane) {
+            p[lane].acceleration = Vec3{m.ax[lane], m.ay[lane], m.az[lane]};
+            p[lane].velocity = Vec3{m.vx[lane], m.vy[lane], m.vz[lane]};
+            p[lane].position = Vec3{m.px[lane], m.py[lane], m.pz[lane]};
+        }
+    }
+    for (; i < particleCount; ++i) IntegrateOne(i);
 }
 
 #endif
