@@ -33,5 +33,5 @@ cmake --build --preset asan -j"$(nproc)"
 ctest --preset asan -j"$(nproc)"
 
 # A short fuzz run: each libFuzzer target (window messages, particle states;
-# both programs) for 45 s under ASan and UBSan. Longer: scripts/fuzz.sh 600.
-scripts/fuzz.sh 45
+# both programs) for 60 s under ASan and UBSan. Longer: scripts/fuzz.sh 600.
+scripts/fuzz.sh 60
