@@ -30,7 +30,7 @@ struct Colour {
 };
 const Colour kBlack{0.0f, 0.0f, 0.0f};
 
-struct ParticleSpec {
+struct PlacedParticle {
     Vec3 position;
     int32_t neighbourCount;
 };
@@ -105,12 +105,12 @@ protected:
     void SetUp() override { ASSERT_TRUE(contextReady) << offscreen.error; }
 
     // Particles exactly as given; the counts are set by hand, no step runs.
-    static void Place(const std::vector<ParticleSpec>& specs) {
-        scene.system.Reseed(static_cast<int32_t>(specs.size()));
-        ASSERT_EQ(scene.system.particleCount, static_cast<int32_t>(specs.size()));
-        for (size_t i = 0; i < specs.size(); ++i) {
-            scene.system.particles[i].position = specs[i].position;
-            scene.system.particles[i].neighbourCount = specs[i].neighbourCount;
+    static void Place(const std::vector<PlacedParticle>& placed) {
+        scene.system.Reseed(static_cast<int32_t>(placed.size()));
+        ASSERT_EQ(scene.system.particleCount, static_cast<int32_t>(placed.size()));
+        for (size_t i = 0; i < placed.size(); ++i) {
+            scene.system.particles[i].position = placed[i].position;
+            scene.system.particles[i].neighbourCount = placed[i].neighbourCount;
         }
     }
 
@@ -188,7 +188,7 @@ TEST_F(DrawingTest, EachFrameStartsFromBlackAndNoParticlesDrawNothing) {
 
 TEST_F(DrawingTest, ParticlesAppearWhereProjectionTimesViewPutsThemColouredByNeighbours) {
     struct Case {
-        ParticleSpec particle;
+        PlacedParticle particle;
         Colour colour;
     };
     const Case cases[] = {
@@ -198,9 +198,9 @@ TEST_F(DrawingTest, ParticlesAppearWhereProjectionTimesViewPutsThemColouredByNei
         {{{6.0f, 12.0f, 35.0f}, 10}, {0.0f, 1.0f, 1.0f}},
         {{{28.0f, 33.0f, 8.0f}, 64}, {0.0f, 1.0f, 1.0f}},
     };
-    std::vector<ParticleSpec> specs;
-    for (const Case& c : cases) specs.push_back(c.particle);
-    Place(specs);
+    std::vector<PlacedParticle> placed;
+    for (const Case& c : cases) placed.push_back(c.particle);
+    Place(placed);
     const Frame frame = Render();
     for (const Case& c : cases) {
         const WindowPoint w = Project(c.particle.position);
@@ -214,28 +214,28 @@ TEST_F(DrawingTest, ParticlesAppearWhereProjectionTimesViewPutsThemColouredByNei
 }
 
 TEST_F(DrawingTest, EveryParticleBelowTheCountIsDrawnAndNoneBeyond) {
-    std::vector<ParticleSpec> specs;
+    std::vector<PlacedParticle> placed;
     for (int i = 0; i < 5; ++i) {
-        for (int j = 0; j < 4; ++j) specs.push_back({{3.0f + 7.5f * i, 3.0f + 9.0f * j, 20.0f}, i + j});
+        for (int j = 0; j < 4; ++j) placed.push_back({{3.0f + 7.5f * i, 3.0f + 9.0f * j, 20.0f}, i + j});
     }
-    Place(specs);
+    Place(placed);
     // The last record is in the array but not counted.
     scene.system.particleCount -= 1;
     const Frame frame = Render();
     scene.system.particleCount += 1;
-    for (size_t i = 0; i < specs.size(); ++i) {
-        const float g = static_cast<float>(specs[i].neighbourCount) * 0.1f;
-        const Colour expected = i + 1 < specs.size() ? Colour{0.0f, g, g + 0.3f} : kBlack;
-        EXPECT_TRUE(PixelIs(frame, Project(specs[i].position), expected)) << "particle " << i;
+    for (size_t i = 0; i < placed.size(); ++i) {
+        const float g = static_cast<float>(placed[i].neighbourCount) * 0.1f;
+        const Colour expected = i + 1 < placed.size() ? Colour{0.0f, g, g + 0.3f} : kBlack;
+        EXPECT_TRUE(PixelIs(frame, Project(placed[i].position), expected)) << "particle " << i;
     }
 }
 
 // A refused reseed keeps the old particles on screen, pixel for pixel.
 TEST_F(DrawingTest, ARefusedReseedKeepsDrawingTheOldParticles) {
-    std::vector<ParticleSpec> specs;
-    for (int i = 0; i < 6; ++i) specs.push_back({{4.0f + 5.5f * i, 6.0f + 4.0f * i, 18.0f}, 2 * i});
-    Place(specs);
-    scene.requestedCount = static_cast<int32_t>(specs.size());
+    std::vector<PlacedParticle> placed;
+    for (int i = 0; i < 6; ++i) placed.push_back({{4.0f + 5.5f * i, 6.0f + 4.0f * i, 18.0f}, 2 * i});
+    Place(placed);
+    scene.requestedCount = static_cast<int32_t>(placed.size());
     const Frame before = Render();
     testing::internal::CaptureStdout();
     {
@@ -246,14 +246,14 @@ TEST_F(DrawingTest, ARefusedReseedKeepsDrawingTheOldParticles) {
     }
     const std::string log = testing::internal::GetCapturedStdout();
     EXPECT_NE(log.find("Unable to allocate 2147483647 particles\n"), std::string::npos) << log;
-    ASSERT_EQ(scene.system.particleCount, static_cast<int32_t>(specs.size()));
+    ASSERT_EQ(scene.system.particleCount, static_cast<int32_t>(placed.size()));
     EXPECT_EQ(scene.requestedCount, scene.system.particleCount);
     const Frame after = Render();
     ASSERT_EQ(after.pixels.size(), before.pixels.size());
     EXPECT_EQ(std::memcmp(after.pixels.data(), before.pixels.data(), after.pixels.size() * sizeof(Rgba8)), 0);
-    for (const ParticleSpec& spec : specs) {
-        const float g = static_cast<float>(spec.neighbourCount) * 0.1f;
-        EXPECT_TRUE(PixelIs(after, Project(spec.position), Colour{0.0f, g, g + 0.3f}));
+    for (const PlacedParticle& particle : placed) {
+        const float g = static_cast<float>(particle.neighbourCount) * 0.1f;
+        EXPECT_TRUE(PixelIs(after, Project(particle.position), Colour{0.0f, g, g + 0.3f}));
     }
 }
 
@@ -261,12 +261,12 @@ TEST_F(DrawingTest, ARefusedReseedKeepsDrawingTheOldParticles) {
 // cyan. Whichever is sent first, only the nearer shows, and no pixel of its
 // footprint mixes in the cyan.
 TEST_F(DrawingTest, NearerPointsHideFartherOnesInEitherOrder) {
-    const ParticleSpec nearer{{20.0f, 8.0f, 30.0f}, 0};
-    const ParticleSpec farther{{20.0f, 8.0f, 5.0f}, 10};
+    const PlacedParticle nearer{{20.0f, 8.0f, 30.0f}, 0};
+    const PlacedParticle farther{{20.0f, 8.0f, 5.0f}, 10};
     const Colour nearColour{0.0f, 0.0f, 0.3f};
     for (const bool nearerFirst : {true, false}) {
         SCOPED_TRACE(nearerFirst ? "nearer sent first" : "farther sent first");
-        Place(nearerFirst ? std::vector<ParticleSpec>{nearer, farther} : std::vector<ParticleSpec>{farther, nearer});
+        Place(nearerFirst ? std::vector<PlacedParticle>{nearer, farther} : std::vector<PlacedParticle>{farther, nearer});
         const Frame frame = Render();
         const WindowPoint wn = Project(nearer.position);
         const WindowPoint wf = Project(farther.position);
