@@ -8,6 +8,8 @@
 #include <cstring>
 #include <new>
 
+int (*scatterRandom)() = rand;
+
 float Poly6Coefficient() {
     return 315.0f / (powf(0.03f, 9.0f) * 201.06194f);
 }
@@ -67,7 +69,7 @@ void ParticleSystem::Reseed(int32_t count) {
         const float maxima[3] = {boxMax.x, boxMax.y, boxMax.z};
         const float minima[3] = {boxMin.x, boxMin.y, boxMin.z};
         for (int a = 0; a < 3; ++a) {
-            const int r = rand();
+            const int r = scatterRandom();
             const float t = static_cast<float>(r % 0x7fff) / 32766.0f;
             *axes[a] = t * maxima[a] + minima[a];
         }

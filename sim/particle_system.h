@@ -80,6 +80,11 @@ private:
     void IntegrateOne(int32_t i);
 };
 
+// Where the scatter of a reseed draws its random integers: the runtime's
+// rand(), as the programs use it. A driver or test may point it at another
+// generator to reproduce the layouts of another runtime, or its own.
+extern int (*scatterRandom)();
+
 // Kernel coefficients, in the single-precision order the solver relies on.
 float Poly6Coefficient();
 float SpikyGradientCoefficient();
