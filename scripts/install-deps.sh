@@ -1,17 +1,32 @@
 #!/usr/bin/env bash
 # Installs what pondsim needs on Debian 12. Safe to run again: it asks apt
 # only for packages that are missing.
+#
+#   scripts/install-deps.sh [run|test]   (test)
+#
+# run:  what building and running the two programs and the headless drivers
+#       needs (scripts/run.sh);
+# test: that and everything the tests, the Windows cross build and the
+#       packages need (scripts/test.sh, scripts/package.sh).
 set -euo pipefail
 
-packages=(
+run_packages=(
   build-essential cmake pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
   libgl-dev libglew-dev libegl-dev libgl1-mesa-dri libpng-dev libx11-dev
+)
+test_packages=(
+  libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils imagemagick
   g++-mingw-w64-x86-64 dpkg-dev xz-utils wine wine64 fonts-wine
   libxrender1 libxi6 libxrandr2 libxcursor1 libxcomposite1 libxinerama1 libxxf86vm1
   clang libclang-rt-14-dev
 )
+
+case "${1:-test}" in
+  run) packages=("${run_packages[@]}") ;;
+  test) packages=("${run_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: scripts/install-deps.sh [run|test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+scripts/install-deps.sh test
 cmake --preset release
 cmake --build --preset release -j"$(nproc)"
 ctest --preset release -j"$(nproc)"
