@@ -1,10 +1,13 @@
 // Runs the scene without a window and reports how fast and how well it went.
 
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
-#include <cctype>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -14,6 +17,7 @@
 #include <vector>
 
 #include "sim/step_driver.h"
+#include "tools/headless_options.h"
 #include "tools/offscreen.h"
 #include "tools/state_hash.h"
 #include "tools/viewport.h"
@@ -21,141 +25,12 @@
 
 namespace {
 
-struct Options {
-    long steps = 1000;
-    long particles = -1;
-    const char* snapshot = nullptr;
-    long width = 800;
-    long height = 600;
-    long frames = 0;
-    NeighbourSearch search = NeighbourSearch::Grid;
-    long checkEvery = 0;
-
-    bool Draws() const { return snapshot != nullptr || frames > 0; }
-};
-
-void PrintUsage(FILE* out) {
-    fprintf(out,
-            "usage: %s-headless [--steps N] [--particles N] [--snapshot FILE.png]\n"
-            "                   [--size WxH] [--frames N] [--search reference|grid]\n"
-            "                   [--check N]\n"
-            "\n"
-            "Builds the scene as the program does (500 particles, then 3000 at set-up),\n"
-            "with no window, and advances it by N ticks.\n"
-            "\n"
-            "  --steps N      ticks to run (default 1000, 0 allowed)\n"
-            "  --particles N  reseed with N particles after set-up\n"
-            "  --snapshot FILE.png\n"
-            "                 after the run, draw the scene offscreen from its camera\n"
-            "                 and write the picture as a PNG\n"
-            "  --size WxH     picture size in pixels, as the window's client area\n"
-            "                 (default 800x600, each side 1 to 8192)\n"
-            "  --frames N     after the run, draw N frames offscreen and print the\n"
-            "                 milliseconds per frame (median and 95th percentile)\n"
-            "  --search reference|grid\n"
-            "                 how neighbours are found: the all-pairs scan, or the\n"
-            "                 uniform grid that gives the same lists (default grid)\n"
-            "  --check N      after every step, count positions that are not finite or\n"
-            "                 lie outside the box; every N steps print those counts and\n"
-            "                 the resident memory (current and peak), for long soaks\n"
-            "  --help         this text\n"
-            "\n"
-            "Prints milliseconds per step for each stage (median and 95th percentile),\n"
-            "neighbour figures, non-finite positions and a 64-bit FNV-1a hash of the\n"
-            "particle state, equal only for runs that agree bit for bit.\n"
-            "Drawing needs no display: it uses Mesa's surfaceless EGL platform.\n",
-            SolverVariant::name);
-}
-
-bool ParseCount(const char* text, long limit, long& out) {
-    if (text == nullptr || *text == '\0') return false;
-    char* end = nullptr;
-    errno = 0;
-    const long value = strtol(text, &end, 10);
-    if (errno != 0 || *end != '\0' || value < 0 || value > limit) return false;
-    out = value;
-    return true;
-}
-
-// "WxH" with both sides from 1 to limit, in digits only (strtol alone would
-// also take signs and spaces).
-bool ParseSize(const char* text, long limit, long& width, long& height) {
-    if (text == nullptr) return false;
-    const char* cross = std::strchr(text, 'x');
-    if (cross == nullptr) return false;
-    for (const char* c = text; *c != '\0'; ++c) {
-        if (c != cross && std::isdigit(static_cast<unsigned char>(*c)) == 0) return false;
-    }
-    const std::string widthText(text, cross);
-    long w = 0;
-    long h = 0;
-    if (!ParseCount(widthText.c_str(), limit, w) || !ParseCount(cross + 1, limit, h) || w < 1 || h < 1) return false;
-    width = w;
-    height = h;
-    return true;
-}
-
-// Exit code 2 with a message for anything not understood.
-bool ParseOptions(int argc, char** argv, Options& options) {
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-            PrintUsage(stdout);
-            exit(0);
-        } else if (std::strcmp(arg, "--steps") == 0) {
-            if (!ParseCount(value, 1000000000L, options.steps)) {
-                fprintf(stderr, "--steps wants a whole number from 0 to 1000000000\n");
-                return false;
-            }
-            ++i;
-        } else if (std::strcmp(arg, "--particles") == 0) {
-            if (!ParseCount(value, 2000000L, options.particles)) {
-                fprintf(stderr, "--particles wants a whole number from 0 to 2000000\n");
-                return false;
-            }
-            ++i;
-        } else if (std::strcmp(arg, "--snapshot") == 0) {
-            if (value == nullptr || *value == '\0') {
-                fprintf(stderr, "--snapshot wants the name of the PNG file to write\n");
-                return false;
-            }
-            options.snapshot = value;
-            ++i;
-        } else if (std::strcmp(arg, "--size") == 0) {
-            if (!ParseSize(value, 8192L, options.width, options.height)) {
-                fprintf(stderr, "--size wants WIDTHxHEIGHT in pixels, each from 1 to 8192, such as 800x600\n");
-                return false;
-            }
-            ++i;
-        } else if (std::strcmp(arg, "--frames") == 0) {
-            if (!ParseCount(value, 1000000L, options.frames) || options.frames < 1) {
-                fprintf(stderr, "--frames wants a whole number from 1 to 1000000\n");
-                return false;
-            }
-            ++i;
-        } else if (std::strcmp(arg, "--check") == 0) {
-            if (!ParseCount(value, 1000000000L, options.checkEvery) || options.checkEvery < 1) {
-                fprintf(stderr, "--check wants a whole number from 1 to 1000000000\n");
-                return false;
-            }
-            ++i;
-        } else if (std::strcmp(arg, "--search") == 0) {
-            if (value != nullptr && std::strcmp(value, "reference") == 0) {
-                options.search = NeighbourSearch::Reference;
-            } else if (value != nullptr && std::strcmp(value, "grid") == 0) {
-                options.search = NeighbourSearch::Grid;
-            } else {
-                fprintf(stderr, "--search wants reference or grid\n");
-                return false;
-            }
-            ++i;
-        } else {
-            fprintf(stderr, "unknown argument '%s' (try --help)\n", arg);
-            return false;
-        }
-    }
-    return true;
+bool StderrIsTerminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(STDERR_FILENO) != 0;
+#endif
 }
 
 using Clock = std::chrono::steady_clock;
@@ -194,7 +69,12 @@ void DrawProgress(long done, long total) {
     fflush(stderr);
 }
 
-Scene scene;
+// Built only once the command line has been read: its construction scatters
+// the first particles, and says so.
+Scene& TheScene() {
+    static Scene scene;
+    return scene;
+}
 OffscreenContext offscreen;
 
 // Resident memory in kB, current (VmRSS) and peak (VmHWM); 0 where the
@@ -249,7 +129,7 @@ struct SoakWatch {
 
 // What the window would show after the run: the size handler's viewport
 // and projection, then frames as the render message draws them.
-bool DrawAfterRun(const Options& options) {
+bool DrawAfterRun(Scene& scene, const Options& options) {
     ApplyViewportSize(scene, static_cast<int32_t>(options.width), static_cast<int32_t>(options.height));
     if (options.frames > 0) {
         std::vector<double> frameMs;
@@ -280,7 +160,12 @@ bool DrawAfterRun(const Options& options) {
 
 int main(int argc, char** argv) {
     Options options;
-    if (!ParseOptions(argc, argv, options)) return 2;
+    switch (ParseOptions(argc, argv, options)) {
+        case ParseResult::Run: break;
+        case ParseResult::Exit: return 0;
+        case ParseResult::Fail: return 2;
+    }
+    Scene& scene = TheScene();
 
     // The context must be current before set-up, as the window's is: set-up
     // and every reseed put their state into it.
@@ -307,7 +192,7 @@ int main(int argc, char** argv) {
     std::vector<double> stageMs[4] = {std::vector<double>(samples), std::vector<double>(samples),
                                       std::vector<double>(samples), std::vector<double>(samples)};
     std::vector<double> totalMs(samples);
-    const bool progress = isatty(STDERR_FILENO) != 0 && options.steps > 0;
+    const bool progress = StderrIsTerminal() && options.steps > 0;
     const long progressEvery = std::max(1L, options.steps / 200);
     SoakWatch watch;
     const auto runStarted = Clock::now();
@@ -367,6 +252,6 @@ int main(int argc, char** argv) {
         printf("soak rss kB: start %ld, end %ld, peak %ld\n", watch.first.current, watch.last.current,
                watch.last.peak);
     }
-    if (options.Draws() && !DrawAfterRun(options)) return 1;
+    if (options.Draws() && !DrawAfterRun(scene, options)) return 1;
     return 0;
 }

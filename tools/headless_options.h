@@ -1,0 +1,26 @@
+#pragma once
+
+#include "sim/particle_system.h"
+
+// The headless drivers' command line, read whole before the scene exists:
+// help, version and every complaint come out before anything else, and every
+// file the run will write has been checked by the time the run starts.
+struct Options {
+    long steps = 1000;
+    long particles = -1;
+    const char* snapshot = nullptr;
+    long width = 800;
+    long height = 600;
+    bool sizeGiven = false;
+    long frames = 0;
+    NeighbourSearch search = NeighbourSearch::Grid;
+    long checkEvery = 0;
+
+    bool Draws() const { return snapshot != nullptr || frames > 0; }
+};
+
+enum class ParseResult { Run, Exit, Fail };
+
+// Reads argv into options. Exit: help or version was printed, exit 0.
+// Fail: a message is on stderr, exit 2.
+ParseResult ParseOptions(int argc, char** argv, Options& options);
