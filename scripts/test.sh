@@ -22,6 +22,11 @@ cmake --preset windows
 cmake --build --preset windows -j"$(nproc)"
 tests/e2e/wine_e2e.sh build/windows
 
+# The Debian package and the Windows zip, made from the two builds above,
+# then installed, run and removed as a user would.
+scripts/package.sh
+tests/e2e/package_e2e.sh build/packages
+
 # The unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer;
 # any finding fails its test. Tests labelled "long" are left out there.
 cmake --preset asan

@@ -25,13 +25,6 @@ mkdir -p "$work"
 
 title="Smoothed Particle Hydrodynamics"
 
-export WINEPREFIX="$work/prefix"
-export WINEARCH=win64
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-
-stop_wineserver() { [ -d "$WINEPREFIX" ] && wineserver -k 2>/dev/null; return 0; }
-E2E_CLEANUP_HOOKS+=(stop_wineserver)
 trap e2e_cleanup EXIT
 
 for program in pondsim pondsim-wide; do
@@ -39,18 +32,13 @@ for program in pondsim pondsim-wide; do
 done
 
 e2e_start_xvfb "$work"
-e2e_note "display $DISPLAY, prefix $WINEPREFIX"
+e2e_note "display $DISPLAY"
 probe=$(e2e_build_x11_probe "$work") || e2e_fail "cannot build x11-probe"
 x86_64-w64-mingw32-g++-posix -std=c++20 -O1 -Wall -Wextra -Werror -static \
   "$here/win_probe.cpp" -o "$work/win-probe.exe" || e2e_fail "cannot build win-probe.exe"
 
 started=$SECONDS
-timeout 300 wineboot -i >"$work/wineboot.log" 2>&1 || e2e_fail "wineboot failed (see $work/wineboot.log)"
-# Without a window manager, Wine otherwise waits about 2 s for one at every
-# window close.
-timeout 120 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >>"$work/wineboot.log" 2>&1 ||
-  e2e_fail "cannot set the Managed registry value"
-e2e_note "Wine prefix ready in $((SECONDS - started)) s"
+e2e_wine_prefix "$work/prefix"
 
 run_program() {
   local program=$1

@@ -1,0 +1,69 @@
+# What `cmake --install` puts where, and the packages that CPack makes of it
+# (scripts/package.sh): a Debian package from the native build, a zip from
+# the Windows one. Whatever a build has of the four programs is installed, so
+# the zip carries the Windows headless drivers once that build makes them.
+include(GNUInstallDirs)
+
+if(WIN32)
+  # One folder to unpack: the programs beside their README.
+  set(PONDSIM_BIN_DIR .)
+  set(PONDSIM_DOC_DIR .)
+else()
+  set(PONDSIM_BIN_DIR ${CMAKE_INSTALL_BINDIR})
+  set(PONDSIM_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/pondsim)
+endif()
+
+foreach(program IN ITEMS pondsim pondsim-wide pondsim-headless pondsim-wide-headless)
+  if(TARGET ${program})
+    install(TARGETS ${program} RUNTIME DESTINATION ${PONDSIM_BIN_DIR})
+  endif()
+endforeach()
+install(FILES README.md LICENSE packaging/controls.txt DESTINATION ${PONDSIM_DOC_DIR})
+# The README shows these as docs/<name>.png.
+install(DIRECTORY docs/ DESTINATION ${PONDSIM_DOC_DIR}/docs FILES_MATCHING PATTERN "*.png")
+
+if(NOT WIN32)
+  foreach(program IN ITEMS pondsim pondsim-wide)
+    set(PROGRAM ${program})
+    set(DESKTOP_NAME ${program})
+    if(program STREQUAL "pondsim")
+      set(DESKTOP_COMMENT "A few thousand particles of liquid splash and settle in a box")
+    else()
+      set(DESKTOP_COMMENT "The same fluid, each particle through all stages in turn")
+    endif()
+    configure_file(packaging/pondsim.desktop.in ${PROJECT_BINARY_DIR}/packaging/${program}.desktop @ONLY)
+    install(FILES ${PROJECT_BINARY_DIR}/packaging/${program}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  endforeach()
+  install(FILES packaging/pondsim.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+  # Debian keeps the licence as doc/<package>/copyright and wants the
+  # changelog compressed, with no time stamp in the gzip header.
+  install(FILES LICENSE DESTINATION ${PONDSIM_DOC_DIR} RENAME copyright)
+  execute_process(
+    COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/changelog
+    OUTPUT_FILE ${PROJECT_BINARY_DIR}/packaging/changelog.gz
+    COMMAND_ERROR_IS_FATAL ANY)
+  install(FILES ${PROJECT_BINARY_DIR}/packaging/changelog.gz DESTINATION ${PONDSIM_DOC_DIR})
+endif()
+
+set(CPACK_PACKAGE_NAME pondsim)
+set(CPACK_PACKAGE_VENDOR "the pondsim authors")
+set(CPACK_PACKAGE_CONTACT "the pondsim authors <pondsim@example.org>")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_STRIP_FILES ON)
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME pondsim-${PROJECT_VERSION}-windows-x64)
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_SECTION science)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "real-time fluid demonstration with particles
+A few thousand particles of liquid, simulated with Smoothed Particle
+Hydrodynamics, fall, splash and settle in a closed box, drawn with OpenGL and
+watched through a free-flight camera. Two programs, pondsim and pondsim-wide,
+differ in how the solver schedules its work; pondsim-headless and
+pondsim-wide-headless run the same fluid without a window.")
+endif()
+include(CPack)

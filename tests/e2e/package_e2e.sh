@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# The packages of scripts/package.sh, used as a user would use them:
+# - the .deb: no lintian errors; installed with apt-get, its desktop entries
+#   are valid, pondsim-headless from PATH runs 100 steps of the default start
+#   to their known state hash, and the installed pondsim, in an Xvfb display
+#   of its own, shows particles and ends with exit code 0 on the close
+#   request; removed again, it leaves none of its files behind;
+# - the .zip, unpacked into an empty folder: each .exe under Wine shows
+#   particles and ends with exit code 0 on the close request.
+# Installs and removes the package pondsim, so it runs as root; the package
+# is removed on exit whatever happened.
+#
+# Usage: tests/e2e/package_e2e.sh [packages dir]   (build/packages)
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+# shellcheck source=tests/e2e/lib.sh
+source "$here/lib.sh"
+# shellcheck source=tests/e2e/scenario.sh
+source "$here/scenario.sh"
+
+packages=$(realpath -m "${1:-$root/build/packages}")
+version=$(sed -n 's/^project(pondsim VERSION \([0-9.]*\) .*/\1/p' "$root/CMakeLists.txt")
+deb="$packages/pondsim_${version}_amd64.deb"
+zip="$packages/pondsim-${version}-windows-x64.zip"
+title="Smoothed Particle Hydrodynamics"
+started=$SECONDS
+work="$packages/e2e"
+rm -rf "$work"
+mkdir -p "$work"
+
+remove_package() {
+  DEBIAN_FRONTEND=noninteractive apt-get purge -y pondsim >>"$work/apt.log" 2>&1
+}
+E2E_CLEANUP_HOOKS+=(remove_package)
+trap e2e_cleanup EXIT
+[ "$(id -u)" -eq 0 ] || e2e_fail "installing the package needs root"
+[ -f "$deb" ] || e2e_fail "$deb is missing (scripts/package.sh makes it)"
+[ -f "$zip" ] || e2e_fail "$zip is missing (scripts/package.sh makes it)"
+
+find_window() { top=$(xdotool search --all --pid "$app" --name "^$title\$" 2>/dev/null | head -n 1) && [ -n "$top" ]; }
+
+# shows_particles NAME COMMAND...: COMMAND's window shows particles, then the
+# close request ends it with exit code 0.
+shows_particles() {
+  local name=$1 status=0
+  shift
+  dir="$work/$name"
+  mkdir -p "$dir"
+  E2E_FAIL_FILES=("$dir/stdout.log" "$dir/stderr.log")
+  "$@" >"$dir/stdout.log" 2>"$dir/stderr.log" &
+  app=$!
+  E2E_PIDS+=("$app")
+  e2e_wait 120 "the window of $name" find_window || e2e_fail "$name: no window titled \"$title\""
+  e2e_wait 60 "the first allocation" e2e_log_has "$dir/stdout.log" "Allocating 3000 particles" ||
+    e2e_fail "$name: the scene was not set up"
+  client=$(e2e_client_window "$top")
+  e2e_wait 60 "particles on the screen" e2e_has_particles || e2e_fail "$name: no particles drawn: $stats"
+  "$probe" close "$top" || e2e_fail "$name: cannot send the close request"
+  e2e_wait 60 "$name to exit" e2e_exited || e2e_fail "$name: still running after the close request"
+  wait "$app" || status=$?
+  ((status == 0)) || e2e_fail "$name: exit code $status"
+  e2e_note "$name: $stats; exit code 0"
+}
+
+e2e_note "== $(basename "$deb"), $(du -k "$deb" | cut -f1) kB"
+lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1 || e2e_fail "lintian: $(grep '^E:' "$work/lintian.log")"
+e2e_note "lintian: $(grep -c '^E:' "$work/lintian.log" || true) errors, $(grep -c '^W:' "$work/lintian.log" || true) warnings"
+# A copy from an earlier run would hide what this install does.
+remove_package || true
+DEBIAN_FRONTEND=noninteractive apt-get install -y "$deb" >>"$work/apt.log" 2>&1 ||
+  e2e_fail "apt-get install failed (see $work/apt.log)"
+mapfile -t files < <(dpkg -L pondsim | while read -r path; do [ -d "$path" ] || echo "$path"; done)
+((${#files[@]} > 0)) || e2e_fail "dpkg lists no files of pondsim"
+e2e_note "installed: ${#files[@]} files"
+desktop-file-validate /usr/share/applications/pondsim.desktop /usr/share/applications/pondsim-wide.desktop ||
+  e2e_fail "invalid desktop entries"
+
+[ "$(command -v pondsim-headless)" = /usr/bin/pondsim-headless ] || e2e_fail "pondsim-headless is not the installed one"
+hash=$(cd "$work" && pondsim-headless --steps 100 | sed -n 's/^state hash: //p')
+[ "$hash" = 9dc9c7d09e2e5a4d ] || e2e_fail "installed pondsim-headless --steps 100: state hash '$hash'"
+e2e_note "pondsim-headless --steps 100: state hash $hash"
+
+e2e_start_xvfb "$work"
+probe=$(e2e_build_x11_probe "$work") || e2e_fail "cannot build x11-probe"
+shows_particles pondsim pondsim
+
+remove_package || e2e_fail "apt-get purge failed (see $work/apt.log)"
+left=()
+for path in "${files[@]}"; do
+  if [ -e "$path" ] || [ -L "$path" ]; then left+=("$path"); fi
+done
+[ -e /usr/share/doc/pondsim ] && left+=(/usr/share/doc/pondsim)
+((${#left[@]} == 0)) || e2e_fail "left after removal: ${left[*]}"
+e2e_note "removed: none of its files left"
+
+e2e_note "== $(basename "$zip"), $(du -k "$zip" | cut -f1) kB"
+unpacked="$work/unpacked"
+mkdir "$unpacked"
+(cd "$unpacked" && cmake -E tar xf "$zip") || e2e_fail "cannot unpack $zip"
+folder="$unpacked/pondsim-$version-windows-x64"
+for name in pondsim.exe pondsim-wide.exe README.md LICENSE controls.txt; do
+  [ -f "$folder/$name" ] || e2e_fail "$name is not in the zip"
+done
+e2e_wine_prefix "$work/prefix"
+for program in pondsim pondsim-wide; do
+  shows_particles "$program.exe" wine "$folder/$program.exe"
+done
+e2e_note "all package checks passed in $((SECONDS - started)) s"
