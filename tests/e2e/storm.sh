@@ -6,7 +6,9 @@
 # hiding to an empty client area. Checked for each program:
 # - it stays alive and keeps rendering: after a shrink and a regrowth over a
 #   backdrop of the root window's red, the window shows only black and
-#   particle colours again, which only a freshly drawn frame gives;
+#   particle colours again, which only a freshly drawn frame gives, and
+#   that frame drew every particle (counted by tests/e2e/gl_points.cpp,
+#   preloaded: after random flying the camera may look anywhere);
 # - its log has exactly one allocation line per middle or right press, in
 #   order, with the counts those presses ask for;
 # - its resident memory stays bounded (sampled from /proc throughout);
@@ -40,6 +42,9 @@ backdrop="$work/x11-backdrop"
 c++ -std=c++20 -O1 -Wall -Wextra -Werror "$here/x11_backdrop.cpp" -lX11 -o "$backdrop" ||
   e2e_fail "cannot build x11-backdrop"
 "$backdrop" c80000 || e2e_fail "cannot paint the root window"
+gl_points="$work/gl-points.so"
+c++ -std=c++20 -O1 -Wall -Wextra -Werror -shared -fPIC "$here/gl_points.cpp" -ldl -o "$gl_points" ||
+  e2e_fail "cannot build gl-points.so"
 e2e_note "display $DISPLAY, seed $seed, $events events per program"
 
 batch_size=100
@@ -136,7 +141,8 @@ make_batch() {
 }
 
 # The window, shrunk to show the red root around it and grown back over the
-# red, must show only black and particle colours again.
+# red, must show only black and particle colours again, in a frame that drew
+# all the particles there are.
 rendered() {
   local stats size pixels
   stats=$("$probe" shot "$top" "$dir/rendered.ppm") || return 1
@@ -146,12 +152,23 @@ rendered() {
   pixels=$((${size%x*} * ${size#*x}))
   (($(e2e_field "$stats" other) * 200 <= pixels))
 }
+points_drawn() { [ "$(tr -d ' ' <"$dir/points")" = "$count" ]; }
 check_rendering() {
+  if ((count == 0)); then  # no particles to see: a right press brings 100
+    script="" batch=0
+    press 3
+    printf '%s' "$script" | xdotool - || e2e_fail "$program: xdotool failed"
+    e2e_wait 60 "the press that adds 100 particles" all_logged || e2e_fail "$program: the right press was not logged"
+  fi
+  # Overwritten by the next frame's count.
+  printf '%20s\n' none >"$dir/points"
   xdotool windowsize "$top" 2 2
   xdotool windowsize "$top" 400 300
   width=400 height=300
   e2e_wait 60 "a new frame at 400x300" rendered || e2e_fail "$program: no frame drawn after a resize: $render_stats"
-  e2e_note "$1: a frame at 400x300 ($render_stats)"
+  e2e_wait 60 "a frame of all $count particles" points_drawn ||
+    e2e_fail "$program: a frame drew $(tr -d ' ' <"$dir/points") points for $count particles"
+  e2e_note "$1: a frame at 400x300 of $count points ($render_stats)"
 }
 
 summary=()
@@ -161,7 +178,8 @@ for program in pondsim pondsim-wide; do
   mkdir -p "$dir"
   log="$dir/stdout.log"
   E2E_FAIL_FILES=("$log" "$dir/stderr.log")
-  env PONDSIM_MESSAGEBOX=stderr "$build/apps/$program/$program" >"$log" 2>"$dir/stderr.log" &
+  env PONDSIM_MESSAGEBOX=stderr LD_PRELOAD="$gl_points" GL_POINTS_FILE="$dir/points" \
+    "$build/apps/$program/$program" >"$log" 2>"$dir/stderr.log" &
   app=$!
   E2E_PIDS+=("$app")
   e2e_wait 60 "the window" find_window || e2e_fail "$program: no window"
