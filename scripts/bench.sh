@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Stage timings of both neighbour searches in both programs, then the peak
-# resident memory of a default headless run of each. Builds build/release
-# first. Figures are only worth comparing on an otherwise quiet machine: the
+# resident memory of a default headless run of each. Builds the native
+# build first, in PONDSIM_BUILD_DIR (build/release). Figures are only worth comparing on an otherwise quiet machine: the
 # load average is printed with them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build=${BUILD_DIR:-build/release}
+build=${PONDSIM_BUILD_DIR:-build/release}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release > /dev/null
 cmake --build "$build" -j"$(nproc)" --target pondsim-bench pondsim-wide-bench pondsim-headless pondsim-wide-headless \
   > /dev/null

@@ -24,7 +24,7 @@ pack() {  # pack BUILD_DIR
 
 package_deb() {
   [ -f "$build/CMakeCache.txt" ] ||
-    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DPONDSIM_BUILD_TESTS=OFF
+    cmake --preset run -B "$build"
   cmake --build "$build" -j"$(nproc)"
   pack "$build"
 }

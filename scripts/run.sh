@@ -12,12 +12,13 @@ case "$program" in
 esac
 
 # Only what the programs need: no test toolchain, and no tests built.
+build=${PONDSIM_BUILD_DIR:-build/release}
 scripts/install-deps.sh run
-cmake --preset run
-cmake --build --preset run -j"$(nproc)"
+cmake --preset run -B "$build"
+cmake --build "$build" -j"$(nproc)" --target pondsim pondsim-wide pondsim-headless pondsim-wide-headless
 # xdpyinfo comes with the test set; without it a set DISPLAY is trusted.
 if [ -n "${DISPLAY:-}" ] && { ! command -v xdpyinfo >/dev/null || xdpyinfo >/dev/null 2>&1; }; then
-  exec "build/release/apps/$program/$program"
+  exec "$build/apps/$program/$program"
 fi
 echo "No X display reachable (DISPLAY='${DISPLAY:-}'): running the fluid headless instead."
-exec "build/release/tools/$program-headless" --steps 1000
+exec "$build/tools/$program-headless" --steps 1000

@@ -5,7 +5,9 @@
 # resident memory must stay flat: after the first tenth of the run (when the
 # pages the run needs have been touched) it may grow by at most 1 MB.
 #
-#   scripts/soak.sh [steps] [build dir]   (100000 steps, build/release)
+#   scripts/soak.sh [steps]   (100000)
+#
+# Runs the drivers of the native build in PONDSIM_BUILD_DIR (build/release).
 #
 # CI runs a shortened form from scripts/test.sh. Prints one summary line per
 # run; the full output of each run is kept in BUILD/soak/.
@@ -13,7 +15,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 steps=${1:-100000}
-build=${2:-build/release}
+build=${PONDSIM_BUILD_DIR:-build/release}
 [[ "$steps" =~ ^[1-9][0-9]*$ ]] || { echo "steps must be a positive whole number" >&2; exit 2; }
 every=$((steps / 20 > 0 ? steps / 20 : 1))
 baseline_step=$((steps / 10))

@@ -3,17 +3,20 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# The native build goes to PONDSIM_BUILD_DIR (build/release), where the
+# scripts below look for it too.
+export PONDSIM_BUILD_DIR=${PONDSIM_BUILD_DIR:-build/release}
 scripts/install-deps.sh test
-cmake --preset release
-cmake --build --preset release -j"$(nproc)"
-ctest --preset release -j"$(nproc)"
+cmake --preset release -B "$PONDSIM_BUILD_DIR"
+cmake --build "$PONDSIM_BUILD_DIR" -j"$(nproc)"
+ctest --test-dir "$PONDSIM_BUILD_DIR" --output-on-failure -j"$(nproc)"
 # A short soak of both programs headless (the full one is 100000 steps,
 # see README.md): positions finite and in the box, memory flat.
-scripts/soak.sh 5000 build/release
+scripts/soak.sh 5000
 # A short input storm on the native programs in Xvfb (the full one is 5000
 # events each, see README.md): one allocation line per middle or right
 # press, frames still drawn, memory bounded, exit code 0 on close.
-tests/e2e/storm.sh 1000 build/release
+tests/e2e/storm.sh 1000
 
 # The Windows programs, cross-built with MinGW-w64 against a GLEW built
 # from Debian's source package, then driven under Wine in Xvfb.

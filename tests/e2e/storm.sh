@@ -14,7 +14,9 @@
 # - its resident memory stays bounded (sampled from /proc throughout);
 # - the close request ends it with exit code 0, "Shutting down." last.
 #
-# Usage: tests/e2e/storm.sh [events per program] [build dir]   (5000, build/release)
+# Usage: tests/e2e/storm.sh [events per program]   (5000)
+# The programs are those of the native build in PONDSIM_BUILD_DIR
+# (build/release).
 # STORM_SEED fixes the random sequence; STORM_PACE is the pause in seconds
 # after each event (0.008).
 #
@@ -31,7 +33,7 @@ root=$(cd "$here/../.." && pwd)
 source "$here/lib.sh"
 
 events=${1:-5000}
-build=$(realpath -m "${2:-$root/build/release}")
+build=$(cd "$root" && realpath -m "${PONDSIM_BUILD_DIR:-build/release}")
 pace=${STORM_PACE:-0.008}
 seed=${STORM_SEED:-$((($$ * 7919 + $(date +%s)) % 32768))}
 [[ "$events" =~ ^[1-9][0-9]*$ ]] || { echo "events must be a positive whole number" >&2; exit 2; }
