@@ -20,6 +20,7 @@ test_packages=(
   g++-mingw-w64-x86-64 dpkg-dev xz-utils wine wine64 fonts-wine lintian desktop-file-utils
   libxrender1 libxi6 libxrandr2 libxcursor1 libxcomposite1 libxinerama1 libxxf86vm1
   clang libclang-rt-14-dev
+  ffmpeg python3-vtk9
 )
 
 case "${1:-test}" in

@@ -19,4 +19,8 @@ rc=0
 out=$("$driver" --steps 3 --snapshot "/nonexistent-$$/x.png" 2>&1) || rc=$?
 [ "$rc" -eq 2 ] || fail "a snapshot into a missing folder exits $rc, not 2"
 [[ "$out" == *"does not exist"* && "$out" != *Allocating* ]] || fail "missing folder not refused before set-up: $out"
+
+rc=0
+out=$(PATH=/nonexistent "$driver" --steps 3 --video "${TMPDIR:-/tmp}/x.mp4" 2>&1) || rc=$?
+[ "$rc" -eq 2 ] && [[ "$out" == *ffmpeg* && "$out" != *Allocating* ]] || fail "no ffmpeg: exit $rc, said: $out"
 echo "ok: $name"

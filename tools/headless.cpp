@@ -13,12 +13,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "sim/step_driver.h"
 #include "tools/headless_options.h"
 #include "tools/offscreen.h"
+#include "tools/run_output.h"
+#include "tools/state_file.h"
 #include "tools/state_hash.h"
 #include "tools/viewport.h"
 #include "view/scene.h"
@@ -127,6 +130,19 @@ struct SoakWatch {
     }
 };
 
+struct KeptOutput {
+    const char* name;
+    std::unique_ptr<RunOutput> output;
+    std::vector<double> writeMs;
+
+    bool Write(Scene& scene, long step) {
+        const auto started = Clock::now();
+        const bool ok = output->Write(scene, step);
+        writeMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - started).count());
+        return ok;
+    }
+};
+
 // What the window would show after the run: the size handler's viewport
 // and projection, then frames as the render message draws them.
 bool DrawAfterRun(Scene& scene, const Options& options) {
@@ -183,6 +199,29 @@ int main(int argc, char** argv) {
         scene.requestedCount = static_cast<int32_t>(options.particles);
         scene.system.Reseed(scene.requestedCount);
     }
+    long firstStep = 0;
+    if (options.loadState != nullptr && !LoadState(scene, firstStep, options.loadState)) return 2;
+    const long lastStep = firstStep + options.steps;
+    if (lastStep > kMaxStep) {
+        fprintf(stderr, "--steps %ld from the saved step %ld would pass step %" PRId64 "\n", options.steps,
+                firstStep, kMaxStep);
+        return 2;
+    }
+
+    // What the run keeps, each timed on its own.
+    std::vector<KeptOutput> outputs;
+    const auto keep = [&outputs](const char* name, std::unique_ptr<RunOutput> output) {
+        outputs.push_back(KeptOutput{name, std::move(output), {}});
+    };
+    if (options.record != nullptr) keep("record", std::make_unique<PngFrames>(options.record, offscreen));
+    if (options.video != nullptr) keep("video", std::make_unique<VideoStream>(options.video, options.fps, offscreen));
+    if (options.exportFolder != nullptr) keep("export", std::make_unique<VtkExport>(options.exportFolder));
+    if (!outputs.empty()) ApplyViewportSize(scene, static_cast<int32_t>(options.width), static_cast<int32_t>(options.height));
+    const size_t writes = static_cast<size_t>(options.steps / options.every) + 1;
+    for (KeptOutput& kept : outputs) {
+        kept.writeMs.reserve(writes);
+        if (!kept.output->Start(scene) || !kept.Write(scene, firstStep)) return 1;
+    }
 
     const char* stageNames[4] = {"binning+search", "density", "forces", "integration"};
     // Every sample has its place, written, before the first step: the
@@ -196,28 +235,38 @@ int main(int argc, char** argv) {
     const long progressEvery = std::max(1L, options.steps / 200);
     SoakWatch watch;
     const auto runStarted = Clock::now();
-    if (options.checkEvery > 0) watch.Sample(0);
-    for (long step = 0; step < options.steps; ++step) {
+    if (options.checkEvery > 0) watch.Sample(firstStep);
+    for (long done = 0; done < options.steps; ++done) {
+        const long step = firstStep + done + 1;
         TimingProbe probe;
         const auto started = Clock::now();
         scene.camera.Move(scene.input);
         StepSolver(scene.system, probe);
-        totalMs[static_cast<size_t>(step)] = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
-        for (int s = 0; s < 4; ++s) stageMs[s][static_cast<size_t>(step)] = probe.stageSeconds[s] * 1000.0;
+        totalMs[static_cast<size_t>(done)] = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
+        for (int s = 0; s < 4; ++s) stageMs[s][static_cast<size_t>(done)] = probe.stageSeconds[s] * 1000.0;
         if (options.checkEvery > 0) {
             watch.CheckPositions(scene.system);
-            if ((step + 1) % options.checkEvery == 0 || step + 1 == options.steps) watch.Sample(step + 1);
+            if ((done + 1) % options.checkEvery == 0 || step == lastStep) watch.Sample(step);
         }
-        if (progress && ((step + 1) % progressEvery == 0 || step + 1 == options.steps)) {
-            DrawProgress(step + 1, options.steps);
+        if ((done + 1) % options.every == 0) {
+            for (KeptOutput& kept : outputs) {
+                if (!kept.Write(scene, step)) return 1;
+            }
+        }
+        if (progress && ((done + 1) % progressEvery == 0 || step == lastStep)) {
+            DrawProgress(done + 1, options.steps);
         }
     }
+    for (KeptOutput& kept : outputs) {
+        if (!kept.output->Finish(scene, lastStep)) return 1;
+    }
+    if (options.saveState != nullptr && !SaveState(scene, lastStep, options.saveState)) return 1;
 
     const ParticleSystem& system = scene.system;
     printf("variant: %s\n", SolverVariant::name);
     printf("particles: %d\n", system.particleCount);
     printf("search: %s\n", system.search == NeighbourSearch::Grid ? "grid" : "reference");
-    printf("steps: %ld\n", options.steps);
+    printf("steps: %ld (step %ld to %ld)\n", options.steps, firstStep, lastStep);
     printf("ms per step (median, p95):\n");
     for (int s = 0; s < 4; ++s) {
         const Percentiles p = Summarise(stageMs[s]);
@@ -245,6 +294,11 @@ int main(int argc, char** argv) {
     printf("non-finite positions: %ld\n", nonFinite);
     printf("state hash: %016" PRIx64 "\n", HashParticleState(system));
     printf("peak resident memory: %ld kB\n", ReadResidency().peak);
+    for (const KeptOutput& kept : outputs) {
+        const Percentiles p = Summarise(kept.writeMs);
+        printf("%s: %zu frames, ms each (median, p95): %.3f %.3f\n", kept.name, kept.writeMs.size(), p.median,
+               p.p95);
+    }
     if (options.checkEvery > 0) {
         const double seconds = std::chrono::duration<double>(Clock::now() - runStarted).count();
         printf("soak: %ld steps in %.1f s; non-finite %ld, outside the box %ld (summed over every step)\n",

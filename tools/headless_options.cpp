@@ -9,6 +9,8 @@
 #include <string>
 #include <system_error>
 
+#include "tools/run_output.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -17,7 +19,9 @@ void PrintUsage(FILE* out) {
     fprintf(out,
             "usage: %s-headless [--steps N] [--particles N] [--snapshot FILE.png]\n"
             "                   [--size WxH] [--frames N] [--search reference|grid]\n"
-            "                   [--check N] [--version]\n"
+            "                   [--check N] [--record DIR] [--video FILE.mp4|FILE.webm]\n"
+            "                   [--fps F] [--export DIR] [--every N]\n"
+            "                   [--save-state FILE] [--load-state FILE] [--version]\n"
             "\n"
             "Builds the scene as the program does (500 particles, then 3000 at set-up),\n"
             "with no window, and advances it by N ticks.\n"
@@ -37,11 +41,32 @@ void PrintUsage(FILE* out) {
             "  --check N      after every step, count positions that are not finite or\n"
             "                 lie outside the box; every N steps print those counts and\n"
             "                 the resident memory (current and peak), for long soaks\n"
+            "  --record DIR   a PNG of the scene (camera and --size as for --snapshot)\n"
+            "                 after set-up and after every N steps, DIR/frame-<step>.png\n"
+            "  --video FILE.mp4|FILE.webm\n"
+            "                 the same frames as a video (H.264 or VP9 by the name's\n"
+            "                 ending), streamed to ffmpeg, which must be on PATH;\n"
+            "                 both sides of --size must be even\n"
+            "  --fps F        frames per second of the video (default 30, 1 to 240)\n"
+            "  --export DIR   the particles as VTK XML PolyData after set-up and after\n"
+            "                 every N steps, DIR/particles-<step>.vtp (points: positions;\n"
+            "                 point data: velocity, acceleration, density, pressure,\n"
+            "                 neighbourCount), and DIR/particles.pvd with the simulated\n"
+            "                 time of each (step x 0.004 s) for ParaView\n"
+            "  --every N      steps between recorded or exported frames (default 1)\n"
+            "  --save-state FILE\n"
+            "                 after the run, save the particles, the camera and the step\n"
+            "                 number (replaces FILE only once the new one is complete)\n"
+            "  --load-state FILE\n"
+            "                 before the run, go on from a saved state of this program;\n"
+            "                 steps are then counted on from the saved step number\n"
             "  --version      the program's name and version\n"
             "  --help         this text\n"
             "\n"
             "Every file to be written is checked before the run: its folder must exist\n"
-            "and be writable, or the driver stops with exit code 2.\n"
+            "and be writable (DIR itself may be new), or the driver stops with exit\n"
+            "code 2; so do a state file that is damaged or of the other program, and a\n"
+            "missing ffmpeg. On a terminal a progress bar shows the run.\n"
             "Prints milliseconds per step for each stage (median and 95th percentile),\n"
             "neighbour figures, non-finite positions and a 64-bit FNV-1a hash of the\n"
             "particle state, equal only for runs that agree bit for bit.\n"
@@ -110,8 +135,97 @@ bool CheckOutputFile(const char* option, const char* path) {
     return true;
 }
 
+// A folder of outputs may be made by the run, inside a folder that is there.
+bool CheckOutputFolder(const char* option, const char* path) {
+    std::error_code error;
+    const fs::path folder(path);
+    if (fs::is_directory(folder, error)) {
+        if (FolderTakesFiles(folder)) return true;
+        fprintf(stderr, "%s %s: cannot write into that folder\n", option, path);
+        return false;
+    }
+    if (fs::exists(folder, error)) {
+        fprintf(stderr, "%s %s: that is a file, not a folder\n", option, path);
+        return false;
+    }
+    const fs::path parent = folder.parent_path().empty() ? fs::path(".") : folder.parent_path();
+    if (!fs::is_directory(parent, error)) {
+        fprintf(stderr, "%s %s: the folder %s does not exist\n", option, path, parent.string().c_str());
+        return false;
+    }
+    if (!FolderTakesFiles(parent)) {
+        fprintf(stderr, "%s %s: cannot make it in %s\n", option, path, parent.string().c_str());
+        return false;
+    }
+    return true;
+}
+
+bool CheckVideo(const Options& options) {
+    if (!CheckOutputFile("--video", options.video)) return false;
+    if (VideoStream::CodecFor(options.video) == nullptr) {
+        fprintf(stderr, "--video %s: the name must end in .mp4 (H.264) or .webm (VP9)\n", options.video);
+        return false;
+    }
+    if (options.width % 2 != 0 || options.height % 2 != 0) {
+        fprintf(stderr, "--video needs a --size with even sides; %ldx%ld is not\n", options.width, options.height);
+        return false;
+    }
+    if (VideoStream::FindEncoder().empty()) {
+        fprintf(stderr, "--video needs ffmpeg, which is not on PATH (Debian: apt-get install ffmpeg)\n");
+        return false;
+    }
+    return true;
+}
+
 bool CheckOutputs(const Options& options) {
     if (options.snapshot != nullptr && !CheckOutputFile("--snapshot", options.snapshot)) return false;
+    if (options.record != nullptr && !CheckOutputFolder("--record", options.record)) return false;
+    if (options.video != nullptr && !CheckVideo(options)) return false;
+    if (options.exportFolder != nullptr && !CheckOutputFolder("--export", options.exportFolder)) return false;
+    if (options.saveState != nullptr && !CheckOutputFile("--save-state", options.saveState)) return false;
+    std::error_code error;
+    if (options.loadState != nullptr && !fs::is_regular_file(options.loadState, error)) {
+        fprintf(stderr, "--load-state %s: no such file\n", options.loadState);
+        return false;
+    }
+    if (options.loadState != nullptr && options.particles >= 0) {
+        fprintf(stderr, "--particles and --load-state both say where the particles come from; give one\n");
+        return false;
+    }
+    return true;
+}
+
+// Options that go with others and do nothing alone are not errors, but the
+// user is told.
+void NoteIdleOptions(const Options& options) {
+    if (options.sizeGiven && !options.Draws()) {
+        fprintf(stderr, "note: --size has no effect without --snapshot, --frames, --record or --video; "
+                        "nothing is drawn\n");
+    }
+    if (options.everyGiven && !options.KeepsSteps()) {
+        fprintf(stderr, "note: --every has no effect without --record, --video or --export\n");
+    }
+    if (options.fpsGiven && options.video == nullptr) fprintf(stderr, "note: --fps has no effect without --video\n");
+}
+
+// The value of an option that counts, from low to high.
+bool TakeCount(const char* option, const char* value, long low, long high, long& out) {
+    long count = 0;
+    if (!ParseCount(value, high, count) || count < low) {
+        fprintf(stderr, "%s wants a whole number from %ld to %ld\n", option, low, high);
+        return false;
+    }
+    out = count;
+    return true;
+}
+
+// The value of an option that names a file or folder.
+bool TakePath(const char* option, const char* value, const char*& out) {
+    if (value == nullptr || *value == '\0') {
+        fprintf(stderr, "%s wants a file or folder name\n", option);
+        return false;
+    }
+    out = value;
     return true;
 }
 
@@ -128,23 +242,36 @@ ParseResult ParseOptions(int argc, char** argv, Options& options) {
             printf("%s-headless %s\n", SolverVariant::name, PONDSIM_VERSION);
             return ParseResult::Exit;
         } else if (std::strcmp(arg, "--steps") == 0) {
-            if (!ParseCount(value, 1000000000L, options.steps)) {
-                fprintf(stderr, "--steps wants a whole number from 0 to 1000000000\n");
-                return ParseResult::Fail;
-            }
+            if (!TakeCount(arg, value, 0, 1000000000L, options.steps)) return ParseResult::Fail;
             ++i;
         } else if (std::strcmp(arg, "--particles") == 0) {
-            if (!ParseCount(value, 2000000L, options.particles)) {
-                fprintf(stderr, "--particles wants a whole number from 0 to 2000000\n");
-                return ParseResult::Fail;
-            }
+            if (!TakeCount(arg, value, 0, 2000000L, options.particles)) return ParseResult::Fail;
             ++i;
         } else if (std::strcmp(arg, "--snapshot") == 0) {
-            if (value == nullptr || *value == '\0') {
-                fprintf(stderr, "--snapshot wants the name of the PNG file to write\n");
-                return ParseResult::Fail;
-            }
-            options.snapshot = value;
+            if (!TakePath(arg, value, options.snapshot)) return ParseResult::Fail;
+            ++i;
+        } else if (std::strcmp(arg, "--record") == 0) {
+            if (!TakePath(arg, value, options.record)) return ParseResult::Fail;
+            ++i;
+        } else if (std::strcmp(arg, "--video") == 0) {
+            if (!TakePath(arg, value, options.video)) return ParseResult::Fail;
+            ++i;
+        } else if (std::strcmp(arg, "--export") == 0) {
+            if (!TakePath(arg, value, options.exportFolder)) return ParseResult::Fail;
+            ++i;
+        } else if (std::strcmp(arg, "--save-state") == 0) {
+            if (!TakePath(arg, value, options.saveState)) return ParseResult::Fail;
+            ++i;
+        } else if (std::strcmp(arg, "--load-state") == 0) {
+            if (!TakePath(arg, value, options.loadState)) return ParseResult::Fail;
+            ++i;
+        } else if (std::strcmp(arg, "--every") == 0) {
+            if (!TakeCount(arg, value, 1, 1000000000L, options.every)) return ParseResult::Fail;
+            options.everyGiven = true;
+            ++i;
+        } else if (std::strcmp(arg, "--fps") == 0) {
+            if (!TakeCount(arg, value, 1, 240L, options.fps)) return ParseResult::Fail;
+            options.fpsGiven = true;
             ++i;
         } else if (std::strcmp(arg, "--size") == 0) {
             if (!ParseSize(value, 8192L, options.width, options.height)) {
@@ -154,16 +281,10 @@ ParseResult ParseOptions(int argc, char** argv, Options& options) {
             options.sizeGiven = true;
             ++i;
         } else if (std::strcmp(arg, "--frames") == 0) {
-            if (!ParseCount(value, 1000000L, options.frames) || options.frames < 1) {
-                fprintf(stderr, "--frames wants a whole number from 1 to 1000000\n");
-                return ParseResult::Fail;
-            }
+            if (!TakeCount(arg, value, 1, 1000000L, options.frames)) return ParseResult::Fail;
             ++i;
         } else if (std::strcmp(arg, "--check") == 0) {
-            if (!ParseCount(value, 1000000000L, options.checkEvery) || options.checkEvery < 1) {
-                fprintf(stderr, "--check wants a whole number from 1 to 1000000000\n");
-                return ParseResult::Fail;
-            }
+            if (!TakeCount(arg, value, 1, 1000000000L, options.checkEvery)) return ParseResult::Fail;
             ++i;
         } else if (std::strcmp(arg, "--search") == 0) {
             if (value != nullptr && std::strcmp(value, "reference") == 0) {
@@ -180,8 +301,6 @@ ParseResult ParseOptions(int argc, char** argv, Options& options) {
             return ParseResult::Fail;
         }
     }
-    if (options.sizeGiven && !options.Draws()) {
-        fprintf(stderr, "note: --size has no effect without --snapshot or --frames; nothing is drawn\n");
-    }
+    NoteIdleOptions(options);
     return CheckOutputs(options) ? ParseResult::Run : ParseResult::Fail;
 }

@@ -15,8 +15,19 @@ struct Options {
     long frames = 0;
     NeighbourSearch search = NeighbourSearch::Grid;
     long checkEvery = 0;
+    const char* record = nullptr;
+    const char* video = nullptr;
+    long fps = 30;
+    bool fpsGiven = false;
+    const char* exportFolder = nullptr;
+    long every = 1;
+    bool everyGiven = false;
+    const char* saveState = nullptr;
+    const char* loadState = nullptr;
 
-    bool Draws() const { return snapshot != nullptr || frames > 0; }
+    // Pictures during the run, after it, or both.
+    bool Draws() const { return snapshot != nullptr || frames > 0 || record != nullptr || video != nullptr; }
+    bool KeepsSteps() const { return record != nullptr || video != nullptr || exportFolder != nullptr; }
 };
 
 enum class ParseResult { Run, Exit, Fail };

@@ -1,0 +1,18 @@
+#include <cstdio>
+
+#include "tools/run_output.h"
+
+bool PngFrames::Start(Scene&) { return MakeOutputFolder(folder, "--record"); }
+
+bool PngFrames::Write(Scene& scene, long step) {
+    DrawPicture(scene, offscreen, pixels);
+    char name[32];
+    snprintf(name, sizeof name, "/frame-%06ld.png", step);
+    const std::string path = folder + name;
+    char error[512];
+    if (!WritePng(path.c_str(), offscreen.width, offscreen.height, pixels, error, sizeof error)) {
+        fprintf(stderr, "--record: %s\n", error);
+        return false;
+    }
+    return true;
+}

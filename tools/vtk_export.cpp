@@ -1,0 +1,119 @@
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "tools/run_output.h"
+
+namespace {
+
+// The simulated time of a step: every step advances the fluid by 0.004 s.
+constexpr double kSecondsPerStep = 0.004;
+
+// Each array goes into the appended block as its byte count (UInt64) and its
+// values as stored in memory, so that a reader gets every bit back; the XML
+// part names it with its offset in the block.
+template <class T, int Components, class Field>
+void AddArray(std::string& xml, std::vector<char>& block, const char* type, const char* name,
+              const ParticleSystem& system, Field field) {
+    char tag[200];
+    snprintf(tag, sizeof tag,
+             "        <DataArray type=\"%s\" Name=\"%s\" NumberOfComponents=\"%d\" format=\"appended\" "
+             "offset=\"%zu\"/>\n",
+             type, name, Components, block.size());
+    xml += tag;
+    const uint64_t bytes = static_cast<uint64_t>(system.particleCount) * Components * sizeof(T);
+    const size_t at = block.size();
+    block.resize(at + sizeof bytes + bytes);
+    char* out = block.data() + at;
+    std::memcpy(out, &bytes, sizeof bytes);
+    out += sizeof bytes;
+    for (int32_t i = 0; i < system.particleCount; ++i) {
+        T values[Components];
+        field(i, values);
+        std::memcpy(out, values, sizeof values);
+        out += sizeof values;
+    }
+}
+
+void CopyVec3(const Vec3& v, float* out) {
+    out[0] = v.x;
+    out[1] = v.y;
+    out[2] = v.z;
+}
+
+bool WriteWhole(const std::string& path, const std::string& text, const std::vector<char>& block) {
+    FILE* file = fopen(path.c_str(), "wb");
+    if (file == nullptr) return false;
+    bool ok = fwrite(text.data(), 1, text.size(), file) == text.size();
+    if (ok && !block.empty()) {
+        ok = fputs("  <AppendedData encoding=\"raw\">\n   _", file) >= 0 &&
+             fwrite(block.data(), 1, block.size(), file) == block.size() &&
+             fputs("\n  </AppendedData>\n</VTKFile>\n", file) >= 0;
+    }
+    return fclose(file) == 0 && ok;
+}
+
+}  // namespace
+
+bool VtkExport::Start(Scene&) { return MakeOutputFolder(folder, "--export"); }
+
+bool VtkExport::Write(Scene& scene, long step) {
+    const ParticleSystem& system = scene.system;
+    block.clear();
+    char piece[256];
+    snprintf(piece, sizeof piece,
+             "<?xml version=\"1.0\"?>\n"
+             "<VTKFile type=\"PolyData\" version=\"1.0\" byte_order=\"LittleEndian\" header_type=\"UInt64\">\n"
+             "  <PolyData>\n"
+             "    <Piece NumberOfPoints=\"%d\" NumberOfVerts=\"%d\" NumberOfLines=\"0\" NumberOfStrips=\"0\" "
+             "NumberOfPolys=\"0\">\n",
+             system.particleCount, system.particleCount);
+    std::string xml = piece;
+    const Particle* p = system.particles;
+    xml += "      <PointData Scalars=\"density\" Vectors=\"velocity\">\n";
+    AddArray<float, 3>(xml, block, "Float32", "velocity", system, [p](int32_t i, float* v) { CopyVec3(p[i].velocity, v); });
+    AddArray<float, 3>(xml, block, "Float32", "acceleration", system,
+                       [p](int32_t i, float* v) { CopyVec3(p[i].acceleration, v); });
+    AddArray<float, 1>(xml, block, "Float32", "density", system, [p](int32_t i, float* v) { v[0] = p[i].density; });
+    AddArray<float, 1>(xml, block, "Float32", "pressure", system, [p](int32_t i, float* v) { v[0] = p[i].pressure; });
+    AddArray<int32_t, 1>(xml, block, "Int32", "neighbourCount", system,
+                         [p](int32_t i, int32_t* v) { v[0] = p[i].neighbourCount; });
+    xml += "      </PointData>\n      <Points>\n";
+    AddArray<float, 3>(xml, block, "Float32", "position", system, [p](int32_t i, float* v) { CopyVec3(p[i].position, v); });
+    // One vertex cell per particle, so that ParaView shows the points as they are.
+    xml += "      </Points>\n      <Verts>\n";
+    AddArray<int32_t, 1>(xml, block, "Int32", "connectivity", system, [](int32_t i, int32_t* v) { v[0] = i; });
+    AddArray<int32_t, 1>(xml, block, "Int32", "offsets", system, [](int32_t i, int32_t* v) { v[0] = i + 1; });
+    xml += "      </Verts>\n    </Piece>\n  </PolyData>\n";
+
+    char name[40];
+    snprintf(name, sizeof name, "particles-%06ld.vtp", step);
+    if (!WriteWhole(folder + "/" + name, xml, block)) {
+        fprintf(stderr, "--export: cannot write %s/%s\n", folder.c_str(), name);
+        return false;
+    }
+    steps.push_back(step);
+    return true;
+}
+
+bool VtkExport::Finish(Scene&, long) {
+    std::string xml =
+        "<?xml version=\"1.0\"?>\n"
+        "<VTKFile type=\"Collection\" version=\"1.0\" byte_order=\"LittleEndian\">\n"
+        "  <Collection>\n";
+    for (long step : steps) {
+        char line[128];
+        snprintf(line, sizeof line, "    <DataSet timestep=\"%.10g\" part=\"0\" file=\"particles-%06ld.vtp\"/>\n",
+                 static_cast<double>(step) * kSecondsPerStep, step);
+        xml += line;
+    }
+    xml += "  </Collection>\n</VTKFile>\n";
+    if (!WriteWhole(folder + "/particles.pvd", xml, {})) {
+        fprintf(stderr, "--export: cannot write %s/particles.pvd\n", folder.c_str());
+        return false;
+    }
+    printf("export: %zu files in %s, listed in particles.pvd\n", steps.size(), folder.c_str());
+    return true;
+}
