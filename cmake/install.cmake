@@ -19,8 +19,8 @@ foreach(program IN ITEMS pondsim pondsim-wide pondsim-headless pondsim-wide-head
   endif()
 endforeach()
 install(FILES README.md LICENSE packaging/controls.txt DESTINATION ${PONDSIM_DOC_DIR})
-# The README shows these as docs/<name>.png.
-install(DIRECTORY docs/ DESTINATION ${PONDSIM_DOC_DIR}/docs FILES_MATCHING PATTERN "*.png")
+# The README shows these as docs/<name>.png and docs/<name>.webp.
+install(DIRECTORY docs/ DESTINATION ${PONDSIM_DOC_DIR}/docs FILES_MATCHING PATTERN "*.png" PATTERN "*.webp")
 
 if(NOT WIN32)
   foreach(program IN ITEMS pondsim pondsim-wide)
