@@ -62,7 +62,7 @@ const char* VideoStream::CodecFor(const char* path) {
     // yuv420p is what players expect of both; it needs even sides.
     if (EndsWith(path, ".mp4")) return "-c:v libx264 -preset veryfast -crf 23 -pix_fmt yuv420p -movflags +faststart";
     if (EndsWith(path, ".webm")) {
-        return "-c:v libvpx-vp9 -deadline good -cpu-used 5 -row-mt 1 -crf 34 -b:v 0 -pix_fmt yuv420p";
+        return "-c:v libvpx-vp9 -deadline realtime -cpu-used 8 -row-mt 1 -crf 34 -b:v 0 -pix_fmt yuv420p";
     }
     return nullptr;
 }
