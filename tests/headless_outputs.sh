@@ -27,7 +27,7 @@ whole=$("$driver" --steps 100 | sed -n 's/^state hash: //p')
 continued=$("$driver" --steps 50 --load-state half.state | sed -n 's/^state hash: //p')
 [ -n "$whole" ] && [ "$whole" = "$continued" ] || fail "continued run hash $continued, unbroken run $whole"
 
-# Damaged, old and foreign files are refused before the run.
+# Damaged, newer and foreign files are refused before the scene is built.
 "$other" --steps 0 --save-state other.state >/dev/null
 head -c -1 half.state >short.state
 cp half.state flipped.state
@@ -37,6 +37,6 @@ printf '\x02' | dd of=newer.state bs=1 seek=8 conv=notrunc status=none
 for bad in short:truncated flipped:checksum newer:"format version 2" other:"holds a state of"; do
   rc=0
   out=$("$driver" --steps 3 --load-state "${bad%%:*}.state" 2>&1) || rc=$?
-  [ "$rc" -eq 2 ] && [[ "$out" == *"${bad#*:}"* ]] || fail "${bad%%:*}.state: exit $rc, said: $out"
+  [ "$rc" -eq 2 ] && [[ "$out" == *"${bad#*:}"* && "$out" != *Allocating* ]] || fail "${bad%%:*}.state: exit $rc, said: $out"
 done
 echo "ok: $(basename "$driver")"

@@ -181,6 +181,8 @@ int main(int argc, char** argv) {
         case ParseResult::Exit: return 0;
         case ParseResult::Fail: return 2;
     }
+    SavedState saved;
+    if (options.loadState != nullptr && !saved.Read(options.loadState)) return 2;
     Scene& scene = TheScene();
 
     // The context must be current before set-up, as the window's is: set-up
@@ -199,14 +201,8 @@ int main(int argc, char** argv) {
         scene.requestedCount = static_cast<int32_t>(options.particles);
         scene.system.Reseed(scene.requestedCount);
     }
-    long firstStep = 0;
-    if (options.loadState != nullptr && !LoadState(scene, firstStep, options.loadState)) return 2;
+    const long firstStep = options.loadState != nullptr ? saved.Install(scene) : 0;
     const long lastStep = firstStep + options.steps;
-    if (lastStep > kMaxStep) {
-        fprintf(stderr, "--steps %ld from the saved step %ld would pass step %" PRId64 "\n", options.steps,
-                firstStep, kMaxStep);
-        return 2;
-    }
 
     // What the run keeps, each timed on its own.
     std::vector<KeptOutput> outputs;

@@ -37,6 +37,11 @@ bool Refuse(const char* path, const char* why) {
 }  // namespace
 
 bool SaveState(const Scene& scene, long step, const char* path) {
+    if (step > kMaxStep) {
+        fprintf(stderr, "--save-state %s: step %ld is past the last one a state file keeps, %" PRId64 "\n", path,
+                step, kMaxStep);
+        return false;
+    }
     const StateFileHeader header = HeaderOf(scene, step);
     const size_t recordBytes = sizeof(Particle) * static_cast<size_t>(scene.system.particleCount);
     StateHash checksum;
@@ -64,14 +69,13 @@ bool SaveState(const Scene& scene, long step, const char* path) {
     return true;
 }
 
-bool LoadState(Scene& scene, long& step, const char* path) {
+bool SavedState::Read(const char* path) {
     std::error_code error;
     const uintmax_t fileSize = std::filesystem::file_size(path, error);
     if (error) return Refuse(path, "cannot read the file");
     FILE* file = fopen(path, "rb");
     if (file == nullptr) return Refuse(path, "cannot read the file");
 
-    StateFileHeader header;
     const bool whole = fread(&header, sizeof header, 1, file) == 1;
     const char* why = nullptr;
     char text[160];
@@ -100,33 +104,36 @@ bool LoadState(Scene& scene, long& step, const char* path) {
     }
 
     const size_t count = static_cast<size_t>(header.particleCount);
-    Particle* fresh = new (std::nothrow) Particle[count];
-    if (fresh == nullptr) {
+    particles.reset(new (std::nothrow) Particle[count]);
+    if (particles == nullptr) {
         fclose(file);
         snprintf(text, sizeof text, "no memory for %" PRId32 " particles", header.particleCount);
         return Refuse(path, text);
     }
     uint64_t stored = 0;
-    const bool read = (count == 0 || fread(fresh, sizeof(Particle) * count, 1, file) == 1) &&
+    const bool read = (count == 0 || fread(particles.get(), sizeof(Particle) * count, 1, file) == 1) &&
                       fread(&stored, sizeof stored, 1, file) == 1;
     fclose(file);
     StateHash checksum;
     checksum.Add(&header, sizeof header);
-    checksum.Add(fresh, sizeof(Particle) * count);
+    checksum.Add(particles.get(), sizeof(Particle) * count);
     if (!read || checksum.value() != stored) {
-        delete[] fresh;
+        particles.reset();
         return Refuse(path, "damaged: its checksum does not match");
     }
+    return true;
+}
+
+long SavedState::Install(Scene& scene) {
 
     ParticleSystem& system = scene.system;
     delete[] system.particles;
-    system.particles = fresh;
+    system.particles = particles.release();
     system.particleCount = header.particleCount;
     scene.requestedCount = header.particleCount;
     scene.camera.position = header.cameraPosition;
     scene.camera.up = header.cameraUp;
     scene.camera.back = header.cameraBack;
-    step = static_cast<long>(header.step);
-    printf("state loaded: %s (%d particles, step %ld)\n", path, system.particleCount, step);
-    return true;
+    printf("state loaded: %d particles at step %" PRId64 "\n", system.particleCount, header.step);
+    return static_cast<long>(header.step);
 }

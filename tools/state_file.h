@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "view/scene.h"
 
@@ -24,16 +25,26 @@ struct StateFileHeader {
 static_assert(sizeof(StateFileHeader) == 88, "the header has no padding");
 
 constexpr uint32_t kStateFileVersion = 1;
-// Steps are counted in a long, which is 32 bits wide on Windows.
-constexpr int64_t kMaxStep = 2000000000;
+// Steps are counted in a long, 32 bits wide on Windows: a saved step and a
+// run of up to 1000000000 more steps (--steps) must still fit in it.
+constexpr int64_t kMaxStep = 1000000000;
 
 // Writes the scene's state under a temporary name beside path and renames it
 // into place, so that an older file is replaced only by a complete one.
-// False with a message on stderr.
+// False with a message on stderr, also for a step past kMaxStep.
 bool SaveState(const Scene& scene, long step, const char* path);
 
-// Puts a saved state into a set-up scene: the particles, as a reseed would
-// (the old array is let go only once the new one is whole), and the camera.
-// False, with the scene untouched and the reason on stderr, for a file that
-// is not a complete, intact state of this variant.
-bool LoadState(Scene& scene, long& step, const char* path);
+// A state read whole and checked, waiting for the scene.
+struct SavedState {
+    StateFileHeader header{};
+    std::unique_ptr<Particle[]> particles;
+
+    // False, with the reason on stderr, for a file that is not a complete,
+    // intact state of this variant. Needs no scene, so that a bad file is
+    // refused before anything is built.
+    bool Read(const char* path);
+    // Puts the particles into a set-up scene as a reseed would (the old
+    // array is let go only now that the new one is whole), with the camera;
+    // gives the saved step number.
+    long Install(Scene& scene);
+};
