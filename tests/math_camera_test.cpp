@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
 
 #include "view/camera.h"
 #include "view/math.h"
@@ -188,4 +189,27 @@ TEST(Camera, LookByNothingOnlyShortensTheDirections) {
     const Camera camera = LookedBy(0.0f, 0.0f);
     ExpectVecNear(camera.back, 0.0f, 0.0f, 0.99831241f, 1e-7f);
     ExpectVecNear(camera.up, 0.0f, 0.99831241f, 0.0f, 1e-7f);
+}
+
+// A diagonal drag turns about the world vertical first, then about the side
+// axis that the yaw left: sub-pixel apart from the other order on one turn,
+// but an orientation of its own.
+TEST(Camera, DiagonalLookIsYawThenPitch) {
+    const Camera camera = LookedBy(30.0f, -45.0f);
+    Vec3 back{0.0f, 0.0f, 1.0f};
+    Vec3 up{0.0f, 1.0f, 0.0f};
+    const auto turn = [&](float angle, const Vec3& axis) {
+        RotateAboutAxis(angle, back, axis);
+        RotateAboutAxis(angle, up, axis);
+        Normalise(back);
+        Normalise(up);
+    };
+    turn(30.0f / 50.0f, Vec3{0.0f, 1.0f, 0.0f});
+    Vec3 side = Cross(up, back);
+    Normalise(side);
+    turn(-45.0f / 50.0f, side);
+    for (const auto& [got, want] : {std::pair{camera.back, back}, std::pair{camera.up, up}}) {
+        EXPECT_TRUE(got.x == want.x && got.y == want.y && got.z == want.z)
+            << got.x << " " << got.y << " " << got.z << " against " << want.x << " " << want.y << " " << want.z;
+    }
 }

@@ -58,6 +58,15 @@ TEST(NeighbourSearch, RadiusOfExactlyOneAndAHalfIsInclusiveInSinglePrecision) {
     EXPECT_EQ(ListOf(system->particles[1]), std::vector<int32_t>{0});
     EXPECT_EQ(system->particles[2].neighbourCount, 0);
     EXPECT_EQ(system->particles[3].neighbourCount, 0);
+
+    // Verdicts at the edge of the radius that depend on the grid's rounding
+    // margin (the last two lie 1.5 apart across two cells of a grid that
+    // starts at the first) and on the grouping of the squared distance.
+    Place(*system, {{-2.20875168f, 10.0f, 10.0f}, {0.791248024f, 10.0f, 10.0f}, {2.29124808f, 10.0f, 10.0f}});
+    EXPECT_EQ(ListOf(system->particles[1]), std::vector<int32_t>{2});
+    EXPECT_EQ(ListOf(system->particles[2]), std::vector<int32_t>{1});
+    Place(*system, {{12.8894186f, 14.6995564f, 13.2907772f}, {12.9742327f, 14.876359f, 11.8036499f}});
+    EXPECT_EQ(system->particles[0].neighbourCount, 0);
 }
 
 TEST(NeighbourSearch, NoneOrOneParticleAndCoincidentParticles) {
@@ -188,16 +197,23 @@ TEST(NeighbourSearch, OnlyTheFirst4000AreBinnedButAllAreMoved) {
 
 // Binning skips the NaN particle, but the search still reads entry places as
 // indices: it pairs 0 to 2 (the NaN one among them, never matching) and
-// leaves out particle 3, the last one copied.
+// leaves out particle 3, the last one copied. A particle whose position
+// turns NaN in any component also loses the list it had.
 TEST(NeighbourSearch, NaNPositionShiftsTheSearchedIndices) {
-    auto system = NewSystem();
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    Place(*system, {{10.0f, 10.0f, 10.0f}, {10.2f, nan, 10.0f}, {10.5f, 10.0f, 10.0f}, {11.0f, 10.0f, 10.0f}});
-    EXPECT_EQ(system->cells[0].count, 3);
-    EXPECT_EQ(ListOf(system->particles[0]), std::vector<int32_t>{2});
-    EXPECT_EQ(system->particles[1].neighbourCount, 0);
-    EXPECT_EQ(ListOf(system->particles[2]), std::vector<int32_t>{0});
-    EXPECT_EQ(system->particles[3].neighbourCount, 0);
+    for (int axis = 0; axis < 3; ++axis) {
+        auto system = NewSystem();
+        Place(*system, {{10.0f, 10.0f, 10.0f}, {10.2f, 10.0f, 10.0f}, {10.5f, 10.0f, 10.0f}, {11.0f, 10.0f, 10.0f}});
+        ASSERT_EQ(system->particles[1].neighbourCount, 3);
+        Vec3& turned = system->particles[1].position;
+        (axis == 0 ? turned.x : axis == 1 ? turned.y : turned.z) = nan;
+        Search(*system);
+        EXPECT_EQ(system->cells[0].count, 3) << "NaN in axis " << axis;
+        EXPECT_EQ(ListOf(system->particles[0]), std::vector<int32_t>{2}) << axis;
+        EXPECT_EQ(system->particles[1].neighbourCount, 0) << axis;
+        EXPECT_EQ(ListOf(system->particles[2]), std::vector<int32_t>{0}) << axis;
+        EXPECT_EQ(system->particles[3].neighbourCount, 0) << axis;
+    }
 }
 
 TEST(NeighbourSearch, ParticlesOutsideTheBoxAreBinnedAndPaired) {

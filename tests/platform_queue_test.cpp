@@ -114,10 +114,25 @@ TEST_F(PlatformQueue, TimerArrivesWhenDueWithItsIdAndWaitsBlockUntilThen) {
     EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE));
 }
 
+// Windows keeps at most one tick of a timer waiting: after a stall of many
+// periods the next tick comes a whole period after the late one, not at once.
+TEST_F(PlatformQueue, AStallLeavesOneTickNotABacklog) {
+    ASSERT_EQ(SetTimer(window, 1, 20, nullptr), UINT_PTR{1});
+    const timespec stall{0, 200 * 1000 * 1000};
+    nanosleep(&stall, nullptr);
+    MSG late = {};
+    MSG next = {};
+    ASSERT_EQ(GetMessageA(&late, nullptr, 0, 0), TRUE);
+    ASSERT_EQ(GetMessageA(&next, nullptr, 0, 0), TRUE);
+    ASSERT_TRUE(late.message == WM_TIMER && next.message == WM_TIMER);
+    EXPECT_GE(next.time - late.time, DWORD{20});
+}
+
 TEST_F(PlatformQueue, CloseCommandReachesCloseThenDestroy) {
     SetTimer(window, 1, 10, nullptr);
-    // The window manager's close button arrives as this posted command.
-    PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    // Alt+F4, where the window manager leaves it to the program, becomes the
+    // command that the window manager's close button posts.
+    EXPECT_EQ(DefWindowProcA(window, WM_SYSKEYDOWN, VK_F4, LPARAM{1} << 29), 0);
     MSG message = {};
     ASSERT_EQ(GetMessageA(&message, nullptr, 0, 0), TRUE);
     DispatchMessageA(&message);

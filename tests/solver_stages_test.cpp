@@ -22,6 +22,10 @@ float IsolatedDensity() {
     return (0.0f + selfTerm) * (poly6 * 0.010543f);
 }
 
+float Along(const Vec3& v, int axis) {
+    return axis == 0 ? v.x : axis == 1 ? v.y : v.z;
+}
+
 bool IsZero(const Vec3& v) {
     return v.x == 0.0f && v.y == 0.0f && v.z == 0.0f;
 }
@@ -67,15 +71,29 @@ TEST(Density, PairHalfAUnitApartAndCoincidentNeighbour) {
     EXPECT_EQ(p[3].density, p[2].density);
 }
 
-TEST(Forces, PairHalfAUnitApartRepelsAt722) {
-    auto system = NewSystem();
-    Place(*system, {{10.0f, 10.0f, 10.0f}, {10.5f, 10.0f, 10.0f}});
-    DensityThenForces(*system);
-    const Particle* p = system->particles;
-    EXPECT_NEAR(p[0].acceleration.x, -722.6f, 0.1f);
-    EXPECT_NEAR(p[1].acceleration.x, 722.6f, 0.1f);
-    EXPECT_EQ(p[1].acceleration.x, -p[0].acceleration.x);
-    for (int i = 0; i < 2; ++i) EXPECT_TRUE(p[i].acceleration.y == 0.0f && p[i].acceleration.z == 0.0f) << i;
+// Two particles at rest, each the other's only neighbour, push apart along
+// the axis that joins them: 722.6 at 0.5 box units, and about 3799 at 0.001,
+// close enough for the square-root estimate's guard to matter but not to
+// cut the distance to 0.
+TEST(Forces, PairsRepelAlongEachAxis) {
+    const struct {
+        int axis;
+        float apart, push;
+    } cases[] = {{0, 0.5f, 722.6f}, {1, 0.5f, 722.6f}, {2, 0.5f, 722.6f}, {0, 0.001f, 3799.0f}};
+    for (const auto& c : cases) {
+        auto system = NewSystem();
+        const Vec3 offset{c.axis == 0 ? c.apart : 0.0f, c.axis == 1 ? c.apart : 0.0f, c.axis == 2 ? c.apart : 0.0f};
+        Place(*system, {{10.0f, 10.0f, 10.0f}, {10.0f + offset.x, 10.0f + offset.y, 10.0f + offset.z}});
+        DensityThenForces(*system);
+        const Vec3& a0 = system->particles[0].acceleration;
+        const Vec3& a1 = system->particles[1].acceleration;
+        EXPECT_NEAR(Along(a1, c.axis), c.push, 1e-4f * c.push) << "axis " << c.axis << ", " << c.apart << " apart";
+        EXPECT_EQ(Along(a0, c.axis), -Along(a1, c.axis)) << "axis " << c.axis;
+        for (int other = 0; other < 3; ++other) {
+            if (other == c.axis) continue;
+            EXPECT_TRUE(Along(a0, other) == 0.0f && Along(a1, other) == 0.0f) << "axis " << c.axis;
+        }
+    }
 }
 
 TEST(Forces, NothingFromAnEmptyListOrFromNeighboursAtH) {
@@ -229,12 +247,15 @@ TEST_F(Integration, SideWallsReflectOnlyParticlesMovingOut) {
     EXPECT_EQ(p->position.z, 0.0f);
     EXPECT_EQ(p->velocity.z, 2.0f);
 
-    // Ends at x = 36.5 already moving back in: left alone.
-    Fresh(Vec3{36.6f, 18.0f, 18.0f});
-    p->velocity.x = -1.0f;
-    IntegrateAll(*system);
-    EXPECT_NEAR(p->position.x, 36.5f, 1e-5f);
-    EXPECT_EQ(p->velocity.x, -1.0f);
+    // Ends at x = 36.5 or x = -0.5 already moving back in: left alone.
+    for (const float start : {36.6f, -0.6f}) {
+        const float back = start > 0.0f ? -1.0f : 1.0f;
+        Fresh(Vec3{start, 18.0f, 18.0f});
+        p->velocity.x = back;
+        IntegrateAll(*system);
+        EXPECT_NEAR(p->position.x, start > 0.0f ? 36.5f : -0.5f, 1e-5f);
+        EXPECT_EQ(p->velocity.x, back);
+    }
 }
 
 // pondsim integrates four particles at a time: every case above, and

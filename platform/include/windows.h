@@ -230,6 +230,7 @@ struct CONSOLE_SCREEN_BUFFER_INFO {
 #define VK_INSERT 0x2D
 #define VK_DELETE 0x2E
 #define VK_F1 0x70
+#define VK_F4 0x73
 #define VK_F10 0x79
 #define VK_F12 0x7B
 

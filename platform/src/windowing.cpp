@@ -673,7 +673,7 @@ LRESULT DefWindowProcA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) 
         return 0;
     case WM_SYSKEYDOWN:
         // Alt+F4 closes the window, as the system menu's default does.
-        if (wParam == VK_F1 + 3 && (lParam & (LPARAM{1} << 29)) != 0) {
+        if (wParam == VK_F4 && (lParam & (LPARAM{1} << 29)) != 0) {
             PostMessageA(handle, WM_SYSCOMMAND, SC_CLOSE, 0);
         }
         return 0;
