@@ -34,15 +34,16 @@ constexpr float kTimeStep = 0.004f;
 
 // The integration is written once for a float and for kLanes particles side
 // by side; a lane takes exactly the scalar steps, with a choice where the
-// scalar code branches.
+// scalar code branches. pondsim-wide integrates one particle at a time and
+// leaves the lane forms unused.
 inline float Choose(bool keep, float a, float b) { return keep ? a : b; }
-inline Floats Choose(Ints keep, Floats a, Floats b) {
+[[maybe_unused]] inline Floats Choose(Ints keep, Floats a, Floats b) {
     return reinterpret_cast<Floats>((keep & reinterpret_cast<Ints>(a)) | (~keep & reinterpret_cast<Ints>(b)));
 }
 inline bool Any(bool keep) { return keep; }
-inline bool Any(Ints keep) { return LaneBits(keep) != 0; }
+[[maybe_unused]] inline bool Any(Ints keep) { return LaneBits(keep) != 0; }
 inline float Sqrt(float x) { return sqrtf(x); }
-inline Floats Sqrt(Floats x) { return Floats{sqrtf(x[0]), sqrtf(x[1]), sqrtf(x[2]), sqrtf(x[3])}; }
+[[maybe_unused]] inline Floats Sqrt(Floats x) { return Floats{sqrtf(x[0]), sqrtf(x[1]), sqrtf(x[2]), sqrtf(x[3])}; }
 
 template <class F>
 F Splat(float x) {

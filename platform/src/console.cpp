@@ -78,13 +78,8 @@ HANDLE GetStdHandle(DWORD which) {
 BOOL GetConsoleScreenBufferInfo(HANDLE console, CONSOLE_SCREEN_BUFFER_INFO* info) {
     winsize size = {};
     if (info == nullptr || !TerminalSize(DescriptorOf(console), &size)) return FALSE;
-    const SHORT columns = static_cast<SHORT>(size.ws_col);
     const SHORT rows = static_cast<SHORT>(size.ws_row);
-    info->dwSize = {columns, bufferRows > rows ? bufferRows : rows};
-    info->dwCursorPosition = {0, 0};
-    info->wAttributes = 0;
-    info->srWindow = {0, 0, static_cast<SHORT>(columns - 1), static_cast<SHORT>(rows - 1)};
-    info->dwMaximumWindowSize = {columns, rows};
+    *info = platform::DescribeConsole(static_cast<SHORT>(size.ws_col), rows, bufferRows > rows ? bufferRows : rows);
     return TRUE;
 }
 

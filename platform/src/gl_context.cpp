@@ -238,17 +238,6 @@ bool FormatVisual(int format, XVisualInfo* visual) {
 
 using platform::WindowRecord;
 
-HDC GetDC(HWND handle) {
-    WindowRecord* window = platform::WindowFromHandle(handle);
-    return window != nullptr ? reinterpret_cast<HDC>(&window->deviceContext) : nullptr;
-}
-
-int ReleaseDC(HWND handle, HDC deviceContext) {
-    // The window's own device context (CS_OWNDC) stays with the window.
-    WindowRecord* window = platform::WindowFromHandle(handle);
-    return window != nullptr && reinterpret_cast<HDC>(&window->deviceContext) == deviceContext ? 1 : 0;
-}
-
 int ChoosePixelFormat(HDC deviceContext, const PIXELFORMATDESCRIPTOR* descriptor) {
     if (platform::Fails("ChoosePixelFormat")) return 0;
     Display* display = platform::XDisplayIfOpen();

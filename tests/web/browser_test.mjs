@@ -1,0 +1,190 @@
+// The web pages in Debian's chromium, headless, drawing with SwiftShader:
+// the picture, the log panel, the mouse buttons, a key and a drag, on both
+// pages; and the solver's state hash computed in the browser against the
+// native build's for the same layout.
+//
+//   node tests/web/browser_test.mjs BUILD_WEB NATIVE_BUILD [SCREENSHOT_DIR]
+//
+// BUILD_WEB holds the pages (cmake --preset web), NATIVE_BUILD a native
+// build with tests/web's layout-hash programs. Prints the frames per second
+// and the step time measured in the browser.
+
+import { execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import http from 'node:http';
+import path from 'node:path';
+import puppeteer from 'puppeteer-core';
+
+const [webDir, nativeDir, screenshotDir] = process.argv.slice(2);
+if (!webDir || !nativeDir) {
+  console.error('usage: browser_test.mjs BUILD_WEB NATIVE_BUILD [SCREENSHOT_DIR]');
+  process.exit(2);
+}
+const HASH_PARTICLES = 3000;
+const HASH_TICKS = 300;
+const WAIT_MS = 90000;  // a loaded machine compiles and steps slowly
+
+const types = {'.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm'};
+const server = http.createServer((request, response) => {
+  const file = path.join(webDir, path.normalize(decodeURIComponent(new URL(request.url, 'http://x').pathname)));
+  fs.readFile(file, (error, data) => {
+    if (error) {
+      response.writeHead(404).end();
+      return;
+    }
+    response.writeHead(200, {'Content-Type': types[path.extname(file)] || 'application/octet-stream'}).end(data);
+  });
+});
+await new Promise(resolve => server.listen(0, '127.0.0.1', resolve));
+const base = `http://127.0.0.1:${server.address().port}`;
+
+let failures = 0;
+function check(ok, what) {
+  console.log(`${ok ? 'ok  ' : 'FAIL'} ${what}`);
+  if (!ok) failures += 1;
+}
+
+// Pixels of the canvas outside the log panel: how many are black, how many
+// have a particle's colour (no red, blue at least 0.3 and above green), and
+// where the particle-coloured ones lie (centre and spread, in pixels).
+async function picture(page) {
+  const png = await page.screenshot({encoding: 'base64'});
+  return page.evaluate(async png => {
+    const image = new Image();
+    image.src = 'data:image/png;base64,' + png;
+    await image.decode();
+    const surface = document.createElement('canvas');
+    surface.width = image.width;
+    surface.height = image.height;
+    const context = surface.getContext('2d');
+    context.drawImage(image, 0, 0);
+    const data = context.getImageData(0, 0, image.width, image.height).data;
+    const panel = document.getElementById('console').getBoundingClientRect();
+    let black = 0, particle = 0, other = 0, sx = 0, sy = 0, sxx = 0, syy = 0;
+    for (let y = 0; y < image.height; ++y) {
+      for (let x = 0; x < image.width; ++x) {
+        if (x >= panel.left && x < panel.right && y >= panel.top && y < panel.bottom) continue;
+        const i = 4 * (y * image.width + x);
+        const [r, g, b] = [data[i], data[i + 1], data[i + 2]];
+        if (r + g + b === 0) {
+          black += 1;
+        } else if (r <= 8 && b >= 70 && b >= g) {
+          particle += 1;
+          sx += x; sy += y; sxx += x * x; syy += y * y;
+        } else {
+          other += 1;
+        }
+      }
+    }
+    const cx = sx / particle, cy = sy / particle;
+    const spread = Math.sqrt(sxx / particle - cx * cx + syy / particle - cy * cy);
+    return {black, particle, other, cx, cy, spread};
+  }, png);
+}
+
+async function waitForPicture(page, test, what) {
+  const deadline = Date.now() + WAIT_MS;
+  let last = null;
+  while (Date.now() < deadline) {
+    last = await picture(page);
+    if (test(last)) return last;
+  }
+  console.log(`     last picture: ${JSON.stringify(last)}`);
+  return null;
+}
+
+const logLines = page => page.$eval('#console', panel => panel.textContent.split('\n').filter(line => line));
+
+async function checkPage(name) {
+  const page = await browser.newPage();
+  await page.setViewport({width: 800, height: 600});
+  const errors = [];
+  page.on('pageerror', error => errors.push(String(error)));
+  await page.goto(`${base}/${name}.html`);
+  await page.waitForFunction(() => document.getElementById('console').textContent.includes('Allocating 3000 particles'),
+                             {timeout: WAIT_MS});
+  check(await page.title() === 'Smoothed Particle Hydrodynamics', `${name}: the page's title is the window's`);
+  check(JSON.stringify(await logLines(page)) === '["Allocating 3000 particles"]',
+        `${name}: the log panel starts with the set-up's allocation line alone`);
+
+  const first = await waitForPicture(page, p => p.particle > 2000 && p.black > 0.5 * (p.black + p.particle + p.other) &&
+                                                p.other < 0.01 * (p.black + p.particle + p.other),
+                                     'particles on black');
+  check(first !== null, `${name}: particle colours on black`);
+  if (screenshotDir) {
+    fs.mkdirSync(screenshotDir, {recursive: true});
+    await page.screenshot({path: path.join(screenshotDir, `web-${name}.png`)});
+  }
+
+  const frames0 = await page.evaluate(() => Module.pondsimFrames);
+  const started = Date.now();
+  await new Promise(resolve => setTimeout(resolve, 3000));
+  const fps = ((await page.evaluate(() => Module.pondsimFrames)) - frames0) * 1000 / (Date.now() - started);
+  console.log(`     ${name}: ${fps.toFixed(1)} frames per second shown`);
+
+  await page.mouse.click(400, 300, {button: 'right'});
+  await page.waitForFunction(() => document.getElementById('console').textContent.includes('3100'), {timeout: WAIT_MS});
+  await page.mouse.click(400, 300, {button: 'middle'});
+  await page.waitForFunction(() => document.getElementById('console').textContent.split('\n').length >= 3,
+                             {timeout: WAIT_MS});
+  check(JSON.stringify(await logLines(page)) ===
+          '["Allocating 3000 particles","Allocating 3100 particles","Allocating 3000 particles"]',
+        `${name}: a right click allocates 3100 particles and a middle click 3000 again`);
+
+  const before = await picture(page);
+  await page.keyboard.down('ArrowUp');
+  const nearer = await waitForPicture(page, p => p.spread > 1.3 * before.spread, 'wider spread');
+  await page.keyboard.up('ArrowUp');
+  check(nearer !== null, `${name}: holding the up arrow widens the particles' spread`);
+
+  const still = await picture(page);
+  await page.mouse.move(400, 300);
+  await page.mouse.down();
+  let turned = null;
+  for (let step = 1; step <= 200 && turned === null; ++step) {
+    await page.mouse.move(400 + 5 * (step % 20), 300);
+    const now = await picture(page);
+    if (Math.abs(now.cx - still.cx) > 60) turned = now;
+  }
+  await page.mouse.up();
+  check(turned !== null, `${name}: a left drag moves the particles' centre`);
+  check(errors.length === 0, `${name}: no script errors ${errors.join('; ')}`);
+  await page.close();
+}
+
+async function checkHash(name) {
+  const native = execFileSync(path.join(nativeDir, 'tests', 'web', `${name}-layout-hash`),
+                              [String(HASH_PARTICLES), String(HASH_TICKS)]).toString().trim().split('\n').pop();
+  const page = await browser.newPage();
+  await page.goto(`${base}/index.html`);
+  await page.addScriptTag({url: `${base}/test/${name}-layout-hash.js`});
+  const factory = name.replaceAll('-', '_') + '_layout_hash';
+  const web = await page.evaluate(async (factory, particles, ticks) => {
+    const module = await window[factory]();
+    const started = performance.now();
+    const hash = module.ccall('pondsim_layout_hash', 'string', ['number', 'number'], [particles, ticks]);
+    return {hash, msPerTick: (performance.now() - started) / ticks};
+  }, factory, HASH_PARTICLES, HASH_TICKS);
+  console.log(`     ${name}: ${web.msPerTick.toFixed(2)} ms a tick in the browser (${HASH_PARTICLES} particles, ` +
+              `mean of ${HASH_TICKS}, reseed included)`);
+  check(web.hash === native && /^[0-9a-f]{16}$/.test(native),
+        `${name}: state hash after ${HASH_TICKS} ticks, browser ${web.hash}, native ${native}`);
+  await page.close();
+}
+
+const browser = await puppeteer.launch({
+  executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+  headless: true,
+  args: ['--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader', '--mute-audio'],
+});
+try {
+  for (const name of ['pondsim', 'pondsim-wide']) {
+    await checkPage(name);
+    await checkHash(name);
+  }
+} finally {
+  await browser.close();
+  server.close();
+}
+console.log(failures === 0 ? 'all browser checks passed' : `${failures} browser check(s) failed`);
+process.exit(failures === 0 ? 0 : 1);
