@@ -4,6 +4,21 @@
 # the zip carries the Windows headless drivers once that build makes them.
 include(GNUInstallDirs)
 
+if(EMSCRIPTEN)
+  # The web archive: the two pages with their scripts and modules and the
+  # page that links them, ready for any web server.
+  foreach(program IN ITEMS pondsim pondsim-wide)
+    install(FILES ${PROJECT_BINARY_DIR}/${program}.html ${PROJECT_BINARY_DIR}/${program}.js
+                  ${PROJECT_BINARY_DIR}/${program}.wasm DESTINATION .)
+  endforeach()
+  install(FILES ${PROJECT_BINARY_DIR}/index.html README.md LICENSE DESTINATION .)
+  set(CPACK_PACKAGE_NAME pondsim)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME pondsim-${PROJECT_VERSION}-web)
+  include(CPack)
+  return()
+endif()
+
 if(WIN32)
   # One folder to unpack: the programs beside their README.
   set(PONDSIM_BIN_DIR .)

@@ -6,7 +6,7 @@
 #
 # run:  what building and running the two programs and the headless drivers
 #       needs (scripts/run.sh);
-# test: that and everything the tests, the Windows cross build and the
+# test: that and everything the tests, the Windows and web builds and the
 #       packages need (scripts/test.sh, scripts/package.sh).
 set -euo pipefail
 
@@ -21,6 +21,7 @@ test_packages=(
   libxrender1 libxi6 libxrandr2 libxcursor1 libxcomposite1 libxinerama1 libxxf86vm1
   clang libclang-rt-14-dev
   ffmpeg python3-vtk9
+  emscripten chromium npm
 )
 
 case "${1:-test}" in

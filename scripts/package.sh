@@ -2,10 +2,11 @@
 # Makes the packages, with CPack, into build/packages/:
 #   pondsim_<version>_amd64.deb            from the native build
 #   pondsim-<version>-windows-x64.zip      from the MinGW-w64 cross build
+#   pondsim-<version>-web.zip              the web pages, from the Emscripten build
 # The native build is the one in PONDSIM_BUILD_DIR (build/release), made
 # here without the tests if it is not configured yet.
 #
-# Usage: scripts/package.sh [deb|zip ...]   (all of them)
+# Usage: scripts/package.sh [deb|zip|web ...]   (all of them)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -36,12 +37,18 @@ package_zip() {
   pack build/windows
 }
 
+package_web() {
+  NODE_PATH=/usr/share/nodejs cmake --preset web
+  NODE_PATH=/usr/share/nodejs cmake --build --preset web -j"$(nproc)"
+  pack build/web
+}
+
 kinds=("$@")
-[ ${#kinds[@]} -gt 0 ] || kinds=(deb zip)
+[ ${#kinds[@]} -gt 0 ] || kinds=(deb zip web)
 for kind in "${kinds[@]}"; do
   case "$kind" in
-    deb | zip) "package_$kind" ;;
-    *) echo "usage: scripts/package.sh [deb|zip ...]" >&2; exit 2 ;;
+    deb | zip | web) "package_$kind" ;;
+    *) echo "usage: scripts/package.sh [deb|zip|web ...]" >&2; exit 2 ;;
   esac
 done
 ls -l "$out"

@@ -25,8 +25,16 @@ cmake --preset windows
 cmake --build --preset windows -j"$(nproc)"
 tests/e2e/wine_e2e.sh build/windows
 
+# The two programs as web pages, built with Emscripten, then driven in
+# Debian's chromium, headless, drawing with SwiftShader; the solver's state
+# hash in the browser is checked against the native build's.
+NODE_PATH=/usr/share/nodejs cmake --preset web
+NODE_PATH=/usr/share/nodejs cmake --build --preset web -j"$(nproc)"
+tests/web/run.sh build/web
+
 # The Debian package and the Windows zip, made from the two builds above,
-# then installed, run and removed as a user would.
+# then installed, run and removed as a user would; the web archive beside
+# them, from the web build.
 scripts/package.sh
 tests/e2e/package_e2e.sh build/packages
 
