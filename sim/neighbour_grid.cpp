@@ -101,10 +101,10 @@ namespace {
 
 // Appends (i, the index in each slot of [begin, end) that passes the test
 // against i's position in ax, ay, az) to the pair buffer, lower index
-// first, kLanes slots at a time. Most groups keep nothing and are passed
-// over; in the others every lane is written and kept only when it passed,
-// since a branch per lane would be a coin toss. The test is symmetric: a - b
-// is exactly -(b - a).
+// first, kLanes slots at a time. Every lane is written and kept only when it
+// passed: whether a lane, or a whole group, keeps anything is a coin toss
+// that a branch would keep losing. The test is symmetric: a - b is exactly
+// -(b - a).
 struct PairSink {
     int32_t* lower;
     int32_t* higher;
@@ -117,7 +117,6 @@ struct PairSink {
             const Ints near = WithinSearchRadius(ax, ay, az, LoadLanes<Floats>(grid.sortedX + k),
                                                  LoadLanes<Floats>(grid.sortedY + k), LoadLanes<Floats>(grid.sortedZ + k));
             const int keep = LaneBits(near & (kLaneNumbers < end - k));
-            if (keep == 0) continue;
             const Ints b = LoadLanes<Ints>(grid.sortedIndex + k);
             const Ints below = b < iv;
             const Ints lo = (below & b) | (~below & iv);
