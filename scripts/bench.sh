@@ -16,10 +16,16 @@ for variant in pondsim pondsim-wide; do
   "$build/bench/$variant-bench"
   echo
 done
+# Whole runs: processor seconds (user + system, less disturbed by other
+# jobs than the wall clock, which is printed beside them) and peak memory.
 for variant in pondsim pondsim-wide; do
   for search in grid reference; do
-    peak=$("$build/tools/$variant-headless" --steps 1000 --search "$search" | sed -n 's/^peak resident memory: //p')
-    echo "$variant-headless --steps 1000 --search $search: peak resident memory $peak"
+    out=$( { TIMEFORMAT='%R %U %S'; time "$build/tools/$variant-headless" --steps 1050 --search "$search" > "$build/bench-run.txt"; } 2>&1 )
+    read -r wall user system <<< "$out"
+    peak=$(sed -n 's/^peak resident memory: //p' "$build/bench-run.txt")
+    cpu=$(awk -v u="$user" -v s="$system" 'BEGIN { printf "%.2f", u + s }')
+    echo "$variant-headless --steps 1050 --search $search: $cpu s of processor, $wall s wall, peak resident memory $peak"
   done
 done
+rm -f "$build/bench-run.txt"
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
