@@ -8,6 +8,7 @@
 #include <emscripten/html5.h>
 
 #include <cmath>
+#include <cstdlib>
 
 #include "message_queue.h"
 
@@ -147,6 +148,21 @@ void ListenToPage() {
 EM_JS(void, PondsimSetTitle, (const char* title), {
     document.title = UTF8ToString(title);
 });
+
+// A page has no environment of its own: the fault switch PONDSIM_FAIL
+// (message_queue.h) comes from its address, as in pondsim.html?PONDSIM_FAIL=RegisterClassA.
+EM_JS(int, PondsimFailSwitch, (char* buffer, int size), {
+    const value = new URLSearchParams(location.search).get('PONDSIM_FAIL');
+    if (!value) return 0;
+    stringToUTF8(value, buffer, size);
+    return 1;
+});
+
+const bool failSwitchRead = [] {
+    char value[256];
+    if (PondsimFailSwitch(value, sizeof value) != 0) setenv("PONDSIM_FAIL", value, 1);
+    return true;
+}();
 
 }  // namespace
 

@@ -154,6 +154,23 @@ async function checkPage(name) {
   await page.close();
 }
 
+// A failed class registration shows its message box as a dialog on the
+// page, and the program waits there until it is dismissed.
+async function checkMessageBox(name) {
+  const page = await browser.newPage();
+  await page.goto(`${base}/${name}.html?PONDSIM_FAIL=RegisterClassA`);
+  const shown = await page.waitForSelector('#message-box[open]', {timeout: WAIT_MS}).catch(() => null);
+  const box = shown && await page.$eval('#message-box', box => [box.querySelector('h1').textContent,
+                                                                  box.querySelector('p').textContent]);
+  if (shown) await page.click('#message-box button');
+  const closed = await page.waitForSelector('#message-box:not([open])', {timeout: WAIT_MS}).then(() => true, () => false);
+  check(JSON.stringify(box) === '["WinMain","Unable to register window class."]' && closed &&
+          await page.title() === 'pondsim',
+        `${name}: a failed class registration shows "Unable to register window class." in a dialog until OK, ` +
+        'and no window follows');
+  await page.close();
+}
+
 async function checkHash(name) {
   const native = execFileSync(path.join(nativeDir, 'tests', 'web', `${name}-layout-hash`),
                               [String(HASH_PARTICLES), String(HASH_TICKS)]).toString().trim().split('\n').pop();
@@ -184,6 +201,7 @@ try {
     await checkPage(name);
     await checkHash(name);
   }
+  await checkMessageBox('pondsim');
 } finally {
   await browser.close();
   server.close();
