@@ -176,10 +176,14 @@ TEST_F(ShellRouting, ScreenSaverAndMonitorPowerAreSwallowedOtherCommandsAreNot) 
                            WPARAM{SC_MOVE}}) {
         Send(WM_SYSCOMMAND, command, 0);
     }
-    const auto& calls = platform_test::DefWindowProcCalls();
-    ASSERT_EQ(calls.size(), 4u);
-    EXPECT_EQ(calls[2].wParam, WPARAM{SC_SCREENSAVE | 2});
-    for (const auto& call : calls) EXPECT_EQ(call.message, UINT{WM_SYSCOMMAND});
+    // On a real window, minimising and maximising send messages of their
+    // own on the way, which reach the default too; the commands are counted.
+    std::vector<platform_test::WindowCall> commands;
+    for (const auto& call : platform_test::DefWindowProcCalls()) {
+        if (call.message == WM_SYSCOMMAND) commands.push_back(call);
+    }
+    ASSERT_EQ(commands.size(), 4u);
+    EXPECT_EQ(commands[2].wParam, WPARAM{SC_SCREENSAVE | 2});
 }
 
 TEST_F(ShellRouting, SizeHalvesTheCentreAndRebuildsTheProjection) {

@@ -97,5 +97,9 @@ struct AddressSpaceCap {
     ~AddressSpaceCap() {
         if (set) setrlimit(RLIMIT_AS, &saved);
     }
+#else
+    // Windows commits what it hands out, so the request is refused there
+    // without a cap.
+    AddressSpaceCap() {}
 #endif
 };

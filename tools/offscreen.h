@@ -1,9 +1,11 @@
 #pragma once
 
 // Rendering with no display and no GPU, for the pixel tests and the
-// snapshots: an OpenGL compatibility context on Mesa's surfaceless EGL
-// platform, drawing into a framebuffer object of a chosen size. Not part of
-// the shipped programs, which draw into their window.
+// snapshots: an OpenGL compatibility context drawing into a framebuffer
+// object of a chosen size. On Linux the context is on Mesa's surfaceless EGL
+// platform (offscreen_egl.cpp); on Windows it belongs to a hidden window
+// that is never shown (offscreen_wgl.cpp). Not part of the shipped programs,
+// which draw into their window.
 
 #include <cstdint>
 #include <vector>
@@ -38,13 +40,22 @@ struct OffscreenContext {
     void ReadPixels(std::vector<Rgba8>& out) const;
 
 private:
+    // EGL: the display. WGL: the hidden window.
     void* display = nullptr;
+    // WGL: the hidden window's device context.
+    void* drawable = nullptr;
     void* context = nullptr;
     unsigned framebuffer = 0;
     unsigned colourBuffer = 0;
     unsigned depthStencilBuffer = 0;
 
     bool Fail(const char* format, ...);
+
+    // The platform's part: a context of its own, current on this thread
+    // (false after Fail), and its end.
+    bool MakeContextCurrent();
+    bool ContextIsCurrent() const;
+    void DestroyContext();
 };
 
 // Writes rows of RGBA pixels, bottom row first, as an 8-bit RGB PNG with
