@@ -1,7 +1,9 @@
 // Runs the scene without a window and reports how fast and how well it went.
 
 #ifdef _WIN32
+#include <windows.h>
 #include <io.h>
+#include <psapi.h>
 #else
 #include <unistd.h>
 #endif
@@ -89,6 +91,14 @@ struct Residency {
 
 Residency ReadResidency() {
     Residency r;
+#ifdef _WIN32
+    // The working set is Windows' resident memory.
+    PROCESS_MEMORY_COUNTERS counters = {};
+    if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) {
+        r.current = static_cast<long>(counters.WorkingSetSize / 1024);
+        r.peak = static_cast<long>(counters.PeakWorkingSetSize / 1024);
+    }
+#else
     FILE* status = fopen("/proc/self/status", "r");
     if (status == nullptr) return r;
     char line[256];
@@ -97,6 +107,7 @@ Residency ReadResidency() {
         sscanf(line, "VmHWM: %ld", &r.peak);
     }
     fclose(status);
+#endif
     return r;
 }
 
@@ -183,6 +194,7 @@ int main(int argc, char** argv) {
     }
     SavedState saved;
     if (options.loadState != nullptr && !saved.Read(options.loadState)) return 2;
+    scatterRandom = options.random;
     Scene& scene = TheScene();
 
     // The context must be current before set-up, as the window's is: set-up

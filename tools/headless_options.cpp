@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "tools/run_output.h"
+#include "tools/random_sources.h"
 
 namespace {
 
@@ -21,7 +22,8 @@ void PrintUsage(FILE* out) {
             "                   [--size WxH] [--frames N] [--search reference|grid]\n"
             "                   [--check N] [--record DIR] [--video FILE.mp4|FILE.webm]\n"
             "                   [--fps F] [--export DIR] [--every N]\n"
-            "                   [--save-state FILE] [--load-state FILE] [--version]\n"
+            "                   [--save-state FILE] [--load-state FILE] [--rand runtime|msvcrt]\n"
+            "                   [--version]\n"
             "\n"
             "Builds the scene as the program does (500 particles, then 3000 at set-up),\n"
             "with no window, and advances it by N ticks.\n"
@@ -60,6 +62,10 @@ void PrintUsage(FILE* out) {
             "  --load-state FILE\n"
             "                 before the run, go on from a saved state of this program;\n"
             "                 steps are then counted on from the saved step number\n"
+            "  --rand runtime|msvcrt\n"
+            "                 what the scatter draws from: this runtime's rand()\n"
+            "                 (default), or the Microsoft C runtime's generator, so\n"
+            "                 that a run anywhere scatters what the Windows programs do\n"
             "  --version      the program's name and version\n"
             "  --help         this text\n"
             "\n"
@@ -70,7 +76,8 @@ void PrintUsage(FILE* out) {
             "Prints milliseconds per step for each stage (median and 95th percentile),\n"
             "neighbour figures, non-finite positions and a 64-bit FNV-1a hash of the\n"
             "particle state, equal only for runs that agree bit for bit.\n"
-            "Drawing needs no display: it uses Mesa's surfaceless EGL platform.\n",
+            "Drawing needs no display: it uses Mesa's surfaceless EGL platform on Linux\n"
+            "and a hidden window's OpenGL context on Windows.\n",
             SolverVariant::name);
 }
 
@@ -285,6 +292,16 @@ ParseResult ParseOptions(int argc, char** argv, Options& options) {
             ++i;
         } else if (std::strcmp(arg, "--check") == 0) {
             if (!TakeCount(arg, value, 1, 1000000000L, options.checkEvery)) return ParseResult::Fail;
+            ++i;
+        } else if (std::strcmp(arg, "--rand") == 0) {
+            if (value != nullptr && std::strcmp(value, "runtime") == 0) {
+                options.random = rand;
+            } else if (value != nullptr && std::strcmp(value, "msvcrt") == 0) {
+                options.random = MsvcrtRand;
+            } else {
+                fprintf(stderr, "--rand wants runtime or msvcrt\n");
+                return ParseResult::Fail;
+            }
             ++i;
         } else if (std::strcmp(arg, "--search") == 0) {
             if (value != nullptr && std::strcmp(value, "reference") == 0) {

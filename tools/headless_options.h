@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdlib>
+
 #include "sim/particle_system.h"
 
 // The headless drivers' command line, read whole before the scene exists:
@@ -24,6 +26,10 @@ struct Options {
     bool everyGiven = false;
     const char* saveState = nullptr;
     const char* loadState = nullptr;
+    // What the scatter draws from: this runtime's rand(), or the Microsoft
+    // runtime's generator, with which a run here scatters what the Windows
+    // programs scatter.
+    int (*random)() = rand;
 
     // Pictures during the run, after it, or both.
     bool Draws() const { return snapshot != nullptr || frames > 0 || record != nullptr || video != nullptr; }

@@ -7,7 +7,8 @@ if(WIN32)
   if(NOT TARGET pondsim_offscreen)
     add_library(pondsim_offscreen STATIC
       ${PROJECT_SOURCE_DIR}/tools/offscreen.cpp
-      ${PROJECT_SOURCE_DIR}/tools/offscreen_wgl.cpp)
+      ${PROJECT_SOURCE_DIR}/tools/offscreen_wgl.cpp
+      ${PROJECT_SOURCE_DIR}/tools/png_stored.cpp)
     target_include_directories(pondsim_offscreen PUBLIC ${PROJECT_SOURCE_DIR})
     target_compile_options(pondsim_offscreen PRIVATE ${PONDSIM_FP_FLAGS} ${PONDSIM_WARNINGS})
     target_link_libraries(pondsim_offscreen PUBLIC GLEW::GLEW OpenGL::GL gdi32 user32)
