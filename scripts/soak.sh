@@ -6,8 +6,11 @@
 # pages the run needs have been touched) it may grow by at most 1 MB.
 #
 #   scripts/soak.sh [steps]   (100000)
+#   scripts/soak.sh STEPS WINDOWS_BUILD
 #
-# Runs the drivers of the native build in PONDSIM_BUILD_DIR (build/release).
+# Runs the drivers of the native build in PONDSIM_BUILD_DIR (build/release),
+# or with a Windows build (build/windows) its .exe drivers under Wine, in
+# the prefix build/wine-prefix; resident memory is then the working set.
 #
 # CI runs a shortened form from scripts/test.sh. Prints one summary line per
 # run; the full output of each run is kept in BUILD/soak/.
@@ -19,17 +22,32 @@ build=${PONDSIM_BUILD_DIR:-build/release}
 [[ "$steps" =~ ^[1-9][0-9]*$ ]] || { echo "steps must be a positive whole number" >&2; exit 2; }
 every=$((steps / 20 > 0 ? steps / 20 : 1))
 baseline_step=$((steps / 10))
+runner=()
+suffix=
+if [ -n "${2:-}" ]; then
+  build=$2
+  suffix=.exe
+  # shellcheck source=tests/wine/wine.sh
+  source tests/wine/wine.sh
+  wine_env "$PWD/build/wine-prefix"
+  mkdir -p "$build/soak"
+  wine_prefix_ready "$build/soak/wine.log" || { echo "cannot make the Wine prefix" >&2; exit 1; }
+  # Nothing is drawn, so no display is needed.
+  runner=(env DISPLAY= wine)
+fi
 out="$build/soak"
 mkdir -p "$out"
 
 status=0
 for program in pondsim pondsim-wide; do
-  driver="$build/tools/$program-headless"
-  [ -x "$driver" ] || { echo "$driver is missing (build $build first)" >&2; exit 1; }
+  driver="$build/tools/$program-headless$suffix"
+  [ -f "$driver" ] || { echo "$driver is missing (build $build first)" >&2; exit 1; }
   for particles in 3000 4100; do
     log="$out/$program-$particles.log"
     rc=0
-    "$driver" --steps "$steps" --particles "$particles" --check "$every" >"$log" 2>&1 </dev/null || rc=$?
+    "${runner[@]}" "$driver" --steps "$steps" --particles "$particles" --check "$every" >"$log" 2>&1 </dev/null ||
+      rc=$?
+    sed -i 's/\r$//' "$log"
     summary=$(sed -n 's/^soak: //p' "$log")
     rss=$(sed -n 's/^soak rss kB: //p' "$log")
     # Resident memory at the first check from a tenth of the run on, and at

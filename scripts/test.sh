@@ -24,6 +24,17 @@ scripts/build-glew-mingw.sh
 cmake --preset windows
 cmake --build --preset windows -j"$(nproc)"
 tests/e2e/wine_e2e.sh build/windows
+# The test programs cross-built too and run under Wine, each program one
+# Wine process, all in one Xvfb display and one Wine prefix (build/wine-prefix)
+# that the test preset starts and stops; then the Windows headless drivers
+# against the Linux ones: the same fluid from the same layout.
+cmake --preset windows-tests
+cmake --build --preset windows-tests -j"$(nproc)"
+ctest --preset windows-tests -j"$(nproc)"
+tests/wine/cross_hashes.sh build/windows
+# The short soak of the Windows headless drivers under Wine (shorter than
+# the native one: Wine's start and the slower run cost CI minutes).
+scripts/soak.sh 2000 build/windows
 
 # The two programs as web pages, built with Emscripten, then driven in
 # Debian's chromium, headless, drawing with SwiftShader; the solver's state

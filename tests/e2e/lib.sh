@@ -60,20 +60,17 @@ e2e_start_xvfb() {
     e2e_fail "display $DISPLAY does not answer"
 }
 
-# e2e_wine_prefix DIR: a fresh 64-bit Wine prefix in DIR for every wine
-# started after it; its wineserver is stopped on exit.
+# e2e_wine_prefix: the build tree's Wine prefix, build/wine-prefix, for every
+# wine started from here; made once and shared by every Wine run of the test
+# command (tests/wine/wine.sh). Stops its server on exit.
 e2e_wine_prefix() {
-  export WINEPREFIX=$1
-  export WINEARCH=win64
-  export WINEDEBUG=-all
-  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  local root started=$SECONDS
+  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+  # shellcheck source=tests/wine/wine.sh
+  source "$root/tests/wine/wine.sh"
+  wine_env "$root/build/wine-prefix"
   E2E_CLEANUP_HOOKS+=(e2e_stop_wineserver)
-  local started=$SECONDS log=$1.log
-  timeout 300 wineboot -i >"$log" 2>&1 || e2e_fail "wineboot failed (see $log)"
-  # Without a window manager, Wine otherwise waits about 2 s for one at
-  # every window close.
-  timeout 120 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >>"$log" 2>&1 ||
-    e2e_fail "cannot set the Managed registry value"
+  wine_prefix_ready "$WINEPREFIX.log" || e2e_fail "cannot make the Wine prefix (see $WINEPREFIX.log)"
   e2e_note "Wine prefix $WINEPREFIX ready in $((SECONDS - started)) s"
 }
 e2e_stop_wineserver() { [ -d "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null; return 0; }

@@ -102,7 +102,7 @@ folder="$unpacked/pondsim-$version-windows-x64"
 for name in pondsim.exe pondsim-wide.exe README.md LICENSE controls.txt; do
   [ -f "$folder/$name" ] || e2e_fail "$name is not in the zip"
 done
-e2e_wine_prefix "$work/prefix"
+e2e_wine_prefix
 for program in pondsim pondsim-wide; do
   shows_particles "$program.exe" wine "$folder/$program.exe"
 done

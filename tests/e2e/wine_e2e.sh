@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # End-to-end test of pondsim.exe and pondsim-wide.exe under Wine, in an Xvfb
-# display of its own and a fresh Wine prefix inside the build tree.
+# display of its own, in the build tree's Wine prefix (build/wine-prefix).
 #
 # Usage: tests/e2e/wine_e2e.sh [build dir with apps/*/*.exe]  (build/windows)
 #
@@ -38,7 +38,7 @@ x86_64-w64-mingw32-g++-posix -std=c++20 -O1 -Wall -Wextra -Werror -static \
   "$here/win_probe.cpp" -o "$work/win-probe.exe" || e2e_fail "cannot build win-probe.exe"
 
 started=$SECONDS
-e2e_wine_prefix "$work/prefix"
+e2e_wine_prefix
 
 run_program() {
   local program=$1

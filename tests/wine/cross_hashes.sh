@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# One fluid on both platforms: the Windows headless drivers under Wine, whose
+# scatter draws from the Microsoft runtime's rand(), must reach the same state
+# hash after 100 and after 1000 steps of the default start as the Linux
+# drivers with --rand msvcrt, in both variants.
+#
+# Usage: tests/wine/cross_hashes.sh [Windows build]   (build/windows)
+# The Linux drivers are those of PONDSIM_BUILD_DIR (build/release); the Wine
+# prefix is build/wine-prefix, made on first use.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+# shellcheck source=tests/wine/wine.sh
+source "$here/wine.sh"
+cd "$root"
+
+windows=${1:-build/windows}
+linux=${PONDSIM_BUILD_DIR:-build/release}
+wine_env "$root/build/wine-prefix"
+mkdir -p "$windows/cross"
+wine_prefix_ready "$windows/cross/wine.log" || { echo "cannot make the Wine prefix" >&2; exit 1; }
+
+hash_of() { sed -n 's/^state hash: \([0-9a-f]*\).*/\1/p'; }
+status=0
+for program in pondsim pondsim-wide; do
+  for steps in 100 1000; do
+    native=$("$linux/tools/$program-headless" --steps "$steps" --rand msvcrt </dev/null | hash_of)
+    # No display is needed: nothing is drawn.
+    windows_hash=$(DISPLAY= timeout 600 wine "$windows/tools/$program-headless.exe" --steps "$steps" </dev/null |
+      tr -d '\r' | hash_of)
+    verdict=same
+    if [ -z "$native" ] || [ "$native" != "$windows_hash" ]; then
+      verdict=DIFFERENT
+      status=1
+    fi
+    printf '%-13s %4d steps: Linux --rand msvcrt %s, Windows %s: %s\n' "$program" "$steps" "${native:-none}" \
+      "${windows_hash:-none}" "$verdict"
+  done
+done
+exit "$status"
