@@ -262,8 +262,15 @@ TEST_F(SetUpScene, ARefusedReseedMidRunStepsOnAsIfItNeverHappened) {
 // there in the same commit.
 TEST_F(SetUpScene, DefaultStartIsPinnedAndStaysInTheBoxFor2000Steps) {
     const bool wide = kNeighbourSlots == 64;
+#ifdef _WIN32
+    // The Microsoft runtime's rand() scatters another start, the one the
+    // Linux drivers reach with --rand msvcrt; README.md lists both.
+    const uint64_t after100 = wide ? 0xba6b2c827fe58f2dull : 0x01fc5e319a5fc1f3ull;
+    const uint64_t after1000 = wide ? 0x6119337dce921b32ull : 0xcc510f8f6df8110eull;
+#else
     const uint64_t after100 = wide ? 0x6d7d488af401c1fdull : 0x9dc9c7d09e2e5a4dull;
     const uint64_t after1000 = wide ? 0x0d49b70da3e06016ull : 0x4994576596b7f9efull;
+#endif
     // The construction's 500 particles from the generator as a program finds
     // it, then set-up's 3000.
     srand(1);
