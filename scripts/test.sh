@@ -32,9 +32,8 @@ cmake --preset windows-tests
 cmake --build --preset windows-tests -j"$(nproc)"
 ctest --preset windows-tests -j"$(nproc)"
 tests/wine/cross_hashes.sh build/windows
-# The short soak of the Windows headless drivers under Wine (shorter than
-# the native one: Wine's start and the slower run cost CI minutes).
-scripts/soak.sh 2000 build/windows
+# The same short soak with the Windows headless drivers under Wine.
+scripts/soak.sh 5000 build/windows
 
 # The two programs as web pages, built with Emscripten, then driven in
 # Debian's chromium, headless, drawing with SwiftShader; the solver's state
