@@ -1,13 +1,16 @@
 #include "tools/headless_options.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "tools/run_output.h"
 #include "tools/random_sources.h"
@@ -239,9 +242,22 @@ bool TakePath(const char* option, const char* value, const char*& out) {
 }  // namespace
 
 ParseResult ParseOptions(int argc, char** argv, Options& options) {
+    // The options that name a file or folder.
+    const std::pair<const char*, const char**> paths[] = {
+        {"--snapshot", &options.snapshot},      {"--record", &options.record},
+        {"--video", &options.video},            {"--export", &options.exportFolder},
+        {"--save-state", &options.saveState},   {"--load-state", &options.loadState},
+    };
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        const auto path = std::find_if(std::begin(paths), std::end(paths),
+                                       [arg](const auto& entry) { return std::strcmp(arg, entry.first) == 0; });
+        if (path != std::end(paths)) {
+            if (!TakePath(arg, value, *path->second)) return ParseResult::Fail;
+            ++i;
+            continue;
+        }
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
             PrintUsage(stdout);
             return ParseResult::Exit;
@@ -253,24 +269,6 @@ ParseResult ParseOptions(int argc, char** argv, Options& options) {
             ++i;
         } else if (std::strcmp(arg, "--particles") == 0) {
             if (!TakeCount(arg, value, 0, 2000000L, options.particles)) return ParseResult::Fail;
-            ++i;
-        } else if (std::strcmp(arg, "--snapshot") == 0) {
-            if (!TakePath(arg, value, options.snapshot)) return ParseResult::Fail;
-            ++i;
-        } else if (std::strcmp(arg, "--record") == 0) {
-            if (!TakePath(arg, value, options.record)) return ParseResult::Fail;
-            ++i;
-        } else if (std::strcmp(arg, "--video") == 0) {
-            if (!TakePath(arg, value, options.video)) return ParseResult::Fail;
-            ++i;
-        } else if (std::strcmp(arg, "--export") == 0) {
-            if (!TakePath(arg, value, options.exportFolder)) return ParseResult::Fail;
-            ++i;
-        } else if (std::strcmp(arg, "--save-state") == 0) {
-            if (!TakePath(arg, value, options.saveState)) return ParseResult::Fail;
-            ++i;
-        } else if (std::strcmp(arg, "--load-state") == 0) {
-            if (!TakePath(arg, value, options.loadState)) return ParseResult::Fail;
             ++i;
         } else if (std::strcmp(arg, "--every") == 0) {
             if (!TakeCount(arg, value, 1, 1000000000L, options.every)) return ParseResult::Fail;
