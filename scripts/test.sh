@@ -24,6 +24,8 @@ scripts/build-glew-mingw.sh
 cmake --preset windows
 cmake --build --preset windows -j"$(nproc)"
 tests/e2e/wine_e2e.sh build/windows
+# The same short input storm on the .exe files under Wine.
+tests/e2e/storm.sh 1000 build/windows
 # The test programs cross-built too and run under Wine, each program one
 # Wine process, all in one Xvfb display and one Wine prefix (build/wine-prefix)
 # that the test preset starts and stops; then the Windows headless drivers

@@ -85,21 +85,27 @@ e2e_build_x11_probe() {
   printf '%s\n' "$out"
 }
 
-# e2e_native_start BUILD NAME: for a test of the native programs of BUILD,
-# a fresh work directory BUILD/NAME ($work), the cleanup on exit, a check
-# that both programs are there, an Xvfb of our own and the x11-probe
-# ($probe).
-e2e_native_start() {
-  local program
+# e2e_start BUILD NAME [.exe]: for a test of the programs of BUILD, the
+# native ones or, with .exe, the Windows ones under Wine: a fresh work
+# directory BUILD/NAME ($work), the cleanup on exit, a check that both
+# programs are there, an Xvfb of our own and the x11-probe ($probe); for the
+# .exe files also the win-probe.exe ($win_probe) and the Wine prefix.
+e2e_start() {
+  local program suffix=${3:-}
   work="$1/$2"
   rm -rf "$work"
   mkdir -p "$work"
   trap e2e_cleanup EXIT
   for program in pondsim pondsim-wide; do
-    [ -x "$1/apps/$program/$program" ] || e2e_fail "$1/apps/$program/$program is missing"
+    [ -x "$1/apps/$program/$program$suffix" ] || e2e_fail "$1/apps/$program/$program$suffix is missing"
   done
   e2e_start_xvfb "$work"
   probe=$(e2e_build_x11_probe "$work") || e2e_fail "cannot build x11-probe"
+  [ "$suffix" = .exe ] || return 0
+  win_probe="$work/win-probe.exe"
+  x86_64-w64-mingw32-g++-posix -std=c++20 -O1 -Wall -Wextra -Werror -static \
+    "$(dirname "${BASH_SOURCE[0]}")/win_probe.cpp" -o "$win_probe" || e2e_fail "cannot build win-probe.exe"
+  e2e_wine_prefix
 }
 
 # e2e_log_count FILE LINE: how many lines of FILE are exactly LINE (a

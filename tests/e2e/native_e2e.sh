@@ -23,7 +23,7 @@ source "$here/scenario.sh"
 build=$(realpath -m "${1:-$root/build/release}")
 title="Smoothed Particle Hydrodynamics"
 started=$SECONDS
-e2e_native_start "$build" e2e-native
+e2e_start "$build" e2e-native
 e2e_note "display $DISPLAY"
 
 # launch PROGRAM NAME [VAR=VALUE...]: starts the program with its logs in

@@ -8,15 +8,25 @@
 #   backdrop of the root window's red, the window shows only black and
 #   particle colours again, which only a freshly drawn frame gives, and
 #   that frame drew every particle (counted by tests/e2e/gl_points.cpp,
-#   preloaded: after random flying the camera may look anywhere);
+#   preloaded: after random flying the camera may look anywhere; natively
+#   only, see below);
 # - its log has exactly one allocation line per middle or right press, in
 #   order, with the counts those presses ask for;
 # - its resident memory stays bounded (sampled from /proc throughout);
 # - the close request ends it with exit code 0, "Shutting down." last.
 #
-# Usage: tests/e2e/storm.sh [events per program]   (5000)
-# The programs are those of the native build in PONDSIM_BUILD_DIR
-# (build/release).
+# Usage: tests/e2e/storm.sh [events per program] [build dir]   (5000)
+# The programs are those of the build dir, by default the native build in
+# PONDSIM_BUILD_DIR (build/release). A build of the .exe files
+# (build/windows) has them run under Wine, in the build tree's prefix. With
+# no window manager Wine draws the window's frame itself and keeps its own
+# geometry, which a size set from X does not change: the events go to the
+# client area only, and the resizes and the hiding are made on the Windows
+# side (tests/e2e/win_probe.cpp: a new client size, or minimise and
+# restore), as a user's would be, so the client area is never narrower than
+# Windows allows (108 pixels here). The point count is left out: Wine takes
+# every OpenGL function from its own handle on libGL, which no preloaded
+# library can stand in for; the pixels alone show the frame.
 # STORM_SEED fixes the random sequence; STORM_PACE is the pause in seconds
 # after each event (0.008).
 #
@@ -33,21 +43,27 @@ root=$(cd "$here/../.." && pwd)
 source "$here/lib.sh"
 
 events=${1:-5000}
-build=$(cd "$root" && realpath -m "${PONDSIM_BUILD_DIR:-build/release}")
+build=$(cd "$root" && realpath -m "${2:-${PONDSIM_BUILD_DIR:-build/release}}")
 pace=${STORM_PACE:-0.008}
 seed=${STORM_SEED:-$((($$ * 7919 + $(date +%s)) % 32768))}
 [[ "$events" =~ ^[1-9][0-9]*$ ]] || { echo "events must be a positive whole number" >&2; exit 2; }
 RANDOM=$seed
 title="Smoothed Particle Hydrodynamics"
-e2e_native_start "$build" e2e-storm
+wine=0
+[ -f "$build/apps/pondsim/pondsim.exe" ] && wine=1
+if ((wine)); then
+  e2e_start "$build" e2e-storm .exe
+else
+  e2e_start "$build" e2e-storm
+fi
 backdrop="$work/x11-backdrop"
 c++ -std=c++20 -O1 -Wall -Wextra -Werror "$here/x11_backdrop.cpp" -lX11 -o "$backdrop" ||
   e2e_fail "cannot build x11-backdrop"
 "$backdrop" c80000 || e2e_fail "cannot paint the root window"
 gl_points="$work/gl-points.so"
-c++ -std=c++20 -O1 -Wall -Wextra -Werror -shared -fPIC "$here/gl_points.cpp" -ldl -o "$gl_points" ||
+((wine)) || c++ -std=c++20 -O1 -Wall -Wextra -Werror -shared -fPIC "$here/gl_points.cpp" -ldl -o "$gl_points" ||
   e2e_fail "cannot build gl-points.so"
-e2e_note "display $DISPLAY, seed $seed, $events events per program"
+e2e_note "display $DISPLAY, seed $seed, $events events per program, programs of $build$( ((wine)) && echo ' under Wine')"
 
 batch_size=100
 max_width=900
@@ -74,7 +90,7 @@ emit() {
   script+="$*"$'\n'"sleep $pace"$'\n'
   batch=$((batch + 1))
 }
-point() { emit mousemove --window "$top" $((RANDOM % width)) $((RANDOM % height)); }
+point() { emit mousemove --window "$client" $((RANDOM % width)) $((RANDOM % height)); }
 press() {  # press BUTTON: a click with the pointer put inside first
   point
   emit click --delay 1 "$1"
@@ -84,9 +100,45 @@ press() {  # press BUTTON: a click with the pointer put inside first
   esac
   [ "$1" = 1 ] || expected+=("Allocating $count particles")
 }
+# win_window COMMAND...: win-probe.exe on the program's window; the client
+# size it reports back becomes width and height.
+win_window() {
+  local found size
+  found=$(timeout 60 wine "$win_probe" WinMain "$title" "$@" 2>/dev/null | tr -d '\r') &&
+    size=$(e2e_field "$found" client) || e2e_fail "$program: win-probe $*: $found"
+  width=${size%x*} height=${size#*x}
+}
+shown() {
+  [ "$(xwininfo -id "$client" 2>/dev/null |
+    awk '/Map State:/ {m = $3} /^ *Width:/ {w = $2} /^ *Height:/ {h = $2} END {print m, w "x" h}')" = \
+    "IsViewable ${width}x$height" ]
+}
+# Done at once, before the batch's other events, each counted as one; the
+# next event waits until X shows the client area at its new size.
 resize() {
-  width=$1 height=$2
-  emit windowsize "$top" "$width" "$height"
+  if ((wine)); then
+    win_window size "$1" "$2"
+  else
+    width=$1 height=$2
+    xdotool windowsize "$top" "$width" "$height"
+  fi
+  sleep "$pace"
+  batch=$((batch + 1))
+  e2e_wait 60 "the window at ${width}x$height" shown || e2e_fail "$program: not shown at ${width}x$height"
+}
+hide_and_show() {
+  if ((wine)); then
+    win_window minimize
+    sleep "$pace"
+    win_window restore
+  else
+    xdotool windowunmap "$top"
+    sleep "$pace"
+    xdotool windowmap "$top"
+  fi
+  sleep "$pace"
+  batch=$((batch + 2))
+  e2e_wait 60 "the window shown again" shown || e2e_fail "$program: not shown again at ${width}x$height"
 }
 random_key() {
   local keys=(Up Down Left Right Return shift Up Down Left Right)
@@ -107,8 +159,7 @@ make_batch() {
     resize $((1 + RANDOM % max_width)) $((1 + RANDOM % max_height))
   elif ((r < 52)); then
     # Hidden, the client area is empty: a size of 0 by 0.
-    emit windowunmap "$top"
-    emit windowmap "$top"
+    hide_and_show
   fi
   while ((batch < batch_size)); do
     r=$((RANDOM % 100))
@@ -147,14 +198,14 @@ make_batch() {
 # all the particles there are.
 rendered() {
   local stats size pixels
-  stats=$("$probe" shot "$top" "$dir/rendered.ppm") || return 1
+  stats=$("$probe" shot "$client" "$dir/rendered.ppm") || return 1
   render_stats=$stats
   size=$(e2e_field "$stats" size)
   [ "$size" = 400x300 ] || return 1
   pixels=$((${size%x*} * ${size#*x}))
   (($(e2e_field "$stats" other) * 200 <= pixels))
 }
-points_drawn() { [ "$(tr -d ' ' <"$dir/points")" = "$count" ]; }
+points_drawn() { ((wine)) || [ "$(tr -d ' ' <"$dir/points")" = "$count" ]; }
 check_rendering() {
   if ((count == 0)); then  # no particles to see: a right press brings 100
     script="" batch=0
@@ -164,13 +215,12 @@ check_rendering() {
   fi
   # Overwritten by the next frame's count.
   printf '%20s\n' none >"$dir/points"
-  xdotool windowsize "$top" 2 2
-  xdotool windowsize "$top" 400 300
-  width=400 height=300
+  resize 2 2
+  resize 400 300
   e2e_wait 60 "a new frame at 400x300" rendered || e2e_fail "$program: no frame drawn after a resize: $render_stats"
   e2e_wait 60 "a frame of all $count particles" points_drawn ||
     e2e_fail "$program: a frame drew $(tr -d ' ' <"$dir/points") points for $count particles"
-  e2e_note "$1: a frame at 400x300 of $count points ($render_stats)"
+  e2e_note "$1: a frame at 400x300 of $count particles$( ((wine)) || echo ", as many points") ($render_stats)"
 }
 
 summary=()
@@ -180,14 +230,19 @@ for program in pondsim pondsim-wide; do
   mkdir -p "$dir"
   log="$dir/stdout.log"
   E2E_FAIL_FILES=("$log" "$dir/stderr.log")
-  env PONDSIM_MESSAGEBOX=stderr LD_PRELOAD="$gl_points" GL_POINTS_FILE="$dir/points" \
-    "$build/apps/$program/$program" >"$log" 2>"$dir/stderr.log" &
+  if ((wine)); then
+    wine "$build/apps/$program/$program.exe" >"$log" 2>"$dir/stderr.log" &
+  else
+    env PONDSIM_MESSAGEBOX=stderr LD_PRELOAD="$gl_points" GL_POINTS_FILE="$dir/points" \
+      "$build/apps/$program/$program" >"$log" 2>"$dir/stderr.log" &
+  fi
   app=$!
   E2E_PIDS+=("$app")
-  e2e_wait 60 "the window" find_window || e2e_fail "$program: no window"
+  e2e_wait 120 "the window" find_window || e2e_fail "$program: no window"
   e2e_wait 60 "the first allocation" e2e_log_has "$log" "Allocating 3000 particles" ||
     e2e_fail "$program: the scene was not set up"
-  read -r width height < <(xwininfo -id "$top" | awk '/^ *Width:/ {w = $2} /^ *Height:/ {h = $2} END {print w, h}')
+  client=$(e2e_client_window "$top")
+  read -r width height < <(xwininfo -id "$client" | awk '/^ *Width:/ {w = $2} /^ *Height:/ {h = $2} END {print w, h}')
   count=3000 middle=0 right=0 sent=0
   expected=("Allocating 500 particles" "Allocating 3000 particles")
   rss_start=$(rss_kb)

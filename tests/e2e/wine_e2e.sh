@@ -19,26 +19,10 @@ source "$here/lib.sh"
 source "$here/scenario.sh"
 
 build=$(realpath -m "${1:-$root/build/windows}")
-work="$build/e2e"
-rm -rf "$work"
-mkdir -p "$work"
-
 title="Smoothed Particle Hydrodynamics"
-
-trap e2e_cleanup EXIT
-
-for program in pondsim pondsim-wide; do
-  [ -f "$build/apps/$program/$program.exe" ] || e2e_fail "$build/apps/$program/$program.exe is missing"
-done
-
-e2e_start_xvfb "$work"
-e2e_note "display $DISPLAY"
-probe=$(e2e_build_x11_probe "$work") || e2e_fail "cannot build x11-probe"
-x86_64-w64-mingw32-g++-posix -std=c++20 -O1 -Wall -Wextra -Werror -static \
-  "$here/win_probe.cpp" -o "$work/win-probe.exe" || e2e_fail "cannot build win-probe.exe"
-
 started=$SECONDS
-e2e_wine_prefix
+e2e_start "$build" e2e .exe
+e2e_note "display $DISPLAY"
 
 run_program() {
   local program=$1
@@ -58,10 +42,10 @@ run_program() {
   e2e_wait 60 "the first allocation" e2e_log_has "$log" "Allocating 3000 particles" ||
     e2e_fail "$program: no \"Allocating 3000 particles\" in the log"
   local found
-  found=$(timeout 120 wine "$work/win-probe.exe" WinMain "$title" 2>&1 | tr -d '\r') ||
+  found=$(timeout 120 wine "$win_probe" WinMain "$title" 2>&1 | tr -d '\r') ||
     e2e_fail "$program: $found"
   e2e_note "window 0x$(printf %x "$top"): $found"
-  [ "$found" = "class=WinMain title=$title visible=1" ] || e2e_fail "$program: unexpected window: $found"
+  [ "${found% client=*}" = "class=WinMain title=$title visible=1" ] || e2e_fail "$program: unexpected window: $found"
 
   e2e_scenario "$program.exe" "$app" "$log" "$top" "$dir" "$probe"
 }
