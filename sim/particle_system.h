@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "sim/neighbour_grid.h"
 #include "sim/particle.h"
@@ -78,6 +79,14 @@ private:
     void DensityOf(int32_t i, float poly6Coefficient);
     void ForcesOn(int32_t i, float spikyGradient, float viscosityLaplacian);
     void IntegrateOne(int32_t i);
+
+    // One bit per list slot: set where the density pass found a neighbour
+    // that the force pass cannot rule out by its distance alone. Written by
+    // DensityOf(i) for the ForcesOn(i) that follows before anything moves,
+    // which both schedules guarantee. Only a binned particle has a list.
+    using SlotBits = std::conditional_t<(kNeighbourSlots > 32), uint64_t, uint32_t>;
+    static_assert(kNeighbourSlots <= 8 * static_cast<int>(sizeof(SlotBits)));
+    SlotBits forceCandidates[kCellCapacity];
 };
 
 // Where the scatter of a reseed draws its random integers: the runtime's

@@ -117,6 +117,11 @@ float FastSqrt(float q) {
 
 namespace {
 
+template <class Bits>
+Bits FirstSlots(int32_t count) {
+    return count >= 8 * static_cast<int32_t>(sizeof(Bits)) ? ~Bits{0} : (Bits{1} << count) - 1;
+}
+
 // Up to kLanes neighbours of particle i, from list place k on: their indices
 // and which lanes count. Lanes past the list, and an entry that holds i
 // itself, are marked off and point at i, so that every load stays in bounds.
@@ -147,16 +152,21 @@ struct NeighbourLanes {
 void ParticleSystem::DensityOf(int32_t i, float poly6Coefficient) {
     Particle& p = particles[i];
     float sum = 0.0f;
+    SlotBits candidates = 0;
     for (int32_t k = 0; k < p.neighbourCount; k += kLanes) {
         const NeighbourLanes n(p, i, k);
         const Floats dx = p.position.x - n.Gather(particles, [](const Particle& q) { return q.position.x; });
         const Floats dy = p.position.y - n.Gather(particles, [](const Particle& q) { return q.position.y; });
         const Floats dz = p.position.z - n.Gather(particles, [](const Particle& q) { return q.position.z; });
-        const Floats r2 = ((dx * dx + dy * dy) + dz * dz) * kSimScale * kSimScale;
+        const Floats q = (dx * dx + dy * dy) + dz * dz;
+        const Floats r2 = q * kSimScale * kSimScale;
         const Floats t = kSmoothingRadiusSquared - r2;
         const Floats term = KeepLanes(n.used & (r2 < kSmoothingRadiusSquared), t * t * t);
         for (int lane = 0; lane < kLanes; ++lane) sum += term[lane];
+        const Ints beyond = (q > kBeyondSmoothingRadius) & (q < std::numeric_limits<float>::max());
+        candidates |= static_cast<SlotBits>(LaneBits(n.used & ~beyond)) << k;
     }
+    if (i < kCellCapacity) forceCandidates[i] = candidates;
     p.density = (sum + kSelfDensityTerm) * (poly6Coefficient * kParticleMass);
     p.pressure = p.density - kRestDensity;
 }
@@ -165,8 +175,11 @@ void ParticleSystem::ForcesOn(int32_t i, float spikyGradient, float viscosityLap
     Particle& p = particles[i];
     Vec3 pressureSum;
     Vec3 viscositySum;
-    for (int32_t k = 0; k < p.neighbourCount; ++k) {
-        const int32_t j = p.neighbours[k];
+    // The density pass marked the slots worth visiting; the tests below
+    // still decide, so the marks only need to leave nothing out.
+    SlotBits candidates = i < kCellCapacity ? forceCandidates[i] : FirstSlots<SlotBits>(p.neighbourCount);
+    for (; candidates != 0; candidates &= candidates - 1) {
+        const int32_t j = p.neighbours[std::countr_zero(candidates)];
         if (j == i) continue;
         const Particle& n = particles[j];
         const float dx = p.position.x - n.position.x;
