@@ -1,3 +1,9 @@
+// The eight-lane pair test is only ever inlined into code built for AVX2, so
+// the vector calling convention GCC warns about never comes into play.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+
 #include "sim/neighbour_grid.h"
 
 #include <algorithm>
@@ -5,6 +11,12 @@
 #include <cstring>
 
 #include "sim/lanes.h"
+
+#if PONDSIM_WIDE_PAIR_TESTS
+#include <immintrin.h>
+
+#include <array>
+#endif
 
 namespace {
 
@@ -91,7 +103,7 @@ void NeighbourGrid::Build(const Particle* particles, int32_t n, const Vec3& boxM
     }
     // Lanes read past the last slot are masked off, but must not be read
     // from memory nothing wrote.
-    for (int32_t k = placedCount; k < placedCount + kLanes; ++k) {
+    for (int32_t k = placedCount; k < placedCount + kWidestLanes; ++k) {
         sortedIndex[k] = 0;
         sortedX[k] = sortedY[k] = sortedZ[k] = 0.0f;
     }
@@ -100,18 +112,19 @@ void NeighbourGrid::Build(const Particle* particles, int32_t n, const Vec3& boxM
 namespace {
 
 // Appends (i, the index in each slot of [begin, end) that passes the test
-// against i's position in ax, ay, az) to the pair buffer, lower index
-// first, kLanes slots at a time. Every lane is written and kept only when it
-// passed: whether a lane, or a whole group, keeps anything is a coin toss
-// that a branch would keep losing. The test is symmetric: a - b is exactly
-// -(b - a).
+// against i's position) to the pair buffer, lower index first, kLanes slots
+// at a time. Every lane is written and kept only when it passed: whether a
+// lane, or a whole group, keeps anything is a coin toss that a branch would
+// keep losing. The test is symmetric: a - b is exactly -(b - a).
 struct PairSink {
     int32_t* lower;
     int32_t* higher;
     int32_t count;
 
-    void TestRun(int32_t i, const Floats& ax, const Floats& ay, const Floats& az, const NeighbourGrid& grid,
-                 int32_t begin, int32_t end) {
+    void TestRun(int32_t i, float x, float y, float z, const NeighbourGrid& grid, int32_t begin, int32_t end) {
+        const Floats ax = Floats{} + x;
+        const Floats ay = Floats{} + y;
+        const Floats az = Floats{} + z;
         const Ints iv = Ints{} + i;
         for (int32_t k = begin; k < end; k += kLanes) {
             const Ints near = WithinSearchRadius(ax, ay, az, LoadLanes<Floats>(grid.sortedX + k),
@@ -130,34 +143,118 @@ struct PairSink {
     }
 };
 
-}  // namespace
-
 // Each placed particle is tested against the cells of a forward half of its
 // neighbourhood, so every pair of nearby cells is visited once: the rest of
 // its own cell and the next cell in x, the three cells of the row above, and
 // the nine cells of the layer in front. Rows of three cells adjacent in x are
 // contiguous in the sorted arrays.
-bool NeighbourGrid::FindGridPairs() {
-    PairSink sink{pairLower, pairHigher, pairCount};
-    const int32_t row = sideX;
-    const int32_t layer = sideX * sideY;
-    for (int32_t slot = 0; slot < placedCount; ++slot) {
+template <class Sink>
+[[gnu::always_inline]] inline bool FindPairsInCells(NeighbourGrid& grid, Sink sink) {
+    const int32_t row = grid.sideX;
+    const int32_t layer = grid.sideX * grid.sideY;
+    for (int32_t slot = 0; slot < grid.placedCount; ++slot) {
         // No particle can add more pairs than there are placed particles.
-        if (sink.count > kPairCapacity - placedCount - kLanes) return false;
-        const int32_t i = sortedIndex[slot];
-        const int32_t cell = cellOf[i];
-        const Floats ax = Floats{} + sortedX[slot];
-        const Floats ay = Floats{} + sortedY[slot];
-        const Floats az = Floats{} + sortedZ[slot];
-        sink.TestRun(i, ax, ay, az, *this, slot + 1, cellStart[cell + 2]);
-        sink.TestRun(i, ax, ay, az, *this, cellStart[cell + row - 1], cellStart[cell + row + 2]);
+        if (sink.count > NeighbourGrid::kPairCapacity - grid.placedCount - NeighbourGrid::kWidestLanes) return false;
+        const int32_t i = grid.sortedIndex[slot];
+        const int32_t cell = grid.cellOf[i];
+        const float x = grid.sortedX[slot];
+        const float y = grid.sortedY[slot];
+        const float z = grid.sortedZ[slot];
+        const int32_t* const starts = grid.cellStart;
+        sink.TestRun(i, x, y, z, grid, slot + 1, starts[cell + 2]);
+        sink.TestRun(i, x, y, z, grid, starts[cell + row - 1], starts[cell + row + 2]);
         for (int32_t dy = -1; dy <= 1; ++dy) {
             const int32_t middle = cell + layer + dy * row;
-            sink.TestRun(i, ax, ay, az, *this, cellStart[middle - 1], cellStart[middle + 2]);
+            sink.TestRun(i, x, y, z, grid, starts[middle - 1], starts[middle + 2]);
         }
     }
-    pairCount = sink.count;
+    grid.pairCount = sink.count;
     return true;
+}
+
+#if PONDSIM_WIDE_PAIR_TESTS
+
+// The same tests eight at a time, with the kept lanes packed together by a
+// permutation instead of written one by one: the lane arithmetic is the
+// scalar test's, so the pairs and their order are the narrow sink's.
+struct WidePairSink {
+    using Floats8 = float __attribute__((vector_size(32)));
+    using Ints8 = int32_t __attribute__((vector_size(32)));
+
+    int32_t* lower;
+    int32_t* higher;
+    int32_t count;
+
+    // By mask of kept lanes: the kept lane numbers packed three bits each.
+    static constexpr auto kPacking = [] {
+        std::array<uint32_t, 256> packing{};
+        for (uint32_t mask = 0; mask < 256; ++mask) {
+            uint32_t packed = 0;
+            int place = 0;
+            for (uint32_t lane = 0; lane < 8; ++lane) {
+                if (mask & (1u << lane)) packed |= lane << (3 * place++);
+            }
+            packing[mask] = packed;
+        }
+        return packing;
+    }();
+
+    [[gnu::target("avx2")]] void TestRun(int32_t i, float x, float y, float z, const NeighbourGrid& grid,
+                                         int32_t begin, int32_t end) {
+        const Floats8 ax = Floats8{} + x;
+        const Floats8 ay = Floats8{} + y;
+        const Floats8 az = Floats8{} + z;
+        const __m256i iv = _mm256_set1_epi32(i);
+        const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+        const __m256i shifts = _mm256_setr_epi32(0, 3, 6, 9, 12, 15, 18, 21);
+        for (int32_t k = begin; k < end; k += 8) {
+            Floats8 bx, by, bz;
+            std::memcpy(&bx, grid.sortedX + k, sizeof bx);
+            std::memcpy(&by, grid.sortedY + k, sizeof by);
+            std::memcpy(&bz, grid.sortedZ + k, sizeof bz);
+            const Ints8 near = WithinSearchRadius(ax, ay, az, bx, by, bz);
+            const __m256i inside = _mm256_cmpgt_epi32(_mm256_set1_epi32(end - k), lanes);
+            const int keep = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_and_si256(reinterpret_cast<__m256i>(near), inside)));
+            const __m256i order = _mm256_and_si256(_mm256_srlv_epi32(_mm256_set1_epi32(static_cast<int>(kPacking[static_cast<size_t>(keep)])), shifts),
+                                                   _mm256_set1_epi32(7));
+            const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(grid.sortedIndex + k));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(lower + count),
+                                _mm256_permutevar8x32_epi32(_mm256_min_epi32(b, iv), order));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(higher + count),
+                                _mm256_permutevar8x32_epi32(_mm256_max_epi32(b, iv), order));
+            count += __builtin_popcount(static_cast<unsigned>(keep));
+        }
+    }
+};
+
+[[gnu::target("avx2")]] bool FindPairsWide(NeighbourGrid& grid) {
+    return FindPairsInCells(grid, WidePairSink{grid.pairLower, grid.pairHigher, grid.pairCount});
+}
+
+bool ProcessorHasWidePairTests() {
+    return __builtin_cpu_supports("avx2");
+}
+
+#else
+
+bool ProcessorHasWidePairTests() {
+    return false;
+}
+
+#endif
+
+}  // namespace
+
+bool NeighbourGrid::FindGridPairs() {
+#if PONDSIM_WIDE_PAIR_TESTS
+    if (widePairTests) return FindPairsWide(*this);
+#endif
+    return FindPairsInCells(*this, PairSink{pairLower, pairHigher, pairCount});
+}
+
+bool NeighbourGrid::WidePairTestsAvailable() {
+    static const bool available = ProcessorHasWidePairTests();
+    return available;
 }
 
 // An overflow particle is tested against every particle that can be paired,

@@ -6,12 +6,18 @@
 #include "sim/particle.h"
 #include "sim/vec3.h"
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define PONDSIM_WIDE_PAIR_TESTS 1
+#else
+#define PONDSIM_WIDE_PAIR_TESTS 0
+#endif
+
 // The pair test of the neighbour search, in the one order of operations every
 // search must share: y first, then x, then z, scaled by 0.04 twice. F is a
 // float or a vector of floats (one pair per lane, each lane the same
 // single-precision arithmetic).
 template <class F>
-auto WithinSearchRadius(F ax, F ay, F az, F bx, F by, F bz) {
+[[gnu::always_inline]] inline auto WithinSearchRadius(F ax, F ay, F az, F bx, F by, F bz) {
     const F dx = ax - bx;
     const F dy = ay - by;
     const F dz = az - bz;
@@ -66,8 +72,10 @@ struct NeighbourGrid {
     // Values of cellOf for particles outside the grid.
     static constexpr int32_t kNeverPaired = -1;
     static constexpr int32_t kOverflow = -2;
-    // The sorted arrays carry kLanes slots past the end, so that a run may
-    // be read in whole vectors.
+    // The widest vector the pair tests read or write at a time. The sorted
+    // arrays carry that many slots past the end, so that a run may be read
+    // in whole vectors.
+    static constexpr int kWidestLanes = 8;
     // Some ten times what a settled fluid of 4000 particles needs.
     static constexpr int kPairCapacity = 131072;
 
@@ -85,10 +93,10 @@ struct NeighbourGrid {
     int32_t cellOf[kCellCapacity];
     // The placed particles sorted by cell, ascending index within a cell,
     // with copies of their positions.
-    int32_t sortedIndex[kCellCapacity + kLanes];
-    float sortedX[kCellCapacity + kLanes];
-    float sortedY[kCellCapacity + kLanes];
-    float sortedZ[kCellCapacity + kLanes];
+    int32_t sortedIndex[kCellCapacity + kWidestLanes];
+    float sortedX[kCellCapacity + kWidestLanes];
+    float sortedY[kCellCapacity + kWidestLanes];
+    float sortedZ[kCellCapacity + kWidestLanes];
     int32_t placedCount;
     // Finite positions beyond the grid's reach, in ascending index order.
     int32_t overflow[kCellCapacity];
@@ -107,6 +115,11 @@ struct NeighbourGrid {
     // False when the last scan found more pairs than the buffer holds and
     // paired by the plain scan.
     bool pairsComplete;
+    // Whether the pair tests take eight pairs at a time (x86-64 processors
+    // with AVX2) or four (every processor). Both find the same pairs in the
+    // same order; a test may turn the wide ones off to check the narrow.
+    bool widePairTests = WidePairTestsAvailable();
+    static bool WidePairTestsAvailable();
 
 private:
     void Build(const Particle* particles, int32_t n, const Vec3& boxMin, const Vec3& boxMax);

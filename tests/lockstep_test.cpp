@@ -181,6 +181,19 @@ TEST_P(DefaultStart, ThousandStepsAgreeAfterEveryStep) {
 INSTANTIATE_TEST_SUITE_P(Particles, DefaultStart, testing::Values(500, 3000, 4000, 4100),
                          [](const testing::TestParamInfo<int32_t>& info) { return std::to_string(info.param); });
 
+// Where the processor takes the pair tests eight at a time, the tests above
+// check those; the four-lane ones, which every other processor runs, must
+// find the same lists.
+TEST(NarrowPairTests, AgreeWithTheWideOnesForAThousandSteps) {
+    if (!NeighbourGrid::WidePairTestsAvailable()) GTEST_SKIP() << "the tests above ran the four-lane pair tests";
+    Lockstep run;
+    run.reference->search = NeighbourSearch::Grid;
+    run.reference->neighbourGrid.widePairTests = false;
+    run.DefaultStart(4000);
+    const std::string mismatch = run.Run(1000);
+    ASSERT_TRUE(mismatch.empty()) << "four lanes (\"reference\") against eight (\"grid\"): " << mismatch;
+}
+
 // Lists that fill up: clusters from 40 to 200 particles within one radius,
 // beyond the caps of both variants (33 fill a list of 32, 65 one of 64),
 // inside the box, against its walls and outside it.
