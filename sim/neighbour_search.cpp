@@ -23,20 +23,28 @@ void ParticleSystem::BinParticles() {
     // place in its cell as the particle's index, which holds only while the
     // one filled cell keeps the particles in index order.
     GridCell& cell = cells[CellIndex(0, 0, 0)];
+    // Records are copied a run of consecutive binned particles at a time:
+    // one block copy is much cheaper than thousands of record-sized ones.
+    int32_t runStart = 0;
+    const auto copyRun = [&](int32_t end) {
+        const int32_t length = end - runStart;
+        if (length > 0) {
+            std::memcpy(&cell.entries[cell.count], &particles[runStart], sizeof(Particle) * static_cast<size_t>(length));
+            cell.count += length;
+        }
+    };
     for (int32_t i = 0; i < particleCount; ++i) {
         Particle& p = particles[i];
         if constexpr (SolverVariant::binningEmptiesCounts) {
             p.neighbourCount = 0;
         }
-        if (std::isnan(p.position.x) || std::isnan(p.position.y) || std::isnan(p.position.z)) {
-            continue;
+        const bool full = cell.count + (i - runStart) >= kCellCapacity;
+        if (full || std::isnan(p.position.x) || std::isnan(p.position.y) || std::isnan(p.position.z)) {
+            copyRun(i);
+            runStart = i + 1;
         }
-        if (cell.count >= kCellCapacity) {
-            continue;
-        }
-        cell.entries[cell.count] = p;
-        ++cell.count;
     }
+    copyRun(particleCount);
 }
 
 void ParticleSystem::FindNeighbours() {

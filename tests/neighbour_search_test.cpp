@@ -209,6 +209,10 @@ TEST(NeighbourSearch, NaNPositionShiftsTheSearchedIndices) {
         (axis == 0 ? turned.x : axis == 1 ? turned.y : turned.z) = nan;
         Search(*system);
         EXPECT_EQ(system->cells[0].count, 3) << "NaN in axis " << axis;
+        for (int k = 0; k < 3; ++k) {
+            const float copied = system->cells[0].entries[k].position.x;
+            EXPECT_EQ(copied, system->particles[k == 0 ? 0 : k + 1].position.x) << "entry " << k << ", axis " << axis;
+        }
         EXPECT_EQ(ListOf(system->particles[0]), std::vector<int32_t>{2}) << axis;
         EXPECT_EQ(system->particles[1].neighbourCount, 0) << axis;
         EXPECT_EQ(ListOf(system->particles[2]), std::vector<int32_t>{0}) << axis;
