@@ -111,14 +111,13 @@ void NeighbourGrid::Build(const Particle* particles, int32_t n, const Vec3& boxM
 
 namespace {
 
-// Appends (i, the index in each slot of [begin, end) that passes the test
-// against i's position) to the pair buffer, lower index first, kLanes slots
-// at a time. Every lane is written and kept only when it passed: whether a
+// Appends the pair of i and the index in each slot of [begin, end) that
+// passes the test against i's position to the pair buffer, kLanes slots at a
+// time. Every lane is written and kept only when it passed: whether a
 // lane, or a whole group, keeps anything is a coin toss that a branch would
 // keep losing. The test is symmetric: a - b is exactly -(b - a).
 struct PairSink {
-    int32_t* lower;
-    int32_t* higher;
+    int32_t* pairs;
     int32_t count;
 
     void TestRun(int32_t i, float x, float y, float z, const NeighbourGrid& grid, int32_t begin, int32_t end) {
@@ -134,9 +133,9 @@ struct PairSink {
             const Ints below = b < iv;
             const Ints lo = (below & b) | (~below & iv);
             const Ints hi = (below & iv) | (~below & b);
+            const Ints word = lo << NeighbourGrid::kIndexBits | hi;
             for (int lane = 0; lane < kLanes; ++lane) {
-                lower[count] = lo[lane];
-                higher[count] = hi[lane];
+                pairs[count] = word[lane];
                 count += (keep >> lane) & 1;
             }
         }
@@ -181,8 +180,7 @@ struct WidePairSink {
     using Floats8 = float __attribute__((vector_size(32)));
     using Ints8 = int32_t __attribute__((vector_size(32)));
 
-    int32_t* lower;
-    int32_t* higher;
+    int32_t* pairs;
     int32_t count;
 
     // By mask of kept lanes: the kept lane numbers packed three bits each.
@@ -218,17 +216,16 @@ struct WidePairSink {
             const __m256i order = _mm256_and_si256(_mm256_srlv_epi32(_mm256_set1_epi32(static_cast<int>(kPacking[static_cast<size_t>(keep)])), shifts),
                                                    _mm256_set1_epi32(7));
             const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(grid.sortedIndex + k));
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(lower + count),
-                                _mm256_permutevar8x32_epi32(_mm256_min_epi32(b, iv), order));
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(higher + count),
-                                _mm256_permutevar8x32_epi32(_mm256_max_epi32(b, iv), order));
+            const __m256i word =
+                _mm256_or_si256(_mm256_slli_epi32(_mm256_min_epi32(b, iv), NeighbourGrid::kIndexBits), _mm256_max_epi32(b, iv));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(pairs + count), _mm256_permutevar8x32_epi32(word, order));
             count += __builtin_popcount(static_cast<unsigned>(keep));
         }
     }
 };
 
 [[gnu::target("avx2")]] bool FindPairsWide(NeighbourGrid& grid) {
-    return FindPairsInCells(grid, WidePairSink{grid.pairLower, grid.pairHigher, grid.pairCount});
+    return FindPairsInCells(grid, WidePairSink{grid.pairs, grid.pairCount});
 }
 
 bool ProcessorHasWidePairTests() {
@@ -249,7 +246,7 @@ bool NeighbourGrid::FindGridPairs() {
 #if PONDSIM_WIDE_PAIR_TESTS
     if (widePairTests) return FindPairsWide(*this);
 #endif
-    return FindPairsInCells(*this, PairSink{pairLower, pairHigher, pairCount});
+    return FindPairsInCells(*this, PairSink{pairs, pairCount});
 }
 
 bool NeighbourGrid::WidePairTestsAvailable() {
@@ -268,31 +265,28 @@ bool NeighbourGrid::FindOverflowPairs(const Particle* particles, int32_t n) {
             const int32_t where = cellOf[b];
             if (where == kNeverPaired || (where == kOverflow && b <= o)) continue;
             if (!WithinSearchRadius(po, particles[b].position)) continue;
-            pairLower[pairCount] = std::min(o, b);
-            pairHigher[pairCount] = std::max(o, b);
-            ++pairCount;
+            pairs[pairCount++] = PairWord(std::min(o, b), std::max(o, b));
         }
     }
     return true;
 }
 
-// Two stable counting sorts of the pairs, by the higher index and then by
-// the lower, each with the two-slot shift of the cells: afterwards a's
+// Two stable counting sorts of the pair words, by the higher index and then
+// by the lower, each with the two-slot shift of the cells: afterwards a's
 // higher partners are [higherStart[a], higherStart[a + 1]), ascending.
 void NeighbourGrid::GroupPairs(int32_t n) {
     const size_t starts = sizeof(int32_t) * static_cast<size_t>(n + 2);
     std::memset(higherStart, 0, starts);
-    for (int32_t k = 0; k < pairCount; ++k) ++higherStart[pairHigher[k] + 2];
+    for (int32_t k = 0; k < pairCount; ++k) ++higherStart[(pairs[k] & kHigherMask) + 2];
     for (int32_t b = 2; b < n + 2; ++b) higherStart[b] += higherStart[b - 1];
-    for (int32_t k = 0; k < pairCount; ++k) {
-        const int32_t slot = higherStart[pairHigher[k] + 1]++;
-        byHigherLower[slot] = pairLower[k];
-        byHigherHigher[slot] = pairHigher[k];
-    }
+    for (int32_t k = 0; k < pairCount; ++k) pairsByHigher[higherStart[(pairs[k] & kHigherMask) + 1]++] = pairs[k];
     std::memset(higherStart, 0, starts);
-    for (int32_t k = 0; k < pairCount; ++k) ++higherStart[byHigherLower[k] + 2];
+    for (int32_t k = 0; k < pairCount; ++k) ++higherStart[(pairsByHigher[k] >> kIndexBits) + 2];
     for (int32_t a = 2; a < n + 2; ++a) higherStart[a] += higherStart[a - 1];
-    for (int32_t k = 0; k < pairCount; ++k) higher[higherStart[byHigherLower[k] + 1]++] = byHigherHigher[k];
+    for (int32_t k = 0; k < pairCount; ++k) {
+        const int32_t word = pairsByHigher[k];
+        higher[higherStart[(word >> kIndexBits) + 1]++] = word & kHigherMask;
+    }
 }
 
 // The scan's own loop for one particle: every higher index in turn.

@@ -101,13 +101,18 @@ struct NeighbourGrid {
     // Finite positions beyond the grid's reach, in ascending index order.
     int32_t overflow[kCellCapacity];
     int32_t overflowCount;
-    // Accepted pairs in the order found, by their lower and higher index.
-    int32_t pairLower[kPairCapacity];
-    int32_t pairHigher[kPairCapacity];
+    // An accepted pair is one word, the lower index in the bits above the
+    // higher: sorting the words groups the pairs by their lower index, each
+    // group in ascending order of the higher.
+    static constexpr int kIndexBits = 12;
+    static constexpr int32_t kHigherMask = (1 << kIndexBits) - 1;
+    static_assert(kCellCapacity <= 1 << kIndexBits, "a particle index must fit its half of a pair word");
+    static int32_t PairWord(int32_t lower, int32_t higher) { return lower << kIndexBits | higher; }
+    // Accepted pairs in the order found.
+    int32_t pairs[kPairCapacity];
     int32_t pairCount;
     // The same pairs in ascending order of the higher index.
-    int32_t byHigherLower[kPairCapacity];
-    int32_t byHigherHigher[kPairCapacity];
+    int32_t pairsByHigher[kPairCapacity];
     // By lower index a: its accepted higher partners, ascending, in
     // [higherStart[a], higherStart[a + 1]) of `higher`.
     int32_t higherStart[kCellCapacity + 2];
