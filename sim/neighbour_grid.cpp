@@ -1,9 +1,3 @@
-// The eight-lane pair test is only ever inlined into code built for AVX2, so
-// the vector calling convention GCC warns about never comes into play.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
-
 #include "sim/neighbour_grid.h"
 
 #include <algorithm>
@@ -203,18 +197,19 @@ struct WidePairSink {
         const Floats8 ay = Floats8{} + y;
         const Floats8 az = Floats8{} + z;
         const __m256i iv = _mm256_set1_epi32(i);
-        const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
         const __m256i shifts = _mm256_setr_epi32(0, 3, 6, 9, 12, 15, 18, 21);
         for (int32_t k = begin; k < end; k += 8) {
             Floats8 bx, by, bz;
             std::memcpy(&bx, grid.sortedX + k, sizeof bx);
             std::memcpy(&by, grid.sortedY + k, sizeof by);
             std::memcpy(&bz, grid.sortedZ + k, sizeof bz);
-            const Ints8 near = WithinSearchRadius(ax, ay, az, bx, by, bz);
-            const __m256i inside = _mm256_cmpgt_epi32(_mm256_set1_epi32(end - k), lanes);
-            const int keep = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_and_si256(reinterpret_cast<__m256i>(near), inside)));
-            const __m256i order = _mm256_and_si256(_mm256_srlv_epi32(_mm256_set1_epi32(static_cast<int>(kPacking[static_cast<size_t>(keep)])), shifts),
-                                                   _mm256_set1_epi32(7));
+            Ints8 near;
+            TestSearchRadius(ax, ay, az, bx, by, bz, near);
+            const int inside = (1 << std::min(end - k, 8)) - 1;
+            const int keep = _mm256_movemask_ps(reinterpret_cast<__m256>(near)) & inside;
+            const __m256i order = _mm256_and_si256(
+                _mm256_srlv_epi32(_mm256_set1_epi32(static_cast<int>(kPacking[static_cast<size_t>(keep)])), shifts),
+                _mm256_set1_epi32(7));
             const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(grid.sortedIndex + k));
             const __m256i word =
                 _mm256_or_si256(_mm256_slli_epi32(_mm256_min_epi32(b, iv), NeighbourGrid::kIndexBits), _mm256_max_epi32(b, iv));
