@@ -203,10 +203,10 @@ struct WidePairSink {
             std::memcpy(&bx, grid.sortedX + k, sizeof bx);
             std::memcpy(&by, grid.sortedY + k, sizeof by);
             std::memcpy(&bz, grid.sortedZ + k, sizeof bz);
-            Ints8 near;
-            TestSearchRadius(ax, ay, az, bx, by, bz, near);
+            Ints8 within;
+            TestSearchRadius(ax, ay, az, bx, by, bz, within);
             const int inside = (1 << std::min(end - k, 8)) - 1;
-            const int keep = _mm256_movemask_ps(reinterpret_cast<__m256>(near)) & inside;
+            const int keep = _mm256_movemask_ps(reinterpret_cast<__m256>(within)) & inside;
             const __m256i order = _mm256_and_si256(
                 _mm256_srlv_epi32(_mm256_set1_epi32(static_cast<int>(kPacking[static_cast<size_t>(keep)])), shifts),
                 _mm256_set1_epi32(7));

@@ -15,24 +15,24 @@
 // The pair test of the neighbour search, in the one order of operations every
 // search must share: y first, then x, then z, scaled by 0.04 twice. F is a
 // float or a vector of floats (one pair per lane, each lane the same
-// single-precision arithmetic); `near` gets a bool or a mask of lanes. No
+// single-precision arithmetic); `within` gets a bool or a mask of lanes. No
 // vector is passed by value, so that the test inlines into code built for
 // wider vectors than the rest of the program.
 template <class F, class M>
 [[gnu::always_inline]] inline void TestSearchRadius(const F& ax, const F& ay, const F& az, const F& bx, const F& by,
-                                                    const F& bz, M& near) {
+                                                    const F& bz, M& within) {
     const F dx = ax - bx;
     const F dy = ay - by;
     const F dz = az - bz;
     const F s = ((dy * dy + dx * dx) + dz * dz) * 0.04f * 0.04f;
-    near = s < 0.0036f;
+    within = s < 0.0036f;
 }
 
 template <class F>
 auto WithinSearchRadius(F ax, F ay, F az, F bx, F by, F bz) {
-    decltype(ax < 0.0f) near;
-    TestSearchRadius(ax, ay, az, bx, by, bz, near);
-    return near;
+    decltype(ax < 0.0f) within;
+    TestSearchRadius(ax, ay, az, bx, by, bz, within);
+    return within;
 }
 
 inline bool WithinSearchRadius(const Vec3& a, const Vec3& b) {
