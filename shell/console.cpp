@@ -58,5 +58,11 @@ void SetupConsole() {
     }
 
     if (!keepInput) freopen("CON", "r", stdin);
-    if (!keepOutput) freopen("CON", "w", stdout);
+    if (!keepOutput) {
+        freopen("CON", "w", stdout);
+        // The reopened stream starts buffered again: the runtime lets only
+        // descriptor 1 on a console go unbuffered, and the console's
+        // descriptor here is a later one.
+        setvbuf(stdout, nullptr, _IONBF, 0);
+    }
 }
