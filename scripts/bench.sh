@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # Stage timings of both neighbour searches in both programs, then the peak
 # resident memory of a default headless run of each. Builds the native
-# build first, in PONDSIM_BUILD_DIR (build/release). Figures are only worth comparing on an otherwise quiet machine: the
-# load average is printed with them.
+# programs first, with the run preset (build/run). Figures are only worth
+# comparing on an otherwise quiet machine: the load average is printed with
+# them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build=${PONDSIM_BUILD_DIR:-build/release}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release > /dev/null
-cmake --build "$build" -j"$(nproc)" --target pondsim-bench pondsim-wide-bench pondsim-headless pondsim-wide-headless \
-  > /dev/null
+build=build/run
+cmake --preset run > /dev/null
+cmake --build --preset run -j"$(nproc)" > /dev/null
 
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
 for variant in pondsim pondsim-wide; do
@@ -20,7 +20,7 @@ done
 # jobs than the wall clock, which is printed beside them) and peak memory.
 for variant in pondsim pondsim-wide; do
   for search in grid reference; do
-    out=$( { TIMEFORMAT='%R %U %S'; time "$build/tools/$variant-headless" --steps 1050 --search "$search" > "$build/bench-run.txt"; } 2>&1 )
+    out=$( { TIMEFORMAT='%R %U %S'; time "$build/headless/$variant-headless" --steps 1050 --search "$search" > "$build/bench-run.txt"; } 2>&1 )
     read -r wall user system <<< "$out"
     peak=$(sed -n 's/^peak resident memory: //p' "$build/bench-run.txt")
     cpu=$(awk -v u="$user" -v s="$system" 'BEGIN { printf "%.2f", u + s }')

@@ -11,14 +11,15 @@ case "$program" in
   *) echo "usage: scripts/run.sh [pondsim|pondsim-wide]" >&2; exit 2 ;;
 esac
 
-# Only what the programs need: no test toolchain, and no tests built.
-build=${PONDSIM_BUILD_DIR:-build/release}
+# Only what the programs need: no test toolchain, and no tests built, in a
+# build folder of its own (build/run).
+build=build/run
 scripts/install-deps.sh run
-cmake --preset run -B "$build"
-cmake --build "$build" -j"$(nproc)" --target pondsim pondsim-wide pondsim-headless pondsim-wide-headless
+cmake --preset run
+cmake --build --preset run -j"$(nproc)"
 # xdpyinfo comes with the test set; without it a set DISPLAY is trusted.
 if [ -n "${DISPLAY:-}" ] && { ! command -v xdpyinfo >/dev/null || xdpyinfo >/dev/null 2>&1; }; then
   exec "$build/apps/$program/$program"
 fi
 echo "No X display reachable (DISPLAY='${DISPLAY:-}'): running the fluid headless instead."
-exec "$build/tools/$program-headless" --steps 1000
+exec "$build/headless/$program-headless" --steps 1000

@@ -40,7 +40,7 @@ mkdir -p "$out"
 
 status=0
 for program in pondsim pondsim-wide; do
-  driver="$build/tools/$program-headless$suffix"
+  driver="$build/headless/$program-headless$suffix"
   [ -f "$driver" ] || { echo "$driver is missing (build $build first)" >&2; exit 1; }
   for particles in 3000 4100; do
     log="$out/$program-$particles.log"

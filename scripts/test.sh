@@ -3,13 +3,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# The native build goes to PONDSIM_BUILD_DIR (build/release), where the
+# The native build is the release preset's, build/release, where the
 # scripts below look for it too.
-export PONDSIM_BUILD_DIR=${PONDSIM_BUILD_DIR:-build/release}
 scripts/install-deps.sh test
-cmake --preset release -B "$PONDSIM_BUILD_DIR"
-cmake --build "$PONDSIM_BUILD_DIR" -j"$(nproc)"
-ctest --test-dir "$PONDSIM_BUILD_DIR" --output-on-failure -j"$(nproc)"
+cmake --preset release
+cmake --build --preset release -j"$(nproc)"
+ctest --preset release -j"$(nproc)"
 # A short soak of both programs headless (the full one is 100000 steps,
 # see README.md): positions finite and in the box, memory flat.
 scripts/soak.sh 5000

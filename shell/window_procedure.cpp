@@ -46,15 +46,7 @@ void Resize(Scene& scene, LPARAM lParam) {
     const int32_t height = HIWORD(lParam);
     windowCentre.x = width >> 1;
     windowCentre.y = height >> 1;
-    scene.viewportWidth = width;
-    scene.viewportHeight = height;
-    glViewport(0, 0, width, height);
-    // A minimised window reports an empty client area; its aspect ratio
-    // would be 0 or infinite, so the last projection stays until the window
-    // is restored and the next size message rebuilds it.
-    if (width == 0 || height == 0) return;
-    const float aspect = static_cast<float>(width) / static_cast<float>(height);
-    Perspective(scene.projection, 45.0f, aspect, scene.nearPlane, scene.farPlane);
+    scene.Resize(width, height);
 }
 
 void MouseLook(Scene& scene, HWND window, LPARAM lParam) {

@@ -11,8 +11,7 @@
 #include <vector>
 
 #include "test_support.h"
-#include "tools/offscreen.h"
-#include "tools/viewport.h"
+#include "offscreen/offscreen.h"
 #include "view/scene.h"
 
 namespace {
@@ -98,7 +97,7 @@ protected:
         shellSurface.deviceContext = &offscreen;
         shellSurface.swapBuffers = OffscreenContext::FinishFrame;
         scene.Setup();
-        ApplyViewportSize(scene, kWidth, kHeight);
+        scene.Resize(kWidth, kHeight);
     }
     static void TearDownTestSuite() { offscreen.Release(); }
 

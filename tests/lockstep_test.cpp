@@ -13,8 +13,8 @@
 #include <string>
 
 #include "test_support.h"
-#include "tools/random_sources.h"
-#include "tools/state_hash.h"
+#include "sim/random_sources.h"
+#include "sim/state_hash.h"
 
 namespace {
 

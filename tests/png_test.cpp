@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/offscreen.h"
+#include "offscreen/offscreen.h"
 
 namespace {
 

@@ -11,7 +11,7 @@ import xml.etree.ElementTree as ElementTree
 
 from vtkmodules.vtkIOXML import vtkXMLPolyDataReader
 
-HEADER = struct.Struct("<8sII16sIiq9fI")  # as tools/state_file.h lays it out
+HEADER = struct.Struct("<8sII16sIiq9fI")  # as headless/outputs/state_file.h lays it out
 
 
 def fail(message):

@@ -29,10 +29,23 @@ void Scene::Setup() {
     if (viewportWidth > 0 && viewportHeight > 0) {
         aspect = static_cast<float>(viewportWidth) / static_cast<float>(viewportHeight);
     }
-    Perspective(projection, 45.0f, aspect, nearPlane, farPlane);
+    Project(aspect);
 
     requestedCount = 3000;
     ReseedToRequest();
+}
+
+void Scene::Project(float aspect) {
+    constexpr float kFieldOfViewDegrees = 45.0f;
+    Perspective(projection, kFieldOfViewDegrees, aspect, nearPlane, farPlane);
+}
+
+void Scene::Resize(int32_t width, int32_t height) {
+    viewportWidth = width;
+    viewportHeight = height;
+    glViewport(0, 0, width, height);
+    if (width == 0 || height == 0) return;
+    Project(static_cast<float>(width) / static_cast<float>(height));
 }
 
 void Scene::Render() {

@@ -25,10 +25,15 @@ struct Scene {
     int32_t requestedCount = 0;
 
     void Setup();
+    // The viewport, its record here and a projection of its aspect, for a
+    // client area of width x height. An empty side (a minimised window) keeps
+    // the last projection: its aspect would be 0 or infinite.
+    void Resize(int32_t width, int32_t height);
     void Render();
     void Step();
     void SetInput(const char* name, bool state);
 
 private:
     void ReseedToRequest();
+    void Project(float aspect);
 };

@@ -8,8 +8,8 @@
 #include <cstdlib>
 
 #include "sim/step_driver.h"
-#include "tools/random_sources.h"
-#include "tools/state_hash.h"
+#include "sim/random_sources.h"
+#include "sim/state_hash.h"
 
 #ifdef __EMSCRIPTEN__
 #include <emscripten.h>

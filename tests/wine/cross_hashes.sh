@@ -24,9 +24,9 @@ hash_of() { sed -n 's/^state hash: \([0-9a-f]*\).*/\1/p'; }
 status=0
 for program in pondsim pondsim-wide; do
   for steps in 100 1000; do
-    native=$("$linux/tools/$program-headless" --steps "$steps" --rand msvcrt </dev/null | hash_of)
+    native=$("$linux/headless/$program-headless" --steps "$steps" --rand msvcrt </dev/null | hash_of)
     # No display is needed: nothing is drawn.
-    windows_hash=$(DISPLAY= timeout 600 wine "$windows/tools/$program-headless.exe" --steps "$steps" </dev/null |
+    windows_hash=$(DISPLAY= timeout 600 wine "$windows/headless/$program-headless.exe" --steps "$steps" </dev/null |
       tr -d '\r' | hash_of)
     verdict=same
     if [ -z "$native" ] || [ "$native" != "$windows_hash" ]; then

@@ -1,4 +1,4 @@
-#include "tools/offscreen.h"
+#include "offscreen/offscreen.h"
 
 #include <GL/glew.h>
 

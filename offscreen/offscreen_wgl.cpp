@@ -6,7 +6,7 @@
 
 #include <GL/glew.h>
 
-#include "tools/offscreen.h"
+#include "offscreen/offscreen.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/state_file.h"
+#include "headless/outputs/state_file.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -8,7 +8,7 @@
 #include <string>
 #include <system_error>
 
-#include "tools/state_hash.h"
+#include "sim/state_hash.h"
 
 namespace {
 

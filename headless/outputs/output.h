@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/offscreen.h"
+#include "offscreen/offscreen.h"
 #include "view/scene.h"
 
 // Something a headless run keeps as it goes. The run loop calls Start once

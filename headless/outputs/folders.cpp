@@ -1,4 +1,4 @@
-#include "tools/run_output.h"
+#include "headless/outputs/output.h"
 
 #include <filesystem>
 #include <system_error>

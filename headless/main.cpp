@@ -20,12 +20,11 @@
 #include <vector>
 
 #include "sim/step_driver.h"
-#include "tools/headless_options.h"
-#include "tools/offscreen.h"
-#include "tools/run_output.h"
-#include "tools/state_file.h"
-#include "tools/state_hash.h"
-#include "tools/viewport.h"
+#include "headless/options.h"
+#include "offscreen/offscreen.h"
+#include "headless/outputs/output.h"
+#include "headless/outputs/state_file.h"
+#include "sim/state_hash.h"
 #include "view/scene.h"
 
 namespace {
@@ -157,7 +156,7 @@ struct KeptOutput {
 // What the window would show after the run: the size handler's viewport
 // and projection, then frames as the render message draws them.
 bool DrawAfterRun(Scene& scene, const Options& options) {
-    ApplyViewportSize(scene, static_cast<int32_t>(options.width), static_cast<int32_t>(options.height));
+    scene.Resize(static_cast<int32_t>(options.width), static_cast<int32_t>(options.height));
     if (options.frames > 0) {
         std::vector<double> frameMs;
         for (long frame = 0; frame < options.frames; ++frame) {
@@ -224,7 +223,7 @@ int main(int argc, char** argv) {
     if (options.record != nullptr) keep("record", std::make_unique<PngFrames>(options.record, offscreen));
     if (options.video != nullptr) keep("video", std::make_unique<VideoStream>(options.video, options.fps, offscreen));
     if (options.exportFolder != nullptr) keep("export", std::make_unique<VtkExport>(options.exportFolder));
-    if (!outputs.empty()) ApplyViewportSize(scene, static_cast<int32_t>(options.width), static_cast<int32_t>(options.height));
+    if (!outputs.empty()) scene.Resize(static_cast<int32_t>(options.width), static_cast<int32_t>(options.height));
     const size_t writes = static_cast<size_t>(options.steps / options.every) + 1;
     for (KeptOutput& kept : outputs) {
         kept.writeMs.reserve(writes);

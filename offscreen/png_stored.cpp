@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/offscreen.h"
+#include "offscreen/offscreen.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/headless_options.h"
+#include "headless/options.h"
 
 #include <algorithm>
 #include <cctype>
@@ -12,8 +12,8 @@
 #include <system_error>
 #include <utility>
 
-#include "tools/run_output.h"
-#include "tools/random_sources.h"
+#include "headless/outputs/output.h"
+#include "sim/random_sources.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/offscreen.h"
+#include "offscreen/offscreen.h"
 
 bool WritePng(const char* path, int width, int height, const std::vector<Rgba8>& pixels, char* error,
               int errorSize) {

@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "tools/run_output.h"
+#include "headless/outputs/output.h"
 
 bool PngFrames::Start(Scene&) { return MakeOutputFolder(folder, "--record"); }
 

@@ -4,7 +4,7 @@
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 
-#include "tools/offscreen.h"
+#include "offscreen/offscreen.h"
 
 namespace {
 

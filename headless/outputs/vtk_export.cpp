@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "tools/run_output.h"
+#include "headless/outputs/output.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <system_error>
 
-#include "tools/run_output.h"
+#include "headless/outputs/output.h"
 
 namespace {
 
