@@ -108,6 +108,39 @@ e2e_start() {
   e2e_wine_prefix
 }
 
+# The programs' window title.
+E2E_TITLE="Smoothed Particle Hydrodynamics"
+
+# e2e_launch NAME COMMAND...: starts COMMAND in the background with its
+# logs in $work/NAME; sets $dir, $log and $app, and shows the logs' ends
+# with a failure.
+e2e_launch() {
+  dir="$work/$1"
+  shift
+  mkdir -p "$dir"
+  log="$dir/stdout.log"
+  E2E_FAIL_FILES=("$log" "$dir/stderr.log")
+  "$@" >"$log" 2>"$dir/stderr.log" &
+  app=$!
+  E2E_PIDS+=("$app")
+}
+
+# e2e_find_window [TITLE]: the top-level window of $app titled TITLE (the
+# programs' title); sets $top.
+e2e_find_window() {
+  top=$(xdotool search --all --pid "$app" --name "^${1:-$E2E_TITLE}\$" 2>/dev/null | head -n 1) && [ -n "$top" ]
+}
+
+e2e_exited() { ! kill -0 "$app" 2>/dev/null; }
+
+# e2e_await_scene WHAT: $app's window is up and its scene set up (the
+# set-up's allocation line is in $log); sets $top.
+e2e_await_scene() {
+  e2e_wait 120 "the window of $1" e2e_find_window || e2e_fail "$1: no window titled \"$E2E_TITLE\""
+  e2e_wait 60 "the first allocation" e2e_log_has "$log" "Allocating 3000 particles" ||
+    e2e_fail "$1: the scene was not set up"
+}
+
 # e2e_log_count FILE LINE: how many lines of FILE are exactly LINE (a
 # carriage return before the line end is not part of the line).
 e2e_log_count() {

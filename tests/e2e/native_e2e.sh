@@ -21,7 +21,7 @@ source "$here/lib.sh"
 source "$here/scenario.sh"
 
 build=$(realpath -m "${1:-$root/build/release}")
-title="Smoothed Particle Hydrodynamics"
+title=$E2E_TITLE
 started=$SECONDS
 e2e_start "$build" e2e-native
 e2e_note "display $DISPLAY"
@@ -29,20 +29,9 @@ e2e_note "display $DISPLAY"
 # launch PROGRAM NAME [VAR=VALUE...]: starts the program with its logs in
 # $work/NAME; sets $app, $dir and $log.
 launch() {
-  local program=$1
-  dir="$work/$2"
+  local program=$1 name=$2
   shift 2
-  mkdir -p "$dir"
-  log="$dir/stdout.log"
-  E2E_FAIL_FILES=("$log" "$dir/stderr.log")
-  env "$@" "$build/apps/$program/$program" >"$log" 2>"$dir/stderr.log" &
-  app=$!
-  E2E_PIDS+=("$app")
-}
-
-# find_window NAME: the top-level window of $app titled NAME; sets $top.
-find_window() {
-  top=$(xdotool search --all --pid "$app" --name "^$1\$" 2>/dev/null | head -n 1) && [ -n "$top" ]
+  e2e_launch "$name" env "$@" "$build/apps/$program/$program"
 }
 
 # box_lines: the message boxes the program showed, one line each (the
@@ -54,7 +43,7 @@ box_lines() { grep -F ': message box "' "$dir/stderr.log" || true; }
 # is the last log line and BOX is the one message box line it showed.
 run_to_close() {
   local what=$1 expected=$2 box=$3 status=0
-  e2e_wait 60 "the window" find_window "$title" || e2e_fail "$what: no window"
+  e2e_wait 60 "the window" e2e_find_window || e2e_fail "$what: no window"
   e2e_wait 60 "the first allocation" e2e_log_has "$log" "Allocating 3000 particles" ||
     e2e_fail "$what: the scene was not set up"
   "$probe" close "$top" || e2e_fail "$what: cannot send the close request"
@@ -69,7 +58,7 @@ run_to_close() {
 for program in pondsim pondsim-wide; do
   e2e_note "== $program"
   launch "$program" "$program" PONDSIM_MESSAGEBOX=stderr
-  e2e_wait 60 "the window of $program" find_window "$title" || e2e_fail "$program: no window titled \"$title\""
+  e2e_wait 60 "the window of $program" e2e_find_window || e2e_fail "$program: no window titled \"$title\""
   class=$(xprop -id "$top" WM_CLASS)
   e2e_note "window $(printf '0x%x' "$top"): $class"
   [ "$class" = "WM_CLASS(STRING) = \"$program\", \"WinMain\"" ] || e2e_fail "$program: window class is not WinMain: $class"
@@ -93,7 +82,7 @@ e2e_note "exit code $status; $(box_lines)"
 e2e_note "== failed ChoosePixelFormat"
 launch pondsim pixel-format-fails PONDSIM_FAIL=ChoosePixelFormat
 # The box comes up during window creation and holds it until dismissed.
-e2e_wait 60 "the message box" find_window Error || e2e_fail "failed pixel format: no message box window"
+e2e_wait 60 "the message box" e2e_find_window Error || e2e_fail "failed pixel format: no message box window"
 box_class=$(xprop -id "$top" WM_CLASS)
 e2e_note "message box $(printf '0x%x' "$top"): $box_class"
 read -r bx by < <(e2e_window_centre "$top")

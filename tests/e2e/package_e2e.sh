@@ -23,7 +23,7 @@ packages=$(realpath -m "${1:-$root/build/packages}")
 version=$(sed -n 's/^project(pondsim VERSION \([0-9.]*\) .*/\1/p' "$root/CMakeLists.txt")
 deb="$packages/pondsim_${version}_amd64.deb"
 zip="$packages/pondsim-${version}-windows-x64.zip"
-title="Smoothed Particle Hydrodynamics"
+title=$E2E_TITLE
 started=$SECONDS
 work="$packages/e2e"
 rm -rf "$work"
@@ -38,22 +38,14 @@ trap e2e_cleanup EXIT
 [ -f "$deb" ] || e2e_fail "$deb is missing (scripts/package.sh makes it)"
 [ -f "$zip" ] || e2e_fail "$zip is missing (scripts/package.sh makes it)"
 
-find_window() { top=$(xdotool search --all --pid "$app" --name "^$title\$" 2>/dev/null | head -n 1) && [ -n "$top" ]; }
 
 # shows_particles NAME COMMAND...: COMMAND's window shows particles, then the
 # close request ends it with exit code 0.
 shows_particles() {
   local name=$1 status=0
   shift
-  dir="$work/$name"
-  mkdir -p "$dir"
-  E2E_FAIL_FILES=("$dir/stdout.log" "$dir/stderr.log")
-  "$@" >"$dir/stdout.log" 2>"$dir/stderr.log" &
-  app=$!
-  E2E_PIDS+=("$app")
-  e2e_wait 120 "the window of $name" find_window || e2e_fail "$name: no window titled \"$title\""
-  e2e_wait 60 "the first allocation" e2e_log_has "$dir/stdout.log" "Allocating 3000 particles" ||
-    e2e_fail "$name: the scene was not set up"
+  e2e_launch "$name" "$@"
+  e2e_await_scene "$name"
   client=$(e2e_client_window "$top")
   e2e_wait 60 "particles on the screen" e2e_has_particles || e2e_fail "$name: no particles drawn: $stats"
   "$probe" close "$top" || e2e_fail "$name: cannot send the close request"

@@ -43,7 +43,6 @@ e2e_turned() {  # a small mouse step right of the centre, then look
   # Looking right moves the scene left on the screen.
   awk -v a="$now" -v b="$before_cx" 'BEGIN {exit !(a <= b - 40)}'
 }
-e2e_exited() { ! kill -0 "$app" 2>/dev/null; }
 
 e2e_scenario() {
   local program=$1 log=$3 top=$4

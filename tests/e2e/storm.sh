@@ -45,7 +45,7 @@ pace=${STORM_PACE:-0.008}
 seed=${STORM_SEED:-$((($$ * 7919 + $(date +%s)) % 32768))}
 [[ "$events" =~ ^[1-9][0-9]*$ ]] || { echo "events must be a positive whole number" >&2; exit 2; }
 RANDOM=$seed
-title="Smoothed Particle Hydrodynamics"
+title=$E2E_TITLE
 wine=0
 [ -f "$build/apps/pondsim/pondsim.exe" ] && wine=1
 if ((wine)); then
@@ -75,12 +75,8 @@ sample_rss() {
   ((now > rss_max)) && rss_max=$now
   return 0
 }
-e2e_exited() { ! kill -0 "$app" 2>/dev/null; }
 allocation_lines() { tr -d '\r' <"$log" | grep -c '^Allocating ' || true; }
 all_logged() { [ "$(allocation_lines)" -ge "${#expected[@]}" ]; }
-find_window() {
-  top=$(xdotool search --all --pid "$app" --name "^$title\$" 2>/dev/null | head -n 1) && [ -n "$top" ]
-}
 
 # Events are written one command to a line; each adds one to `batch`.
 emit() {
@@ -223,22 +219,14 @@ check_rendering() {
 summary=()
 for program in pondsim pondsim-wide; do
   e2e_note "== $program"
-  dir="$work/$program"
-  mkdir -p "$dir"
-  log="$dir/stdout.log"
-  E2E_FAIL_FILES=("$log" "$dir/stderr.log")
   if ((wine)); then
-    env LD_PRELOAD="$gl_points" GL_POINTS_FILE="$dir/points" \
-      wine "$build/apps/$program/$program.exe" >"$log" 2>"$dir/stderr.log" &
+    e2e_launch "$program" env LD_PRELOAD="$gl_points" GL_POINTS_FILE="$work/$program/points" \
+      wine "$build/apps/$program/$program.exe"
   else
-    env PONDSIM_MESSAGEBOX=stderr LD_PRELOAD="$gl_points" GL_POINTS_FILE="$dir/points" \
-      "$build/apps/$program/$program" >"$log" 2>"$dir/stderr.log" &
+    e2e_launch "$program" env PONDSIM_MESSAGEBOX=stderr LD_PRELOAD="$gl_points" GL_POINTS_FILE="$work/$program/points" \
+      "$build/apps/$program/$program"
   fi
-  app=$!
-  E2E_PIDS+=("$app")
-  e2e_wait 120 "the window" find_window || e2e_fail "$program: no window"
-  e2e_wait 60 "the first allocation" e2e_log_has "$log" "Allocating 3000 particles" ||
-    e2e_fail "$program: the scene was not set up"
+  e2e_await_scene "$program"
   client=$(e2e_client_window "$top")
   read -r width height < <(xwininfo -id "$client" | awk '/^ *Width:/ {w = $2} /^ *Height:/ {h = $2} END {print w, h}')
   count=3000 middle=0 right=0 sent=0

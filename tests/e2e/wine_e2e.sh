@@ -19,28 +19,16 @@ source "$here/lib.sh"
 source "$here/scenario.sh"
 
 build=$(realpath -m "${1:-$root/build/windows}")
-title="Smoothed Particle Hydrodynamics"
+title=$E2E_TITLE
 started=$SECONDS
 e2e_start "$build" e2e .exe
 e2e_note "display $DISPLAY"
 
 run_program() {
   local program=$1
-  dir="$work/$program"
-  mkdir -p "$dir"
-  local log="$dir/stdout.log"
   e2e_note "== $program.exe"
-
-  E2E_FAIL_FILES=("$log" "$dir/stderr.log")
-  wine "$build/apps/$program/$program.exe" >"$log" 2>"$dir/stderr.log" &
-  app=$!
-  E2E_PIDS+=("$app")
-
-  local top=""
-  find_window() { top=$(xdotool search --all --pid "$app" --name "^$title\$" 2>/dev/null | head -n 1) && [ -n "$top" ]; }
-  e2e_wait 120 "the window of $program.exe" find_window || e2e_fail "$program: no window titled \"$title\""
-  e2e_wait 60 "the first allocation" e2e_log_has "$log" "Allocating 3000 particles" ||
-    e2e_fail "$program: no \"Allocating 3000 particles\" in the log"
+  e2e_launch "$program" wine "$build/apps/$program/$program.exe"
+  e2e_await_scene "$program.exe"
   local found
   found=$(timeout 120 wine "$win_probe" WinMain "$title" 2>&1 | tr -d '\r') ||
     e2e_fail "$program: $found"
