@@ -128,6 +128,24 @@ TEST_F(PlatformQueue, AStallLeavesOneTickNotABacklog) {
     EXPECT_GE(next.time - late.time, DWORD{20});
 }
 
+// A timer is due in the very millisecond its period ends: left for the next
+// one, a waiting loop would spin through that millisecond on every tick.
+TEST_F(PlatformQueue, TimerIsDeliveredInTheMillisecondItFallsDue) {
+    long long set = 0;
+    do {  // the due time is known only if SetTimer ran within one millisecond
+        set = NowMs();
+        ASSERT_EQ(SetTimer(window, 1, 10, nullptr), UINT_PTR{1});
+    } while (NowMs() != set);
+    const long long due = set + 10;
+    for (MSG message = {};;) {
+        const long long before = NowMs();
+        const bool delivered = PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE);
+        if (delivered) break;
+        ASSERT_FALSE(before >= due && NowMs() == before) << "not delivered at " << before - due << " ms past due";
+    }
+    KillTimer(window, 1);
+}
+
 TEST_F(PlatformQueue, CloseCommandReachesCloseThenDestroy) {
     SetTimer(window, 1, 10, nullptr);
     // Alt+F4, where the window manager leaves it to the program, becomes the
