@@ -132,38 +132,55 @@ TEST(NeighbourSearch, FullListsStayWithinTheCap) {
     }
 }
 
-// Forty particles all within reach of each other and of nothing else.
+// Forty particles all within reach of each other and of nothing else, more
+// than a list of 32 holds: by the grid search and by the all-pairs scan it
+// stands in for. Nothing is written past a full list: the word after the
+// slots keeps what it held.
 TEST(NeighbourSearch, FortyParticleClusterAlternatesOnlyInPondsim) {
-    auto system = NewSystem();
-    std::vector<Vec3> at = Clump(40, Vec3{10.0f, 10.0f, 10.0f});
-    at.push_back(Vec3{30.0f, 30.0f, 30.0f});
-    Place(*system, at);
-    for (int search = 0; search < 4; ++search) {
-        if constexpr (SolverVariant::binningEmptiesCounts) {
-            for (int i = 0; i < 40; ++i) {
-                std::vector<int32_t> others;
-                for (int j = 0; j < 40; ++j)
-                    if (j != i) others.push_back(j);
-                ASSERT_EQ(ListOf(system->particles[i]), others) << "search " << search << " particle " << i;
-            }
-        } else {
-            // When 0 to 32 scan, they fill up on each other and never reach
-            // 33 to 39, which then pair among themselves; a search later the
-            // full ones do not scan and, with nobody below to add them, end
-            // up empty.
-            const bool scanned = search % 2 == 0;
-            for (int i = 0; i < 40; ++i) {
-                std::vector<int32_t> expected;
-                const int first = i <= 32 ? 0 : 33, last = i <= 32 ? 32 : 39;
-                if (i > 32 || scanned) {
-                    for (int j = first; j <= last; ++j)
-                        if (j != i) expected.push_back(j);
-                }
-                ASSERT_EQ(ListOf(system->particles[i]), expected) << "search " << search << " particle " << i;
-            }
+    constexpr uint32_t kUntouched = 0xfeedf00du;
+    for (NeighbourSearch kind : {NeighbourSearch::Grid, NeighbourSearch::Reference}) {
+        SCOPED_TRACE(kind == NeighbourSearch::Grid ? "grid" : "all-pairs scan");
+        auto system = NewSystem();
+        system->search = kind;
+        std::vector<Vec3> at = Clump(40, Vec3{10.0f, 10.0f, 10.0f});
+        at.push_back(Vec3{30.0f, 30.0f, 30.0f});
+        Place(*system, at);
+        // Searched again as just after the reseed, with the word marked.
+        for (int i = 0; i < 41; ++i) {
+            system->particles[i].neighbourCount = 0;
+            system->particles[i].reserved2 = kUntouched;
         }
-        EXPECT_EQ(system->particles[40].neighbourCount, 0);
         Search(*system);
+        for (int search = 0; search < 4; ++search) {
+            for (int i = 0; i < 41; ++i) {
+                ASSERT_EQ(system->particles[i].reserved2, kUntouched) << "search " << search << " particle " << i;
+            }
+            if constexpr (SolverVariant::binningEmptiesCounts) {
+                for (int i = 0; i < 40; ++i) {
+                    std::vector<int32_t> others;
+                    for (int j = 0; j < 40; ++j)
+                        if (j != i) others.push_back(j);
+                    ASSERT_EQ(ListOf(system->particles[i]), others) << "search " << search << " particle " << i;
+                }
+            } else {
+                // When 0 to 32 scan, they fill up on each other and never
+                // reach 33 to 39, which then pair among themselves; a search
+                // later the full ones do not scan and, with nobody below to
+                // add them, end up empty.
+                const bool scanned = search % 2 == 0;
+                for (int i = 0; i < 40; ++i) {
+                    std::vector<int32_t> expected;
+                    const int first = i <= 32 ? 0 : 33, last = i <= 32 ? 32 : 39;
+                    if (i > 32 || scanned) {
+                        for (int j = first; j <= last; ++j)
+                            if (j != i) expected.push_back(j);
+                    }
+                    ASSERT_EQ(ListOf(system->particles[i]), expected) << "search " << search << " particle " << i;
+                }
+            }
+            EXPECT_EQ(system->particles[40].neighbourCount, 0);
+            Search(*system);
+        }
     }
 }
 
