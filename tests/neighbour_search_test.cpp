@@ -245,3 +245,30 @@ TEST(NeighbourSearch, ParticlesOutsideTheBoxAreBinnedAndPaired) {
     EXPECT_EQ(ListOf(system->particles[1]), std::vector<int32_t>{0});
     EXPECT_EQ(system->particles[2].neighbourCount, 0);
 }
+
+// The grid search's four-lane pair tests, which processors without AVX2 and
+// the browser run, against the all-pairs scan. Groups of 1 to 8 particles,
+// one column of them a little over the radius apart, staggered so that some
+// are in reach of the next: the runs of slots taken four at a time end at
+// every remainder, and the slot after a run is often a particle in reach.
+TEST(NeighbourSearch, FourLanePairTestsFindTheListsOfTheScan) {
+    std::vector<Vec3> at;
+    for (int cell = 0; cell < 16; ++cell) {
+        for (int k = 0; k <= cell % 8; ++k) {
+            at.push_back(Vec3{10.0f + 0.1f * static_cast<float>(k), 10.3f + 1.6f * static_cast<float>(cell % 4),
+                              10.3f + 1.6f * static_cast<float>(cell / 4) + 0.05f * static_cast<float>(k)});
+        }
+    }
+    auto grid = NewSystem();
+    grid->neighbourGrid.widePairTests = false;
+    auto scan = NewSystem();
+    scan->search = NeighbourSearch::Reference;
+    Place(*grid, at);
+    Place(*scan, at);
+    int pairs = 0;
+    for (size_t i = 0; i < at.size(); ++i) {
+        ASSERT_EQ(ListOf(grid->particles[i]), ListOf(scan->particles[i])) << "particle " << i;
+        pairs += scan->particles[i].neighbourCount;
+    }
+    EXPECT_GT(pairs, static_cast<int>(at.size()) * 4);
+}
