@@ -4,9 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <X11/X.h>
+#include <X11/keysym.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "platform_test.h"
@@ -16,11 +20,12 @@ namespace {
 struct Seen {
     UINT message;
     WPARAM wParam;
+    LPARAM lParam;
 };
 std::vector<Seen> seen;
 
 LRESULT CALLBACK Recorder(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    seen.push_back({message, wParam});
+    seen.push_back({message, wParam, lParam});
     if (message == WM_USER + 7) return 1234;
     return DefWindowProcA(window, message, wParam, lParam);
 }
@@ -162,6 +167,50 @@ TEST_F(PlatformQueue, CloseCommandReachesCloseThenDestroy) {
     EXPECT_EQ(SetTimer(window, 1, 10, nullptr), UINT_PTR{0});
     EXPECT_FALSE(PostMessageA(window, WM_USER, 0, 0));
     EXPECT_EQ(GetDC(window), nullptr);
+}
+
+// Keys from the X server, left by the window procedure to the default as the
+// shell does: Alt+F4 closes the window, Shift+F4 is an ordinary key.
+TEST_F(PlatformQueue, AltF4FromTheXServerClosesShiftF4DoesNot) {
+    constexpr unsigned kF4 = 70, kShift = 50, kAlt = 64;  // X keycodes of a PC keyboard
+    const auto dispatchAll = [] {
+        for (MSG message; PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE);) DispatchMessageA(&message);
+    };
+    const auto sawClose = [] {
+        return std::any_of(seen.begin(), seen.end(), [](const Seen& s) { return s.message == WM_CLOSE; });
+    };
+    platform_test::TranslateXKey(window, XK_Shift_L, kShift, 0, true);
+    platform_test::TranslateXKey(window, XK_F4, kF4, ShiftMask, true);
+    platform_test::TranslateXKey(window, XK_F4, kF4, ShiftMask, false);
+    platform_test::TranslateXKey(window, XK_Shift_L, kShift, ShiftMask, false);
+    dispatchAll();
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[1].message, UINT{WM_KEYDOWN});
+    EXPECT_EQ(seen[1].wParam, WPARAM{VK_F4});
+    EXPECT_FALSE(sawClose()) << "Shift+F4 closed the window";
+
+    seen.clear();
+    platform_test::TranslateXKey(window, XK_Alt_L, kAlt, 0, true);
+    platform_test::TranslateXKey(window, XK_F4, kF4, Mod1Mask, true);
+    platform_test::TranslateXKey(window, XK_F4, kF4, Mod1Mask, false);
+    platform_test::TranslateXKey(window, XK_Alt_L, kAlt, Mod1Mask, false);
+    dispatchAll();
+    EXPECT_TRUE(sawClose()) << "Alt+F4 left the window open";
+    EXPECT_EQ(GetDC(window), nullptr) << "the window was not destroyed";
+}
+
+// The window manager may change one side only; the program still learns
+// the new size, and only when there is one.
+TEST_F(PlatformQueue, EverySizeTheWindowManagerGivesIsReportedOnce) {
+    for (const auto& [width, height] : {std::pair{100, 100}, {300, 100}, {300, 100}, {300, 250}, {120, 250}}) {
+        platform_test::TranslateXMapAndSize(window, width, height);
+    }
+    std::vector<LPARAM> sizes;
+    for (const Seen& s : seen) {
+        if (s.message == WM_SIZE) sizes.push_back(s.lParam);
+    }
+    EXPECT_EQ(sizes, (std::vector<LPARAM>{MAKELPARAM(100, 100), MAKELPARAM(300, 100), MAKELPARAM(300, 250),
+                                          MAKELPARAM(120, 250)}));
 }
 
 TEST_F(PlatformQueue, TranslateMessageAddsCharactersForTextKeysOnly) {

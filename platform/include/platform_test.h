@@ -41,4 +41,13 @@ void SetFailing(const char* call, bool failing);
 // `screenOrigin` for ClientToScreen. Nothing is sent to it on creation.
 HWND CreateDetachedWindow(WNDPROC procedure, POINT screenOrigin, int width, int height);
 
+#if defined(__linux__)
+// The Linux layer's translation of X events, for a window with no X window
+// behind it: a key as the X server reports it (its unshifted key symbol, the
+// X keycode and the modifier state), and the window being shown (when it is
+// not) and given a new client size by the window manager.
+void TranslateXKey(HWND window, unsigned long keySymbol, unsigned keycode, unsigned state, bool pressed);
+void TranslateXMapAndSize(HWND window, int width, int height);
+#endif
+
 }  // namespace platform_test

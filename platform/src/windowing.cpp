@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform_state.h"
+#include "platform_test.h"
 
 namespace platform {
 namespace {
@@ -119,9 +120,8 @@ WPARAM VirtualKey(KeySym symbol) {
     }
 }
 
-void TranslateKey(WindowRecord& window, const XKeyEvent& event, bool pressed) {
-    XKeyEvent copy = event;
-    const WPARAM key = VirtualKey(XLookupKeysym(&copy, 0));
+void TranslateKey(WindowRecord& window, const XKeyEvent& event, KeySym symbol, bool pressed) {
+    const WPARAM key = VirtualKey(symbol);
     QueueKey(window, key, static_cast<int>(event.keycode) - 8, pressed, (event.state & Mod1Mask) != 0,
              {event.x_root, event.y_root});
 }
@@ -146,12 +146,12 @@ void TranslateMotion(WindowRecord& window, const XMotionEvent& event) {
     QueueMouseMove(window, ModifierFlags(event.state), {event.x, event.y}, {event.x_root, event.y_root});
 }
 
-void Translate(const XEvent& event) {
-    WindowRecord* window = WindowFromXid(event.xany.window);
-    if (window == nullptr) return;
+// A key event comes with its unshifted key symbol, which only the X server's
+// keyboard map can tell.
+void Translate(WindowRecord* window, const XEvent& event, KeySym symbol) {
     switch (event.type) {
-    case KeyPress: TranslateKey(*window, event.xkey, true); break;
-    case KeyRelease: TranslateKey(*window, event.xkey, false); break;
+    case KeyPress: TranslateKey(*window, event.xkey, symbol, true); break;
+    case KeyRelease: TranslateKey(*window, event.xkey, symbol, false); break;
     case ButtonPress: TranslateButton(*window, event.xbutton, true); break;
     case ButtonRelease: TranslateButton(*window, event.xbutton, false); break;
     case MotionNotify: TranslateMotion(*window, event.xmotion); break;
@@ -196,7 +196,11 @@ void PumpEvents() {
     while (XPending(display) > 0) {
         XEvent event;
         XNextEvent(display, &event);
-        Translate(event);
+        WindowRecord* window = WindowFromXid(event.xany.window);
+        if (window == nullptr) continue;
+        KeySym symbol = NoSymbol;
+        if (event.type == KeyPress || event.type == KeyRelease) symbol = XLookupKeysym(&event.xkey, 0);
+        Translate(window, event, symbol);
     }
 }
 
@@ -355,3 +359,29 @@ BOOL SetCursorPos(int x, int y) {
     return TRUE;
 }
 
+
+void platform_test::TranslateXKey(HWND handle, unsigned long keySymbol, unsigned keycode, unsigned state,
+                                  bool pressed) {
+    WindowRecord* window = platform::WindowFromHandle(handle);
+    if (window == nullptr) return;
+    XEvent event = {};
+    event.xkey.type = pressed ? KeyPress : KeyRelease;
+    event.xkey.keycode = keycode;
+    event.xkey.state = state;
+    platform::Translate(window, event, keySymbol);
+}
+
+void platform_test::TranslateXMapAndSize(HWND handle, int width, int height) {
+    WindowRecord* window = platform::WindowFromHandle(handle);
+    if (window == nullptr) return;
+    XEvent event = {};
+    if (!window->mapped) {
+        event.type = MapNotify;
+        platform::Translate(window, event, NoSymbol);
+    }
+    event = {};
+    event.xconfigure.type = ConfigureNotify;
+    event.xconfigure.width = width;
+    event.xconfigure.height = height;
+    platform::Translate(window, event, NoSymbol);
+}
