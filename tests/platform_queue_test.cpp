@@ -228,6 +228,35 @@ TEST_F(PlatformQueue, TranslateMessageAddsCharactersForTextKeysOnly) {
     EXPECT_FALSE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
 }
 
+// The visual for the shell's request (24 depth bits; 32 stencil and 32
+// accumulation bits, more than visuals have): the one with the depth bits
+// asked for, never one without a depth or a stencil buffer, whatever other
+// bits that one has more.
+TEST(PlatformPixelFormat, TheShellsRequestGetsADepthAndAStencilBuffer) {
+    PIXELFORMATDESCRIPTOR request = {};
+    request.nSize = sizeof request;
+    request.nVersion = 1;
+    request.dwFlags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER;
+    request.iPixelType = PFD_TYPE_RGBA;
+    request.cColorBits = 32;
+    request.cAccumBits = 32;
+    request.cDepthBits = 24;
+    request.cStencilBits = 32;
+    using Visuals = std::vector<platform_test::VisualTraits>;
+    // Servers list visuals with fewer buffers first.
+    EXPECT_EQ(platform_test::ClosestPixelFormat(Visuals{{true, 32, 0, 0, 64},
+                                                        {true, 32, 24, 0, 64},
+                                                        {true, 32, 0, 8, 64},
+                                                        {true, 32, 16, 8, 64},
+                                                        {true, 32, 24, 8, 64},
+                                                        {false, 32, 24, 8, 64}},
+                                                request),
+              5);
+    EXPECT_EQ(platform_test::ClosestPixelFormat(Visuals{{true, 32, 0, 8, 64}, {true, 32, 24, 0, 64}, {true, 32, 24, 8, 0}},
+                                                request),
+              3);
+}
+
 TEST(PlatformClasses, RegisteredOnceUnregisteredOnceAndTheFailSwitchesHold) {
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = Recorder;

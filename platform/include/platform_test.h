@@ -48,6 +48,15 @@ HWND CreateDetachedWindow(WNDPROC procedure, POINT screenOrigin, int width, int 
 // not) and given a new client size by the window manager.
 void TranslateXKey(HWND window, unsigned long keySymbol, unsigned keycode, unsigned state, bool pressed);
 void TranslateXMapAndSize(HWND window, int width, int height);
+
+// What ChoosePixelFormat weighs of an X visual besides its class and depth.
+struct VisualTraits {
+    bool doubleBuffer;
+    int colourBits, depthBits, stencilBits, accumBits;
+};
+// ChoosePixelFormat's pick among TrueColor visuals of the root's depth with
+// these traits, in this order: 1-based, 0 for none.
+int ClosestPixelFormat(const std::vector<VisualTraits>& visuals, const PIXELFORMATDESCRIPTOR& request);
 #endif
 
 }  // namespace platform_test

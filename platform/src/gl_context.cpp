@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform_state.h"
+#include "platform_test.h"
 
 PFNWGLCHOOSEPIXELFORMATARBPROC wglChoosePixelFormatARB = nullptr;
 PFNWGLCREATECONTEXTATTRIBSARBPROC wglCreateContextAttribsARB = nullptr;
@@ -90,6 +91,36 @@ int FormatOfVisual(VisualID id) {
 // none when a request cannot be met exactly (32 stencil bits, for one).
 long Distance(int have, int want) {
     return have < want ? 1000L * (want - have) : static_cast<long>(have - want);
+}
+
+// The format of `formats` closest to the request, 1-based; 0 for none. A
+// depth or stencil buffer asked for is never traded for other bits: without
+// it the picture is wrong, where fewer accumulation bits go unnoticed.
+int ClosestFormat(const std::vector<Format>& formats, const PIXELFORMATDESCRIPTOR& descriptor, int rootDepth) {
+    const bool wantDouble = (descriptor.dwFlags & PFD_DOUBLEBUFFER) != 0;
+    int best = 0;
+    long bestDistance = 0;
+    for (size_t i = 0; i < formats.size(); ++i) {
+        const Format& format = formats[i];
+        if (format.rgba == 0 || (format.doubleBuffer != 0) != wantDouble) continue;
+        if (format.visual.c_class != TrueColor && format.visual.c_class != DirectColor) continue;
+        // The root's depth: a window of another depth needs a compositor to
+        // show its pixels as meant.
+        long distance = format.visual.depth == rootDepth ? 0 : 100000L;
+        if ((descriptor.cDepthBits > 0 && format.depth == 0) || (descriptor.cStencilBits > 0 && format.stencil == 0)) {
+            distance += 100000L;
+        }
+        distance += Distance(format.red + format.green + format.blue + format.alpha, descriptor.cColorBits);
+        distance += Distance(format.depth, descriptor.cDepthBits);
+        distance += Distance(format.stencil, descriptor.cStencilBits);
+        distance += Distance(format.accum, descriptor.cAccumBits);
+        distance += format.samples;
+        if (best == 0 || distance < bestDistance) {
+            best = static_cast<int>(i) + 1;
+            bestDistance = distance;
+        }
+    }
+    return best;
 }
 
 RenderContext* ContextFromHandle(HGLRC handle) {
@@ -245,30 +276,7 @@ int ChoosePixelFormat(HDC deviceContext, const PIXELFORMATDESCRIPTOR* descriptor
         descriptor == nullptr || descriptor->iPixelType != PFD_TYPE_RGBA) {
         return 0;
     }
-    const bool wantDouble = (descriptor->dwFlags & PFD_DOUBLEBUFFER) != 0;
-    const int rootDepth = DefaultDepth(display, DefaultScreen(display));
-    const std::vector<platform::Format>& formats = platform::Formats();
-    int best = 0;
-    long bestDistance = 0;
-    for (size_t i = 0; i < formats.size(); ++i) {
-        const platform::Format& format = formats[i];
-        if (format.rgba == 0 || (format.doubleBuffer != 0) != wantDouble) continue;
-        if (format.visual.c_class != TrueColor && format.visual.c_class != DirectColor) continue;
-        // The root's depth: a window of another depth needs a compositor to
-        // show its pixels as meant.
-        long distance = format.visual.depth == rootDepth ? 0 : 100000L;
-        distance += platform::Distance(format.red + format.green + format.blue + format.alpha,
-                                       descriptor->cColorBits);
-        distance += platform::Distance(format.depth, descriptor->cDepthBits);
-        distance += platform::Distance(format.stencil, descriptor->cStencilBits);
-        distance += platform::Distance(format.accum, descriptor->cAccumBits);
-        distance += format.samples;
-        if (best == 0 || distance < bestDistance) {
-            best = static_cast<int>(i) + 1;
-            bestDistance = distance;
-        }
-    }
-    return best;
+    return platform::ClosestFormat(platform::Formats(), *descriptor, DefaultDepth(display, DefaultScreen(display)));
 }
 
 BOOL SetPixelFormat(HDC deviceContext, int format, const PIXELFORMATDESCRIPTOR*) {
@@ -357,4 +365,22 @@ GLboolean wglewIsSupported(const char* names) {
         any = true;
     }
     return any ? GL_TRUE : GL_FALSE;
+}
+
+int platform_test::ClosestPixelFormat(const std::vector<VisualTraits>& visuals,
+                                      const PIXELFORMATDESCRIPTOR& request) {
+    std::vector<platform::Format> formats;
+    for (const VisualTraits& traits : visuals) {
+        platform::Format format = {};
+        format.visual.c_class = TrueColor;
+        format.visual.depth = 24;
+        format.rgba = 1;
+        format.doubleBuffer = traits.doubleBuffer ? 1 : 0;
+        format.red = traits.colourBits;
+        format.depth = traits.depthBits;
+        format.stencil = traits.stencilBits;
+        format.accum = traits.accumBits;
+        formats.push_back(format);
+    }
+    return platform::ClosestFormat(formats, request, 24);
 }
