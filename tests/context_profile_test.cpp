@@ -127,19 +127,27 @@ protected:
         if (context != EGL_NO_CONTEXT) eglDestroyContext(display, context);
     }
 
-    // False when the driver makes no context of that kind.
+    // In the shell's order: GLEW is initialised while a legacy context is
+    // current, then the context of that kind is made current and decided on
+    // without initialising GLEW again. False when the driver makes no
+    // context of that kind.
     bool MakeCurrent(const ContextKind& kind) {
-        std::vector<EGLint> attributes = kind.attributes;
-        attributes.push_back(EGL_NONE);
-        context = eglCreateContext(display, config, EGL_NO_CONTEXT, attributes.data());
-        if (context == EGL_NO_CONTEXT) return false;
-        if (eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context) != EGL_TRUE) {
+        const EGLint legacy[] = {EGL_CONTEXT_MAJOR_VERSION, 2, EGL_CONTEXT_MINOR_VERSION, 1, EGL_NONE};
+        EGLContext first = eglCreateContext(display, config, EGL_NO_CONTEXT, legacy);
+        if (first == EGL_NO_CONTEXT || eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, first) != EGL_TRUE) {
             return false;
         }
         // Debian's GLEW is built for GLX: without a GLX display it still
         // loads the OpenGL entry points, then reports the missing display.
         const GLenum status = glewInit();
-        return status == GLEW_OK || status == GLEW_ERROR_NO_GLX_DISPLAY;
+        eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+        eglDestroyContext(display, first);
+        if (status != GLEW_OK && status != GLEW_ERROR_NO_GLX_DISPLAY) return false;
+        std::vector<EGLint> attributes = kind.attributes;
+        attributes.push_back(EGL_NONE);
+        context = eglCreateContext(display, config, EGL_NO_CONTEXT, attributes.data());
+        return context != EGL_NO_CONTEXT &&
+               eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context) == EGL_TRUE;
     }
 
     EGLContext context = EGL_NO_CONTEXT;
