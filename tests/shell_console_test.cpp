@@ -100,6 +100,27 @@ TEST_F(ShellConsole, RedirectedOutputKeepsItsPlaceAndEveryLineGoesThroughAtOnce)
     EXPECT_TRUE(fs::is_empty(dir));
 }
 
+// Each stream is judged by its own handle: output handed over stays where
+// it was sent, the error stream without one goes to the console.
+TEST_F(ShellConsole, HandedOverOutputStaysTheMissingErrorStreamGoesToTheConsole) {
+    const fs::path console = dir / "terminal";
+    const fs::path output = dir / "out";
+    std::ofstream(console).close();
+    const int status = RunChild([&] {
+        setenv("PONDSIM_CONSOLE", console.c_str(), 1);
+        const int file = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(file, 1);
+        close(file);
+        close(2);
+        SetupConsole();
+        std::printf("Allocating 3000 particles\n");
+        std::fprintf(stderr, "error stream\n");
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(ReadAll(output), "Allocating 3000 particles\n");
+    EXPECT_EQ(ReadAll(console), "error stream\n");
+}
+
 TEST_F(ShellConsole, ReopeningTheConsoleByNameNeverMakesAFile) {
     const fs::path output = dir / "out";
     const int status = RunChild([&] {

@@ -60,6 +60,10 @@ BOOL AllocConsole() {
         } else {
             fcntl(descriptor, F_SETFD, 0);
         }
+        // As on Windows, where the runtime's stream of a handle missing at
+        // start stays without one: only binding it to the console's handle
+        // (_fdopen) or reopening it on "CON" makes it write there.
+        streams[descriptor]->_fileno = -1;
     }
     return IsOpen(0) && IsOpen(1) && IsOpen(2) ? TRUE : FALSE;
 }
@@ -98,8 +102,10 @@ int _open_osfhandle(intptr_t handle, int) {
 
 FILE* _fdopen(int descriptor, const char* mode) {
     FILE* standard[] = {stdin, stdout, stderr};
-    if (descriptor >= 0 && descriptor <= 2 && fileno(standard[descriptor]) == descriptor) {
-        return standard[descriptor];
+    if (descriptor >= 0 && descriptor <= 2) {
+        FILE* stream = standard[descriptor];
+        if (stream->_fileno == -1) stream->_fileno = descriptor;  // cut off by AllocConsole
+        if (fileno(stream) == descriptor) return stream;
     }
     return fdopen(descriptor, mode);
 }
@@ -117,7 +123,11 @@ extern "C" FILE* __wrap_freopen(const char* path, const char* mode, FILE* stream
                          (strcasecmp(path, "CON") == 0 && mode != nullptr && mode[0] == 'r');
     const int console = reading ? 0 : 1;
     std::fflush(stream);
-    if (fileno(stream) != console) dup2(console, fileno(stream));
+    if (stream->_fileno == -1) {
+        stream->_fileno = console;  // cut off by AllocConsole
+    } else if (fileno(stream) != console) {
+        dup2(console, fileno(stream));
+    }
     std::clearerr(stream);
     // The buffering the caller chose stays: log lines go through at once.
     return stream;
