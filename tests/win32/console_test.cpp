@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdint>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 #include <string>
 
@@ -83,6 +84,16 @@ void ScrollBack(std::ostream& report) {
     report << "last " << LastLine(screen) << "\n";
 }
 
+// Started with its output handed over (a file) and no error stream: output
+// stays in the file, the error stream goes to the new console.
+void OutputHandedOver(std::ostream& report) {
+    SetupConsole();
+    HANDLE screen = OpenScreen();
+    std::printf("Allocating 3000 particles\n");
+    std::fprintf(stderr, "error stream\n");
+    report << "first " << Row(screen, 0) << "\n";
+}
+
 // In a child, its case runs here and the process ends before main; the
 // report goes to the write end of the parent's pipe, whose handle it names.
 int RunCaseIfChild() {
@@ -93,6 +104,7 @@ int RunCaseIfChild() {
     const std::string which = name;
     if (which == "lines") LinesAsPrinted(report);
     if (which == "scroll") ScrollBack(report);
+    if (which == "handed") OutputHandedOver(report);
     const std::string text = report.str();
     HANDLE pipe = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::strtoull(reportHandle, nullptr, 10)));
     DWORD written = 0;
@@ -104,8 +116,9 @@ int RunCaseIfChild() {
 const int childCase = RunCaseIfChild();
 
 // Runs `name` in a child of this program and returns its report; the child
-// has no console and no standard handles, as the windowed programs start.
-std::string RunChild(const char* name) {
+// has no console and no standard handles but `output`, as the windowed
+// programs start.
+std::string RunChild(const char* name, HANDLE output = nullptr) {
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
@@ -118,6 +131,7 @@ std::string RunChild(const char* name) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
     PROCESS_INFORMATION process = {};
     std::string commandLine = std::string("\"") + program + "\"";
     const BOOL started = CreateProcessA(program, commandLine.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS,
@@ -164,6 +178,28 @@ TEST(ShellConsole, MoreThan512LinesScrollTheOldestOff) {
               "height 512 cursor 511\n"
               "first Allocating 90 particles\n"
               "last Allocating 600 particles\n");
+}
+
+// Each stream is judged by its own handle: output handed over stays where
+// it was sent, the error stream without one goes to the console.
+TEST(ShellConsole, HandedOverOutputStaysWhereItWasSentTheErrorStreamGoesToTheConsole) {
+    char folder[MAX_PATH] = {};
+    char path[MAX_PATH] = {};
+    ASSERT_NE(GetTempPathA(MAX_PATH, folder), 0u);
+    ASSERT_NE(GetTempFileNameA(folder, "psm", 0, path), 0u);
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    const std::string report = RunChild("handed", file);
+    CloseHandle(file);
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream written;
+    written << in.rdbuf();
+    in.close();
+    DeleteFileA(path);
+    EXPECT_EQ(report, "first error stream\n");
+    EXPECT_EQ(written.str(), "Allocating 3000 particles\r\n");  // text mode
 }
 
 }  // namespace
