@@ -1,6 +1,7 @@
 // The Linux layer's message queue and window life cycle, on windows with no
 // X window behind them: what the shell's loop relies on from PeekMessageA,
-// GetMessageA, timers, the quit message and the default close handling.
+// GetMessageA, timers, the quit message and the default close handling; the
+// X key and size events as messages; the visual picked for a pixel format.
 
 #include <gtest/gtest.h>
 
