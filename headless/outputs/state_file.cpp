@@ -75,7 +75,12 @@ bool SavedState::Read(const char* path) {
     if (error) return Refuse(path, "cannot read the file");
     FILE* file = fopen(path, "rb");
     if (file == nullptr) return Refuse(path, "cannot read the file");
+    const bool read = Read(file, fileSize, path);
+    fclose(file);
+    return read;
+}
 
+bool SavedState::Read(FILE* file, uintmax_t fileSize, const char* path) {
     const bool whole = fread(&header, sizeof header, 1, file) == 1;
     const char* why = nullptr;
     char text[160];
@@ -93,27 +98,25 @@ bool SavedState::Read(const char* path) {
         why = text;
     } else if (header.step < 0 || header.step > kMaxStep) {
         why = "damaged: its step number is out of range";
-    } else if (header.particleCount < 0 ||
-               fileSize != sizeof header + sizeof(Particle) * static_cast<uintmax_t>(header.particleCount) +
+    } else if (header.particleCount < 0 || header.particleCount > kMaxStateParticles) {
+        snprintf(text, sizeof text, "damaged: it claims %" PRId32 " particles; a run holds 0 to %" PRId32,
+                 header.particleCount, kMaxStateParticles);
+        why = text;
+    } else if (fileSize != sizeof header + sizeof(Particle) * static_cast<uintmax_t>(header.particleCount) +
                                sizeof(uint64_t)) {
         why = "truncated or padded: its size does not match its particle count";
     }
-    if (why != nullptr) {
-        fclose(file);
-        return Refuse(path, why);
-    }
+    if (why != nullptr) return Refuse(path, why);
 
     const size_t count = static_cast<size_t>(header.particleCount);
     particles.reset(new (std::nothrow) Particle[count]);
     if (particles == nullptr) {
-        fclose(file);
         snprintf(text, sizeof text, "no memory for %" PRId32 " particles", header.particleCount);
         return Refuse(path, text);
     }
     uint64_t stored = 0;
     const bool read = (count == 0 || fread(particles.get(), sizeof(Particle) * count, 1, file) == 1) &&
                       fread(&stored, sizeof stored, 1, file) == 1;
-    fclose(file);
     StateHash checksum;
     checksum.Add(&header, sizeof header);
     checksum.Add(particles.get(), sizeof(Particle) * count);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 
 #include "view/scene.h"
@@ -28,6 +29,9 @@ constexpr uint32_t kStateFileVersion = 1;
 // Steps are counted in a long, 32 bits wide on Windows: a saved step and a
 // run of up to 1000000000 more steps (--steps) must still fit in it.
 constexpr int64_t kMaxStep = 1000000000;
+// As many particles as --particles asks for at most; a file that claims more
+// is refused before anything is allocated for it, whatever its size.
+constexpr int32_t kMaxStateParticles = 2000000;
 
 // Writes the scene's state under a temporary name beside path and renames it
 // into place, so that an older file is replaced only by a complete one.
@@ -43,6 +47,9 @@ struct SavedState {
     // intact state of this variant. Needs no scene, so that a bad file is
     // refused before anything is built.
     bool Read(const char* path);
+    // The same from an open file of size bytes (a file in memory, for the
+    // fuzzer); name stands for it in messages. Leaves the file open.
+    bool Read(FILE* file, uintmax_t size, const char* name);
     // Puts the particles into a set-up scene as a reseed would (the old
     // array is let go only now that the new one is whole), with the camera;
     // gives the saved step number.
