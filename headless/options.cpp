@@ -248,6 +248,9 @@ ParseResult ParseOptions(int argc, char** argv, Options& options) {
         {"--video", &options.video},            {"--export", &options.exportFolder},
         {"--save-state", &options.saveState},   {"--load-state", &options.loadState},
     };
+    // Help and version answer only a command line that is whole: a
+    // misspelt option after them still fails.
+    const char* answer = nullptr;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -258,12 +261,8 @@ ParseResult ParseOptions(int argc, char** argv, Options& options) {
             ++i;
             continue;
         }
-        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-            PrintUsage(stdout);
-            return ParseResult::Exit;
-        } else if (std::strcmp(arg, "--version") == 0) {
-            printf("%s-headless %s\n", SolverVariant::name, PONDSIM_VERSION);
-            return ParseResult::Exit;
+        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--version") == 0) {
+            if (answer == nullptr) answer = arg;
         } else if (std::strcmp(arg, "--steps") == 0) {
             if (!TakeCount(arg, value, 0, 1000000000L, options.steps)) return ParseResult::Fail;
             ++i;
@@ -315,6 +314,14 @@ ParseResult ParseOptions(int argc, char** argv, Options& options) {
             fprintf(stderr, "unknown argument '%s' (try --help)\n", arg);
             return ParseResult::Fail;
         }
+    }
+    if (answer != nullptr && std::strcmp(answer, "--version") == 0) {
+        printf("%s-headless %s\n", SolverVariant::name, PONDSIM_VERSION);
+        return ParseResult::Exit;
+    }
+    if (answer != nullptr) {
+        PrintUsage(stdout);
+        return ParseResult::Exit;
     }
     NoteIdleOptions(options);
     return CheckOutputs(options) ? ParseResult::Run : ParseResult::Fail;
