@@ -36,6 +36,15 @@ def main(folder, state_path):
     if poly.GetNumberOfPoints() != count or poly.GetNumberOfVerts() != count:
         fail("%d points, %d vertices; the state holds %d particles"
              % (poly.GetNumberOfPoints(), poly.GetNumberOfVerts(), count))
+    # One vertex cell per point, cell i holding point i: offsets 0..count.
+    verts = poly.GetVerts()
+    offsets, connectivity = verts.GetOffsetsArray(), verts.GetConnectivityArray()
+    if offsets.GetNumberOfValues() != count + 1 or connectivity.GetNumberOfValues() != count:
+        fail("%d vertex offsets, %d connectivity entries for %d particles"
+             % (offsets.GetNumberOfValues(), connectivity.GetNumberOfValues(), count))
+    for i in range(count + 1):
+        if offsets.GetValue(i) != i or (i < count and connectivity.GetValue(i) != i):
+            fail("vertex cell %d: offset %d, not %d, or another point" % (i, offsets.GetValue(i), i))
     for name, (first, width) in expected.items():
         array = poly.GetPoints().GetData() if name == "position" else poly.GetPointData().GetArray(name)
         if array is None or array.GetNumberOfComponents() != width:
