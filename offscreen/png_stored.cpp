@@ -3,6 +3,7 @@
 // reader takes. Larger files than libpng's, the same pixels.
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -71,8 +72,8 @@ bool WritePng(const char* path, int width, int height, const std::vector<Rgba8>&
         zlib.push_back(static_cast<uint8_t>(length >> 8));
         zlib.push_back(static_cast<uint8_t>(~length));
         zlib.push_back(static_cast<uint8_t>(~length >> 8));
-        zlib.insert(zlib.end(), raw.begin() + static_cast<ptrdiff_t>(at),
-                    raw.begin() + static_cast<ptrdiff_t>(at + length));
+        zlib.insert(zlib.end(), raw.begin() + static_cast<std::ptrdiff_t>(at),
+                    raw.begin() + static_cast<std::ptrdiff_t>(at + length));
         at += length;
     } while (at < raw.size());
     uint32_t a = 1;
