@@ -1,0 +1,101 @@
+// Arbitrary command lines for the headless drivers (arguments separated by
+// NUL bytes). The parser must return, never exit, with Run, Exit or Fail
+// (exit codes 0 and 2), say why it fails, leave only options in range for a
+// run, and write nothing: files are made by the run, not by reading the
+// command line.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "headless/options.h"
+#include "tests/fuzz/fuzz_checks.h"
+
+namespace {
+
+// Entries of the working folder, which starts empty.
+int FolderEntries() {
+    DIR* folder = opendir(".");
+    if (folder == nullptr) abort();
+    int count = 0;
+    while (const dirent* entry = readdir(folder)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) ++count;
+    }
+    closedir(folder);
+    return count;
+}
+
+// Relative names in the command lines land in a folder of our own, the
+// working folder only while the parser runs: libFuzzer's own corpus and
+// artifact paths may be relative to the folder it was started in.
+char scratch[] = "/tmp/pondsim-options-fuzz-XXXXXX";
+int startFolder = -1;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    startFolder = open(".", O_RDONLY | O_DIRECTORY);
+    if (startFolder < 0 || mkdtemp(scratch) == nullptr) abort();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::vector<std::string> words(1);
+    for (size_t i = 0; i < size && words.size() <= 32; ++i) {
+        if (data[i] == 0) {
+            words.emplace_back();
+        } else {
+            words.back() += static_cast<char>(data[i]);
+        }
+    }
+    std::vector<char*> argv = {const_cast<char*>("pondsim-headless")};
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    static char printed[8192];
+    static char said[2048];
+    std::memset(printed, 0, sizeof printed);
+    std::memset(said, 0, sizeof said);
+    FILE* out = fmemopen(printed, sizeof printed - 1, "w");
+    FILE* messages = fmemopen(said, sizeof said - 1, "w");
+    if (out == nullptr || messages == nullptr) abort();
+    FILE* const console[2] = {stdout, stderr};
+    stdout = out;
+    stderr = messages;
+    if (chdir(scratch) != 0) abort();
+    Options options;
+    const ParseResult result = ParseOptions(static_cast<int>(argv.size() - 1), argv.data(), options);
+    stdout = console[0];
+    stderr = console[1];
+    fclose(out);
+    fclose(messages);
+    const int left = FolderEntries();
+    if (fchdir(startFolder) != 0) abort();
+
+    if (left != 0) FuzzFail("reading the command line left a file behind", -1, -1, left);
+    switch (result) {
+        case ParseResult::Exit:
+            if (printed[0] == '\0') FuzzFail("exit 0 with nothing printed", -1, -1, 0);
+            return 0;
+        case ParseResult::Fail:
+            if (said[0] == '\0') FuzzFail("exit 2 without a message", -1, -1, 0);
+            return 0;
+        case ParseResult::Run: break;
+        default: FuzzFail("neither run, exit 0 nor exit 2", -1, -1, static_cast<long long>(result));
+    }
+    if (options.steps < 0 || options.steps > 1000000000L || options.particles < -1 || options.particles > 2000000L ||
+        options.width < 1 || options.width > 8192 || options.height < 1 || options.height > 8192 ||
+        options.fps < 1 || options.fps > 240 || options.every < 1 || options.frames < 0 || options.checkEvery < 0 ||
+        (options.video != nullptr && (options.width % 2 != 0 || options.height % 2 != 0)) ||
+        (options.loadState != nullptr && options.particles >= 0)) {
+        FuzzFail("a run with options out of range", -1, -1, options.steps);
+    }
+    return 0;
+}

@@ -1,0 +1,72 @@
+// Arbitrary bytes as a state file for --load-state. Whatever they hold, the
+// loader must not crash, must allocate nothing a file of that size could not
+// fill (a header claiming millions of particles is no reason to ask for the
+// memory), and must say why whenever it refuses.
+
+#include <sanitizer/allocator_interface.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "headless/outputs/state_file.h"
+#include "tests/fuzz/fuzz_checks.h"
+
+namespace {
+
+// The largest block asked for while the loader reads.
+bool watching = false;
+size_t largest = 0;
+
+void OnMalloc(const volatile void*, size_t size) {
+    if (watching && size > largest) largest = size;
+}
+void OnFree(const volatile void*) {}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    __sanitizer_install_malloc_and_free_hooks(OnMalloc, OnFree);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // fmemopen takes no empty buffer; an empty file stands for itself below.
+    static const uint8_t nothing = 0;
+    FILE* file = fmemopen(const_cast<uint8_t*>(size > 0 ? data : &nothing), size > 0 ? size : 1, "r");
+    char said[512] = {};
+    FILE* messages = fmemopen(said, sizeof said - 1, "w");
+    if (file == nullptr || messages == nullptr) abort();
+    if (size == 0) fgetc(file);
+    // Unbuffered, so that the streams' own buffers are not counted as the
+    // loader's allocations.
+    setvbuf(file, nullptr, _IONBF, 0);
+    setvbuf(messages, nullptr, _IONBF, 0);
+    FILE* const console = stderr;
+    stderr = messages;
+
+    SavedState state;
+    largest = 0;
+    watching = true;
+    const bool read = state.Read(file, size, "fuzzed.state");
+    watching = false;
+    stderr = console;
+    fclose(messages);
+    fclose(file);
+
+    if (largest > size) FuzzFail("allocated more than the file's size", -1, -1, static_cast<long long>(largest));
+    if (!read) {
+        if (std::strncmp(said, "--load-state fuzzed.state: ", 27) != 0 || said[27] == '\0') {
+            FuzzFail("refused without saying why", -1, -1, static_cast<long long>(size));
+        }
+        return 0;
+    }
+    const StateFileHeader& h = state.header;
+    if (said[0] != '\0') FuzzFail("accepted with a complaint", -1, -1, 0);
+    if (h.particleCount < 0 || h.particleCount > kMaxStateParticles || h.step < 0 || h.step > kMaxStep ||
+        sizeof h + sizeof(Particle) * static_cast<size_t>(h.particleCount) + sizeof(uint64_t) != size ||
+        (h.particleCount > 0 && state.particles == nullptr)) {
+        FuzzFail("accepted a header out of range", h.particleCount, -1, static_cast<long long>(h.step));
+    }
+    return 0;
+}
