@@ -15,6 +15,11 @@
     abort();
 }
 
+[[noreturn]] inline void FuzzFail(const char* what, long long value) {
+    fprintf(stderr, "%s: %lld\n", what, value);
+    abort();
+}
+
 // Every list: a count from 0 to cap, then distinct indices of other binned
 // particles, ascending. Whatever the positions, nothing but such an index
 // may reach a list: the stages index the particle array with it.

@@ -79,23 +79,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int left = FolderEntries();
     if (fchdir(startFolder) != 0) abort();
 
-    if (left != 0) FuzzFail("reading the command line left a file behind", -1, -1, left);
+    if (left != 0) FuzzFail("reading the command line left a file behind", left);
     switch (result) {
         case ParseResult::Exit:
-            if (printed[0] == '\0') FuzzFail("exit 0 with nothing printed", -1, -1, 0);
+            if (printed[0] == '\0') FuzzFail("exit 0 with nothing printed", 0);
             return 0;
         case ParseResult::Fail:
-            if (said[0] == '\0') FuzzFail("exit 2 without a message", -1, -1, 0);
+            if (said[0] == '\0') FuzzFail("exit 2 without a message", 0);
             return 0;
         case ParseResult::Run: break;
-        default: FuzzFail("neither run, exit 0 nor exit 2", -1, -1, static_cast<long long>(result));
+        default: FuzzFail("neither run, exit 0 nor exit 2", static_cast<long long>(result));
     }
     if (options.steps < 0 || options.steps > 1000000000L || options.particles < -1 || options.particles > 2000000L ||
         options.width < 1 || options.width > 8192 || options.height < 1 || options.height > 8192 ||
         options.fps < 1 || options.fps > 240 || options.every < 1 || options.frames < 0 || options.checkEvery < 0 ||
         (options.video != nullptr && (options.width % 2 != 0 || options.height % 2 != 0)) ||
         (options.loadState != nullptr && options.particles >= 0)) {
-        FuzzFail("a run with options out of range", -1, -1, options.steps);
+        FuzzFail("a run with options out of range", options.steps);
     }
     return 0;
 }

@@ -54,19 +54,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fclose(messages);
     fclose(file);
 
-    if (largest > size) FuzzFail("allocated more than the file's size", -1, -1, static_cast<long long>(largest));
+    if (largest > size) FuzzFail("allocated more than the file's size", static_cast<long long>(largest));
     if (!read) {
         if (std::strncmp(said, "--load-state fuzzed.state: ", 27) != 0 || said[27] == '\0') {
-            FuzzFail("refused without saying why", -1, -1, static_cast<long long>(size));
+            FuzzFail("refused without saying why", static_cast<long long>(size));
         }
         return 0;
     }
     const StateFileHeader& h = state.header;
-    if (said[0] != '\0') FuzzFail("accepted with a complaint", -1, -1, 0);
+    if (said[0] != '\0') FuzzFail("accepted with a complaint", 0);
     if (h.particleCount < 0 || h.particleCount > kMaxStateParticles || h.step < 0 || h.step > kMaxStep ||
         sizeof h + sizeof(Particle) * static_cast<size_t>(h.particleCount) + sizeof(uint64_t) != size ||
         (h.particleCount > 0 && state.particles == nullptr)) {
-        FuzzFail("accepted a header out of range", h.particleCount, -1, static_cast<long long>(h.step));
+        FuzzFail("accepted a header out of range", static_cast<long long>(h.step));
     }
     return 0;
 }
