@@ -1,15 +1,19 @@
 // Arbitrary bytes as a state file for --load-state. Whatever they hold, the
 // loader must not crash, must allocate nothing a file of that size could not
 // fill (a header claiming millions of particles is no reason to ask for the
-// memory), and must say why whenever it refuses.
+// memory), and must say why whenever it refuses. Each input is read as it
+// is and again with its last eight bytes made the checksum of the rest, so
+// that the checks behind the checksum are reached too.
 
 #include <sanitizer/allocator_interface.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "headless/outputs/state_file.h"
+#include "sim/state_hash.h"
 #include "tests/fuzz/fuzz_checks.h"
 
 namespace {
@@ -30,7 +34,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+namespace {
+
+void ReadAndCheck(const uint8_t* data, size_t size) {
     // fmemopen takes no empty buffer; an empty file stands for itself below.
     static const uint8_t nothing = 0;
     FILE* file = fmemopen(const_cast<uint8_t*>(size > 0 ? data : &nothing), size > 0 ? size : 1, "r");
@@ -59,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (std::strncmp(said, "--load-state fuzzed.state: ", 27) != 0 || said[27] == '\0') {
             FuzzFail("refused without saying why", static_cast<long long>(size));
         }
-        return 0;
+        return;
     }
     const StateFileHeader& h = state.header;
     if (said[0] != '\0') FuzzFail("accepted with a complaint", 0);
@@ -67,6 +73,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         sizeof h + sizeof(Particle) * static_cast<size_t>(h.particleCount) + sizeof(uint64_t) != size ||
         (h.particleCount > 0 && state.particles == nullptr)) {
         FuzzFail("accepted a header out of range", static_cast<long long>(h.step));
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    ReadAndCheck(data, size);
+    if (size >= sizeof(uint64_t)) {
+        std::vector<uint8_t> stamped(data, data + size);
+        StateHash checksum;
+        checksum.Add(stamped.data(), size - sizeof(uint64_t));
+        const uint64_t sum = checksum.value();
+        std::memcpy(stamped.data() + size - sizeof sum, &sum, sizeof sum);
+        ReadAndCheck(stamped.data(), size);
     }
     return 0;
 }
