@@ -7,10 +7,13 @@
 # Every target exists once per deliverable. A crash, a sanitizer finding or a
 # failed check stops the run with a non-zero exit code and leaves the input
 # that caused it in build/fuzz/artifacts/. The corpora grow in
-# build/fuzz/corpus/ and are reused by the next run. Prints, per target, the
-# number of inputs executed.
+# build/fuzz/corpus/ and are reused by the next run; a target with seeds in
+# tests/fuzz/corpus/<target>/ (real files and command lines) starts from them
+# too. Prints, per target, the number of inputs executed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Absolute paths: a target may change its working folder while it runs.
+root=$(pwd)
 
 seconds=${1:-60}
 filter=${2:-}
@@ -25,9 +28,11 @@ for target in build/fuzz/tests/fuzz/*-fuzz-*; do
   [ -x "$target" ] || continue
   name=$(basename "$target")
   [[ -z "$filter" || "$name" == *"$filter"* ]] || continue
-  corpus=build/fuzz/corpus/$name
+  corpus=$root/build/fuzz/corpus/$name
   log=build/fuzz/logs/$name.log
   mkdir -p "$corpus"
+  seeds=()
+  [ ! -d "tests/fuzz/corpus/$name" ] || seeds=("$root/tests/fuzz/corpus/$name")
   echo "fuzzing $name for ${seconds} s"
   # Standard output is closed: the solver logs every reseed there.
   rc=0
@@ -38,8 +43,8 @@ for target in build/fuzz/tests/fuzz/*-fuzz-*; do
   # would slow the run; the sanitizer tests run with leak detection.
   ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
     "$target" -max_total_time="$seconds" -max_len=1024 -len_control=0 -timeout=20 -rss_limit_mb=2048 \
-    -close_fd_mask=1 -print_final_stats=1 -artifact_prefix=build/fuzz/artifacts/"$name"- \
-    "$corpus" >"$log" 2>&1 || rc=$?
+    -close_fd_mask=1 -print_final_stats=1 -artifact_prefix="$root/build/fuzz/artifacts/$name-" \
+    "$corpus" "${seeds[@]}" >"$log" 2>&1 || rc=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
   done_line=$(grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -n 1 || true)
   [ -z "$done_line" ] || echo "  $done_line"
