@@ -43,6 +43,7 @@ int startFolder = -1;
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     startFolder = open(".", O_RDONLY | O_DIRECTORY);
     if (startFolder < 0 || mkdtemp(scratch) == nullptr) abort();
+    atexit([] { rmdir(scratch); });
     return 0;
 }
 
