@@ -1,5 +1,6 @@
 // The web pages in Debian's chromium, headless, drawing with SwiftShader:
-// the picture, the log panel, the mouse buttons, a key and a drag, on both
+// the picture, the log panel, the controls beside the canvas, a load with
+// nothing logged as an error, the mouse buttons, a key and a drag, on both
 // pages; and the solver's state hash computed in the browser against the
 // native build's for the same layout.
 //
@@ -24,7 +25,14 @@ const HASH_PARTICLES = 3000;
 const HASH_TICKS = 300;
 const WAIT_MS = 90000;  // a loaded machine compiles and steps slowly
 
-const types = {'.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm'};
+const types = {'.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm', '.svg': 'image/svg+xml'};
+
+// The rows of packaging/controls.txt, input and effect, which each page
+// lists beside its canvas.
+const controlsFile = new URL('../../packaging/controls.txt', import.meta.url);
+const controls = fs.readFileSync(controlsFile, 'utf8').split('\n')
+  .map(line => line.match(/^  (\S.*?)  +(\S.*)$/)).filter(match => match).map(match => [match[1], match[2]]);
+if (controls.length < 5) throw new Error(`only ${controls.length} controls in ${controlsFile.pathname}`);
 const server = http.createServer((request, response) => {
   const file = path.join(webDir, path.normalize(decodeURIComponent(new URL(request.url, 'http://x').pathname)));
   fs.readFile(file, (error, data) => {
@@ -60,9 +68,10 @@ async function picture(page) {
     context.drawImage(image, 0, 0);
     const data = context.getImageData(0, 0, image.width, image.height).data;
     const panel = document.getElementById('console').getBoundingClientRect();
+    const window = document.getElementById('canvas').getBoundingClientRect();
     let black = 0, particle = 0, other = 0, sx = 0, sy = 0, sxx = 0, syy = 0;
-    for (let y = 0; y < image.height; ++y) {
-      for (let x = 0; x < image.width; ++x) {
+    for (let y = Math.max(0, Math.ceil(window.top)); y < Math.min(image.height, window.bottom); ++y) {
+      for (let x = Math.max(0, Math.ceil(window.left)); x < Math.min(image.width, window.right); ++x) {
         if (x >= panel.left && x < panel.right && y >= panel.top && y < panel.bottom) continue;
         const i = 4 * (y * image.width + x);
         const [r, g, b] = [data[i], data[i + 1], data[i + 2]];
@@ -98,8 +107,11 @@ const logLines = page => page.$eval('#console', panel => panel.textContent.split
 async function checkPage(name) {
   const page = await browser.newPage();
   await page.setViewport({width: 800, height: 600});
-  const errors = [];
+  const errors = [], consoleErrors = [];
   page.on('pageerror', error => errors.push(String(error)));
+  page.on('console', message => {
+    if (message.type() === 'error') consoleErrors.push(`${message.text()} (${message.location().url})`);
+  });
   await page.goto(`${base}/${name}.html`);
   await page.waitForFunction(() => document.getElementById('console').textContent.includes('Allocating 3000 particles'),
                              {timeout: WAIT_MS}).catch(() => null);
@@ -111,6 +123,17 @@ async function checkPage(name) {
                                                 p.other < 0.01 * (p.black + p.particle + p.other),
                                      'particles on black');
   check(first !== null, `${name}: particle colours on black`);
+  check(consoleErrors.length === 0, `${name}: nothing logged as an error on load ${consoleErrors.join('; ')}`);
+  const shown = await page.evaluate(() => {
+    const box = element => element.getBoundingClientRect();
+    const [panel, canvas] = [box(document.getElementById('controls')), box(document.getElementById('canvas'))];
+    return {text: document.getElementById('controls').innerText.replace(/\s+/g, ' '),
+            beside: panel.width > 0 && panel.height > 0 && panel.right <= innerWidth && panel.bottom <= innerHeight &&
+                    (panel.left >= canvas.right || panel.right <= canvas.left)};
+  });
+  const missing = controls.flat().filter(text => !shown.text.includes(text));
+  check(shown.beside && missing.length === 0,
+        `${name}: the controls of controls.txt beside the canvas, on the page ${missing.map(m => `(no "${m}")`).join(' ')}`);
   if (screenshotDir) {
     fs.mkdirSync(screenshotDir, {recursive: true});
     await page.screenshot({path: path.join(screenshotDir, `web-${name}.png`)});
