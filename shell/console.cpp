@@ -25,6 +25,13 @@ void BindToConsole(DWORD which, const char* mode, FILE* standard) {
     setvbuf(standard, nullptr, _IONBF, 0);
 }
 
+// Nothing that follows depends on whether the stream could be reopened,
+// and nothing about the console is reported, so what freopen returns is not
+// needed; glibc's fortified headers ask for it to be looked at all the same.
+void ReopenOnConsole(const char* mode, FILE* standard) {
+    if (freopen("CON", mode, standard) == nullptr) return;
+}
+
 void KeepUnbuffered(FILE* standard) {
     // Lines written before the console existed are still in the buffer.
     fflush(standard);
@@ -57,9 +64,9 @@ void SetupConsole() {
         BindToConsole(STD_ERROR_HANDLE, "w", stderr);
     }
 
-    if (!keepInput) freopen("CON", "r", stdin);
+    if (!keepInput) ReopenOnConsole("r", stdin);
     if (!keepOutput) {
-        freopen("CON", "w", stdout);
+        ReopenOnConsole("w", stdout);
         // The reopened stream starts buffered again: the runtime lets only
         // descriptor 1 on a console go unbuffered, and the console's
         // descriptor here is a later one.
