@@ -33,7 +33,7 @@ foreach(program IN ITEMS pondsim pondsim-wide pondsim-headless pondsim-wide-head
     install(TARGETS ${program} RUNTIME DESTINATION ${PONDSIM_BIN_DIR})
   endif()
 endforeach()
-install(FILES README.md LICENSE packaging/controls.txt DESTINATION ${PONDSIM_DOC_DIR})
+install(FILES README.md packaging/controls.txt DESTINATION ${PONDSIM_DOC_DIR})
 # The README shows these as docs/<name>.png and docs/<name>.webp.
 install(DIRECTORY docs/ DESTINATION ${PONDSIM_DOC_DIR}/docs FILES_MATCHING PATTERN "*.png" PATTERN "*.webp")
 
@@ -50,14 +50,21 @@ if(NOT WIN32)
     install(FILES ${PROJECT_BINARY_DIR}/packaging/${program}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   endforeach()
   install(FILES packaging/pondsim.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-  # Debian keeps the licence as doc/<package>/copyright and wants the
-  # changelog compressed, with no time stamp in the gzip header.
+  # Debian keeps the licence as doc/<package>/copyright, and only there; it
+  # wants the changelog and the manual pages compressed, with no time stamp
+  # in the gzip header.
   install(FILES LICENSE DESTINATION ${PONDSIM_DOC_DIR} RENAME copyright)
   execute_process(
     COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/changelog
     OUTPUT_FILE ${PROJECT_BINARY_DIR}/packaging/changelog.gz
     COMMAND_ERROR_IS_FATAL ANY)
   install(FILES ${PROJECT_BINARY_DIR}/packaging/changelog.gz DESTINATION ${PONDSIM_DOC_DIR})
+  if(PONDSIM_MAN_PAGES)
+    include(cmake/man_pages.cmake)
+  endif()
+else()
+  # Debian's copyright file is the licence of the zip.
+  install(FILES LICENSE DESTINATION ${PONDSIM_DOC_DIR})
 endif()
 
 set(CPACK_PACKAGE_NAME pondsim)

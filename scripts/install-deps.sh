@@ -18,6 +18,7 @@ test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils imagemagick
   g++-mingw-w64-x86-64 libz-mingw-w64-dev dpkg-dev xz-utils wine wine64 fonts-wine lintian desktop-file-utils
+  help2man
   libxrender1 libxi6 libxrandr2 libxcursor1 libxcomposite1 libxinerama1 libxxf86vm1
   clang libclang-rt-14-dev
   ffmpeg python3-vtk9

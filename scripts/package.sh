@@ -26,6 +26,8 @@ pack() {  # pack BUILD_DIR
 package_deb() {
   [ -f "$build/CMakeCache.txt" ] ||
     cmake --preset run -B "$build"
+  # Only the package carries manual pages: the run build stays without.
+  cmake -B "$build" -DPONDSIM_MAN_PAGES=ON >/dev/null
   cmake --build "$build" -j"$(nproc)"
   pack "$build"
 }
