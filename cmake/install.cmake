@@ -11,7 +11,10 @@ if(EMSCRIPTEN)
     install(FILES ${PROJECT_BINARY_DIR}/${program}.html ${PROJECT_BINARY_DIR}/${program}.js
                   ${PROJECT_BINARY_DIR}/${program}.wasm DESTINATION .)
   endforeach()
-  install(FILES ${PROJECT_BINARY_DIR}/index.html README.md LICENSE DESTINATION .)
+  install(FILES ${PROJECT_BINARY_DIR}/index.html ${PROJECT_BINARY_DIR}/pondsim.svg README.md LICENSE
+          DESTINATION .)
+  # The README shows these as docs/<name>.png and docs/<name>.webp.
+  install(DIRECTORY docs/ DESTINATION docs FILES_MATCHING PATTERN "*.png" PATTERN "*.webp")
   set(CPACK_PACKAGE_NAME pondsim)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME pondsim-${PROJECT_VERSION}-web)
