@@ -13,8 +13,8 @@ if(EMSCRIPTEN)
   endforeach()
   install(FILES ${PROJECT_BINARY_DIR}/index.html ${PROJECT_BINARY_DIR}/pondsim.svg README.md LICENSE
           DESTINATION .)
-  # The README shows these as docs/<name>.png and docs/<name>.webp.
-  install(DIRECTORY docs/ DESTINATION docs FILES_MATCHING PATTERN "*.png" PATTERN "*.webp")
+  # The README's pictures and the pages it links, all in docs/.
+  install(DIRECTORY docs/ DESTINATION docs FILES_MATCHING PATTERN "*.png" PATTERN "*.webp" PATTERN "*.md")
   set(CPACK_PACKAGE_NAME pondsim)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME pondsim-${PROJECT_VERSION}-web)
@@ -37,8 +37,9 @@ foreach(program IN ITEMS pondsim pondsim-wide pondsim-headless pondsim-wide-head
   endif()
 endforeach()
 install(FILES README.md packaging/controls.txt DESTINATION ${PONDSIM_DOC_DIR})
-# The README shows these as docs/<name>.png and docs/<name>.webp.
-install(DIRECTORY docs/ DESTINATION ${PONDSIM_DOC_DIR}/docs FILES_MATCHING PATTERN "*.png" PATTERN "*.webp")
+# The README's pictures and the pages it links, all in docs/.
+install(DIRECTORY docs/ DESTINATION ${PONDSIM_DOC_DIR}/docs FILES_MATCHING PATTERN "*.png" PATTERN "*.webp"
+        PATTERN "*.md")
 
 if(NOT WIN32)
   foreach(program IN ITEMS pondsim pondsim-wide)

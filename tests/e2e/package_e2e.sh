@@ -11,7 +11,8 @@
 # - the .zip, unpacked into an empty folder: each .exe under Wine shows
 #   particles and ends with exit code 0 on the close request;
 # - the web archive holds both pages with what they load;
-# - each package that carries the README carries every picture it shows.
+# - each package that carries the README carries every picture it shows and
+#   every page it links.
 # Installs and removes the package pondsim, so it runs as root; the package
 # is removed on exit whatever happened.
 #
@@ -45,17 +46,19 @@ trap e2e_cleanup EXIT
 [ -f "$zip" ] || e2e_fail "$zip is missing (scripts/package.sh makes it)"
 [ -f "$web" ] || e2e_fail "$web is missing (scripts/package.sh makes it)"
 
-# readme_pictures DIR WHAT: every picture that DIR/README.md shows is in DIR.
-readme_pictures() {
-  local picture missing=() pictures
+# readme_links DIR WHAT: every file that DIR/README.md shows or links (its
+# pictures, the pages in docs/) is in DIR; web addresses are left alone.
+readme_links() {
+  local link missing=() links
   [ -f "$1/README.md" ] || e2e_fail "$2: no README.md"
-  mapfile -t pictures < <(grep -oE '!\[[^]]*\]\([^)]+\)' "$1/README.md" | sed -E 's/.*\(([^)]+)\)$/\1/' | sort -u)
-  ((${#pictures[@]} > 0)) || e2e_fail "$2: its README.md shows no pictures"
-  for picture in "${pictures[@]}"; do
-    [ -f "$1/$picture" ] || missing+=("$picture")
+  mapfile -t links < <(grep -oE '\]\([^)]+\)' "$1/README.md" | sed -E 's/^\]\(([^)#]*).*/\1/' |
+                         grep -vE '^([a-z]+:|$)' | sort -u)
+  grep -qE '\.(png|webp)$' < <(printf '%s\n' "${links[@]}") || e2e_fail "$2: its README.md shows no pictures"
+  for link in "${links[@]}"; do
+    [ -f "$1/$link" ] || missing+=("$link")
   done
-  ((${#missing[@]} == 0)) || e2e_fail "$2: the README's pictures ${missing[*]} are missing"
-  e2e_note "$2: all ${#pictures[@]} pictures the README shows"
+  ((${#missing[@]} == 0)) || e2e_fail "$2: the README's ${missing[*]} missing"
+  e2e_note "$2: all ${#links[@]} files the README shows or links"
 }
 
 
@@ -92,7 +95,7 @@ mapfile -t files < <(dpkg -L pondsim | while read -r path; do [ -d "$path" ] || 
 e2e_note "installed: ${#files[@]} files"
 desktop-file-validate /usr/share/applications/pondsim.desktop /usr/share/applications/pondsim-wide.desktop ||
   e2e_fail "invalid desktop entries"
-readme_pictures /usr/share/doc/pondsim "the installed package"
+readme_links /usr/share/doc/pondsim "the installed package"
 
 [ "$(command -v pondsim-headless)" = /usr/bin/pondsim-headless ] || e2e_fail "pondsim-headless is not the installed one"
 hash=$(cd "$work" && pondsim-headless --steps 100 | sed -n 's/^state hash: //p')
@@ -120,7 +123,7 @@ folder="$unpacked/pondsim-$version-windows-x64"
 for name in pondsim.exe pondsim-wide.exe README.md LICENSE controls.txt; do
   [ -f "$folder/$name" ] || e2e_fail "$name is not in the zip"
 done
-readme_pictures "$folder" "$(basename "$zip")"
+readme_links "$folder" "$(basename "$zip")"
 
 e2e_note "== $(basename "$web"), $(du -k "$web" | cut -f1) kB"
 (cd "$unpacked" && cmake -E tar xf "$web") || e2e_fail "cannot unpack $web"
@@ -128,7 +131,7 @@ pages="$unpacked/pondsim-$version-web"
 for name in index.html pondsim.svg README.md LICENSE {pondsim,pondsim-wide}.{html,js,wasm}; do
   [ -f "$pages/$name" ] || e2e_fail "$name is not in the web archive"
 done
-readme_pictures "$pages" "$(basename "$web")"
+readme_links "$pages" "$(basename "$web")"
 
 e2e_wine_prefix
 for program in pondsim pondsim-wide; do
