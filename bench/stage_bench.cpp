@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "sim/step_driver.h"
+#include "sim/timing_probe.h"
 
 namespace {
 
@@ -23,15 +24,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kRuns = 9;
 constexpr int kStepsPerRun = 20;
 constexpr int kSettleSteps = 1000;
-constexpr int kStages = 4;
-
-struct TimingProbe {
-    Clock::time_point started;
-    double seconds[kStages] = {};
-
-    void Begin(Stage) { started = Clock::now(); }
-    void End(Stage stage) { seconds[static_cast<int>(stage)] += std::chrono::duration<double>(Clock::now() - started).count(); }
-};
+constexpr int kStages = TimingProbe::kStages;
 
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
