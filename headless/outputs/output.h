@@ -7,6 +7,30 @@
 #include "offscreen/offscreen.h"
 #include "view/scene.h"
 
+#ifdef _WIN32
+constexpr bool kBackslashSeparates = true;
+#else
+constexpr bool kBackslashSeparates = false;
+#endif
+
+// A folder as the command line names it, without the trailing separators
+// that "frames/" may carry.
+std::string FolderName(const char* folder);
+
+// Makes a folder for an output if it is not there yet (its parent was
+// checked before the run); false with a message when it cannot.
+bool MakeOutputFolder(const std::string& folder, const char* option);
+
+// Every output file is written under a temporary name beside it, and takes
+// its own name only once it is complete, so that no reader ever sees half a
+// file, whatever stops the run. The temporary name keeps the extension last
+// ("run.partial.mp4"), since ffmpeg chooses the container by it.
+std::string PartialName(const std::string& path);
+// Renames a file written under PartialName(path) into place when written is
+// true, replacing an older one. When written is false or the rename fails,
+// removes the partial file and returns false.
+bool PlaceFile(const std::string& path, bool written);
+
 // Something a headless run keeps as it goes. The run loop calls Start once
 // the scene is set up (or loaded), Write then and after every N steps, and
 // Finish after the last step. Each returns false, with a message on stderr,
@@ -24,25 +48,28 @@ inline void DrawPicture(Scene& scene, const OffscreenContext& offscreen, std::ve
     offscreen.ReadPixels(pixels);
 }
 
+struct EncoderPipe;
+
 // PNG pictures DIR/frame-<step>.png.
 struct PngFrames : RunOutput {
     std::string folder;
     const OffscreenContext& offscreen;
     std::vector<Rgba8> pixels;
 
-    PngFrames(const char* folder, const OffscreenContext& offscreen) : folder(folder), offscreen(offscreen) {}
+    PngFrames(const char* folder, const OffscreenContext& offscreen) : folder(FolderName(folder)), offscreen(offscreen) {}
     bool Start(Scene& scene) override;
     bool Write(Scene& scene, long step) override;
     bool Finish(Scene&, long) override { return true; }
 };
 
 // The same pictures as a video, streamed raw to ffmpeg: H.264 for .mp4,
-// VP9 for .webm.
+// VP9 for .webm. ffmpeg writes to the partial name; the video takes its own
+// name once ffmpeg has ended well, and is removed when the run fails.
 struct VideoStream : RunOutput {
     std::string path;
     long fps;
     const OffscreenContext& offscreen;
-    FILE* pipe = nullptr;
+    EncoderPipe* encoder = nullptr;
     long frames = 0;
     std::vector<Rgba8> pixels;
     std::vector<unsigned char> rgb;
@@ -59,21 +86,24 @@ struct VideoStream : RunOutput {
     // The encoder's arguments for a file name, or null for an extension it
     // does not know.
     static const char* CodecFor(const char* path);
+    // Encodes one black frame of the run's size into a file beside path,
+    // then removes it: a missing codec or an unwritable file shows before the
+    // run. False, with ffmpeg's own message on stderr, when it fails; fills
+    // status with ffmpeg's exit status.
+    static bool TryEncoder(const char* path, long width, long height, long fps, int& status);
 };
 
 // VTK XML PolyData: DIR/particles-<step>.vtp for every exported step and
-// DIR/particles.pvd listing them with their simulated time.
+// DIR/particles.pvd listing them with their simulated time, rewritten after
+// each, so that a run that ends early still leaves a time series.
 struct VtkExport : RunOutput {
     std::string folder;
-    std::vector<long> steps;
+    long files = 0;
+    std::string collection;
     std::vector<char> block;
 
-    explicit VtkExport(const char* folder) : folder(folder) {}
+    explicit VtkExport(const char* folder) : folder(FolderName(folder)) {}
     bool Start(Scene& scene) override;
     bool Write(Scene& scene, long step) override;
     bool Finish(Scene& scene, long step) override;
 };
-
-// Makes a folder for an output if it is not there yet (its parent was
-// checked before the run); false with a message when it cannot.
-bool MakeOutputFolder(const std::string& folder, const char* option);

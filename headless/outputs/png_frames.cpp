@@ -10,7 +10,10 @@ bool PngFrames::Write(Scene& scene, long step) {
     snprintf(name, sizeof name, "/frame-%06ld.png", step);
     const std::string path = folder + name;
     char error[512];
-    if (!WritePng(path.c_str(), offscreen.width, offscreen.height, pixels, error, sizeof error)) {
+    const bool written =
+        WritePng(PartialName(path).c_str(), offscreen.width, offscreen.height, pixels, error, sizeof error);
+    if (!PlaceFile(path, written)) {
+        if (written) snprintf(error, sizeof error, "cannot rename the finished picture to %s", path.c_str());
         fprintf(stderr, "--record: %s\n", error);
         return false;
     }

@@ -43,16 +43,20 @@ void CopyVec3(const Vec3& v, float* out) {
     out[2] = v.z;
 }
 
+// The whole file under its partial name, then renamed into place.
 bool WriteWhole(const std::string& path, const std::string& text, const std::vector<char>& block) {
-    FILE* file = fopen(path.c_str(), "wb");
-    if (file == nullptr) return false;
-    bool ok = fwrite(text.data(), 1, text.size(), file) == text.size();
-    if (ok && !block.empty()) {
-        ok = fputs("  <AppendedData encoding=\"raw\">\n   _", file) >= 0 &&
-             fwrite(block.data(), 1, block.size(), file) == block.size() &&
-             fputs("\n  </AppendedData>\n</VTKFile>\n", file) >= 0;
+    FILE* file = fopen(PartialName(path).c_str(), "wb");
+    bool ok = file != nullptr;
+    if (ok) {
+        ok = fwrite(text.data(), 1, text.size(), file) == text.size();
+        if (ok && !block.empty()) {
+            ok = fputs("  <AppendedData encoding=\"raw\">\n   _", file) >= 0 &&
+                 fwrite(block.data(), 1, block.size(), file) == block.size() &&
+                 fputs("\n  </AppendedData>\n</VTKFile>\n", file) >= 0;
+        }
+        ok = fclose(file) == 0 && ok;
     }
-    return fclose(file) == 0 && ok;
+    return PlaceFile(path, ok);
 }
 
 }  // namespace
@@ -94,26 +98,23 @@ bool VtkExport::Write(Scene& scene, long step) {
         fprintf(stderr, "--export: cannot write %s/%s\n", folder.c_str(), name);
         return false;
     }
-    steps.push_back(step);
+    ++files;
+    char line[128];
+    snprintf(line, sizeof line, "    <DataSet timestep=\"%.10g\" part=\"0\" file=\"%s\"/>\n",
+             static_cast<double>(step) * kSecondsPerStep, name);
+    collection += line;
+    const std::string listing = "<?xml version=\"1.0\"?>\n"
+                                "<VTKFile type=\"Collection\" version=\"1.0\" byte_order=\"LittleEndian\">\n"
+                                "  <Collection>\n" +
+                                collection + "  </Collection>\n</VTKFile>\n";
+    if (!WriteWhole(folder + "/particles.pvd", listing, {})) {
+        fprintf(stderr, "--export: cannot write %s/particles.pvd\n", folder.c_str());
+        return false;
+    }
     return true;
 }
 
 bool VtkExport::Finish(Scene&, long) {
-    std::string xml =
-        "<?xml version=\"1.0\"?>\n"
-        "<VTKFile type=\"Collection\" version=\"1.0\" byte_order=\"LittleEndian\">\n"
-        "  <Collection>\n";
-    for (long step : steps) {
-        char line[128];
-        snprintf(line, sizeof line, "    <DataSet timestep=\"%.10g\" part=\"0\" file=\"particles-%06ld.vtp\"/>\n",
-                 static_cast<double>(step) * kSecondsPerStep, step);
-        xml += line;
-    }
-    xml += "  </Collection>\n</VTKFile>\n";
-    if (!WriteWhole(folder + "/particles.pvd", xml, {})) {
-        fprintf(stderr, "--export: cannot write %s/particles.pvd\n", folder.c_str());
-        return false;
-    }
-    printf("export: %zu files in %s, listed in particles.pvd\n", steps.size(), folder.c_str());
+    printf("export: %ld files in %s, listed in particles.pvd\n", files, folder.c_str());
     return true;
 }

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "headless/options.h"
+#include "headless/outputs/output.h"
+#include "headless/outputs/state_file.h"
+#include "headless/report.h"
+#include "sim/timing_probe.h"
+#include "view/scene.h"
+
+// One output the run keeps, with the time each write took.
+struct KeptOutput {
+    const char* name;
+    std::unique_ptr<RunOutput> output;
+    DurationSample writeMs;
+
+    bool Write(Scene& scene, long step);
+};
+
+// What a long run watches: after the box step of every tick, each position
+// must be finite and inside the box, and the memory must stay flat.
+struct SoakWatch {
+    long nonFinite = 0;
+    long outside = 0;
+    Residency first;
+    Residency last;
+    bool sampled = false;
+
+    void CheckPositions(const ParticleSystem& system);
+    void Sample(long step);
+};
+
+// What the run did, for the report.
+struct RunRecord {
+    // The stages are timed on every fiftieth step, and the step only on the
+    // others: pondsim-wide's stage clock is read around every particle and
+    // costs a step about as much as the solver does, which at every tenth
+    // step still added a tenth to a whole run. A run shorter than that
+    // times the stages on every step, and the step around them.
+    static constexpr long kStageSampleEvery = 50;
+
+    long firstStep = 0;
+    // The step the run reached: the last asked for, or the one after which
+    // a signal stopped it.
+    long lastStep = 0;
+    long stepsDone = 0;
+    bool stagesEveryStep = false;
+    DurationSample stageMs[TimingProbe::kStages];
+    DurationSample stepMs;
+    std::vector<KeptOutput> outputs;
+    SoakWatch watch;
+    double seconds = 0.0;
+    // SIGINT or SIGTERM when one ended the run early, else 0.
+    int stoppedBy = 0;
+};
+
+// From here on SIGINT (Ctrl-C) and SIGTERM end the run after the current
+// step, with every output finished and the report printed; a second one
+// ends the driver at once.
+void CatchStopSignals();
+
+// Builds the scene as the window does (with the offscreen context current
+// when anything is drawn), reseeded with --particles or given the loaded
+// state. Null, with a message, when there is nothing to draw with.
+Scene* SetUpScene(const Options& options, SavedState& saved, RunRecord& record);
+
+// Starts the outputs, runs the steps, keeps the outputs on the way and
+// finishes them, then saves the state. False, with a message, when an
+// output or the state cannot be written; an output that fails leaves no
+// partial file behind.
+bool RunSteps(Scene& scene, const Options& options, RunRecord& record);
+
+// What the window would show after the run: --frames timed (not after a
+// stop signal) and the --snapshot. False when the picture cannot be written.
+bool DrawAfterRun(Scene& scene, const Options& options, const RunRecord& record);
