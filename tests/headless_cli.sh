@@ -54,4 +54,52 @@ ln -s "$(command -v ffmpeg)" "$work/ffmpeg"
 rc=0
 out=$(cd "$work" && PATH=/nonexistent: "$driver" --steps 0 --size 16x16 --video x.mp4 2>&1) || rc=$?
 [ "$rc" -eq 0 ] && [ -s "$work/x.mp4" ] || fail "ffmpeg in the current folder, PATH=/nonexistent: exit $rc, said: $out"
+
+# Messages name what is really wrong; a new folder may be given with a
+# trailing slash.
+tmp=$work
+touch "$tmp/taken"
+"$driver" --steps 0 --export "$tmp/new/" >/dev/null 2>&1 && [ -f "$tmp/new/particles-000000.vtp" ] ||
+  fail "--export into a new folder given with a trailing slash"
+for case in "--load-state $tmp:is a folder" "--export $tmp/taken/vtk:$tmp/taken is not a folder"; do
+  rc=0
+  out=$("$driver" --steps 0 ${case%%:*} 2>&1) || rc=$?
+  [ "$rc" -eq 2 ] && [[ "$out" == *"${case#*:}"* ]] || fail "${case%%:*}: exit $rc, said: $out"
+done
+
+# The encoder is tried before the run: one that cannot encode stops the
+# driver with exit 2 before any output is made.
+mkdir "$tmp/bin"
+printf '#!/bin/sh\ncat >/dev/null\necho "Unknown encoder" >&2\nexit 1\n' >"$tmp/bin/ffmpeg"
+chmod +x "$tmp/bin/ffmpeg"
+rc=0
+out=$(PATH="$tmp/bin:$PATH" "$driver" --steps 3 --video "$tmp/x.mp4" --export "$tmp/vtk" 2>&1) || rc=$?
+[ "$rc" -eq 2 ] && [[ "$out" == *"Unknown encoder"* ]] && [ ! -e "$tmp/vtk" ] && [ -z "$(ls "$tmp" | grep mp4)" ] ||
+  fail "a failing encoder: exit $rc, said: $out; left: $(ls "$tmp")"
+
+# Short runs still time their stages; more particles than a cell holds are
+# noted.
+out=$("$driver" --steps 3 --particles 4100 2>&1)
+grep -Eq '^  density +[0-9.]+ +[0-9.]+$' <<<"$out" && ! grep -Eq '^  density +0\.0000 +0\.0000$' <<<"$out" ||
+  fail "stages of a 3-step run: $(grep density <<<"$out")"
+[[ "$out" == *"only the first 4000"* ]] || fail "no note on 4100 particles"
+
+# The largest --steps runs in bounded memory (2 GB of address space; a
+# record per step would take 8 GB), and SIGTERM ends it cleanly after the
+# current step with the report printed.
+(
+  ulimit -v 2000000
+  exec "$driver" --steps 1000000000 --particles 100 --check 1000 >"$tmp/long.log" 2>&1
+) &
+pid=$!
+for _ in $(seq 300); do
+  grep -q '^check at step 2000:' "$tmp/long.log" 2>/dev/null || ! kill -0 "$pid" 2>/dev/null && break
+  sleep 0.1
+done
+kill -TERM "$pid" 2>/dev/null || true
+for _ in $(seq 300); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -KILL "$pid" 2>/dev/null || true
+rc=0
+wait "$pid" || rc=$?
+[ "$rc" -eq 143 ] && grep -q '^state hash: ' "$tmp/long.log" || fail "--steps 1000000000 stopped by SIGTERM: exit $rc; $(tail -3 "$tmp/long.log")"
 echo "ok: $name"

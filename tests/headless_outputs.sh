@@ -93,4 +93,60 @@ for bad in short:truncated flipped:checksum newer:"format version 2" other:"hold
   [ "$rc" -eq 2 ] && [[ "$out" == *"${bad#*:}"* && "$out" != *Allocating* ]] || fail "${bad%%:*}.state: exit $rc, said: $out"
 done
 rm -f huge.state
+
+# The last step is kept when --steps is not a multiple of --every.
+"$driver" --steps 25 --every 10 --export last >/dev/null
+ls last | tr '\n' ' ' >last.txt
+[ "$(cat last.txt)" = "particles-000000.vtp particles-000010.vtp particles-000020.vtp particles-000025.vtp particles.pvd " ] ||
+  fail "25 steps every 10 exported: $(cat last.txt)"
+
+# Every file a run leaves is complete, and the .pvd lists every .vtp: after
+# SIGINT mid-run (the report printed, exit code 130), and after a run that
+# fills its disk (exit code 1). No file is left under its temporary name.
+complete() {
+  local folder=$1
+  ! ls "$folder" | grep -q partial || fail "$folder holds a partial file: $(ls "$folder")"
+  for vtp in "$folder"/*.vtp; do
+    [ "$(stat -c %s "$vtp")" = "$(stat -c %s last/particles-000000.vtp)" ] || fail "$vtp is cut short"
+  done
+  diff <(cd "$folder" && ls ./*.vtp | sed 's|^\./||') <(sed -n 's/.*file="\([^"]*\)".*/\1/p' "$folder/particles.pvd" 2>/dev/null) ||
+    fail "$folder/particles.pvd does not list the .vtp files there"
+}
+# Job control, so that the background driver does not start with SIGINT
+# ignored.
+set -m
+"$driver" --steps 1000000 --every 5 --size 160x120 --record stop --video "stop.$extension" --export stop >stop.log 2>&1 &
+pid=$!
+set +m
+trap 'kill -KILL "$pid" 2>/dev/null || true' EXIT
+for _ in $(seq 600); do
+  [ "$(ls stop 2>/dev/null | grep -c vtp)" -ge 3 ] || ! kill -0 "$pid" 2>/dev/null && break
+  sleep 0.1
+done
+kill -INT "$pid" 2>/dev/null || true
+for _ in $(seq 300); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -KILL "$pid" 2>/dev/null || true
+rc=0
+wait "$pid" || rc=$?
+[ "$rc" -eq 130 ] && grep -q '^state hash: ' stop.log || fail "SIGINT: exit $rc, $(tail -2 stop.log)"
+complete stop
+pngs=$(ls stop | grep -c png)
+probe=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 \
+  "stop.$extension" || true)
+[ "$probe" = "$pngs" ] || fail "SIGINT: the video has ${probe:-no} frames, the folder $pngs pictures"
+
+mkdir tiny
+if mount -t tmpfs -o size=200k tmpfs tiny 2>/dev/null; then
+  rc=0
+  "$driver" --steps 30 --every 10 --size 160x120 --record tiny --video "tiny/run.$extension" --export tiny \
+    >tiny.log 2>&1 || rc=$?
+  ls tiny >tiny.txt
+  whole=yes
+  (complete tiny) || whole=no
+  umount tiny
+  [ "$rc" -eq 1 ] && [ "$whole" = yes ] && ! grep -q "\.$extension" tiny.txt ||
+    fail "a run on a full disk: exit $rc, left $(tr '\n' ' ' <tiny.txt)"
+else
+  echo "skipped: the full-disk run needs a small tmpfs, and mount is not permitted here"
+fi
 echo "ok: $(basename "$driver")"
