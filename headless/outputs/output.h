@@ -95,10 +95,13 @@ struct VideoStream : RunOutput {
 
 // VTK XML PolyData: DIR/particles-<step>.vtp for every exported step and
 // DIR/particles.pvd listing them with their simulated time, rewritten after
-// each, so that a run that ends early still leaves a time series.
+// each (in long exports after every sixteenth more), so that a run that ends
+// early still leaves a time series.
 struct VtkExport : RunOutput {
     std::string folder;
     long files = 0;
+    // Files in the particles.pvd on disk.
+    long listed = 0;
     std::string collection;
     std::vector<char> block;
 
@@ -106,4 +109,6 @@ struct VtkExport : RunOutput {
     bool Start(Scene& scene) override;
     bool Write(Scene& scene, long step) override;
     bool Finish(Scene& scene, long step) override;
+    // Writes particles.pvd with every file so far.
+    bool WriteListing();
 };

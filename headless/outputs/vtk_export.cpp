@@ -103,6 +103,13 @@ bool VtkExport::Write(Scene& scene, long step) {
     snprintf(line, sizeof line, "    <DataSet timestep=\"%.10g\" part=\"0\" file=\"%s\"/>\n",
              static_cast<double>(step) * kSecondsPerStep, name);
     collection += line;
+    // After every file while the listing is short; in a long export only
+    // once it has grown by a sixteenth, so that rewriting it costs a fixed
+    // share of the run rather than a share that grows with every file.
+    return (files <= 1024 || files - listed >= files / 16) ? WriteListing() : true;
+}
+
+bool VtkExport::WriteListing() {
     const std::string listing = "<?xml version=\"1.0\"?>\n"
                                 "<VTKFile type=\"Collection\" version=\"1.0\" byte_order=\"LittleEndian\">\n"
                                 "  <Collection>\n" +
@@ -111,10 +118,12 @@ bool VtkExport::Write(Scene& scene, long step) {
         fprintf(stderr, "--export: cannot write %s/particles.pvd\n", folder.c_str());
         return false;
     }
+    listed = files;
     return true;
 }
 
 bool VtkExport::Finish(Scene&, long) {
+    if (listed != files && !WriteListing()) return false;
     printf("export: %ld files in %s, listed in particles.pvd\n", files, folder.c_str());
     return true;
 }
