@@ -37,4 +37,12 @@ for program in pondsim pondsim-wide; do
       "${windows_hash:-none}" "$verdict"
   done
 done
+# With no ffmpeg.exe on the Windows PATH, --video says what a Windows user
+# needs, not a Debian package.
+rc=0
+out=$(DISPLAY= timeout 120 wine "$windows/headless/pondsim-headless.exe" --steps 1 --video x.mp4 2>&1 </dev/null) || rc=$?
+if [ "$rc" -ne 2 ] || [[ "$out" != *ffmpeg.exe*PATH* || "$out" == *apt-get* ]]; then
+  echo "FAIL: --video without ffmpeg under Wine: exit $rc, said: $out" >&2
+  status=1
+fi
 exit "$status"
