@@ -73,8 +73,8 @@ mkdir "$tmp/bin"
 printf '#!/bin/sh\ncat >/dev/null\necho "Unknown encoder" >&2\nexit 1\n' >"$tmp/bin/ffmpeg"
 chmod +x "$tmp/bin/ffmpeg"
 rc=0
-out=$(PATH="$tmp/bin:$PATH" "$driver" --steps 3 --video "$tmp/x.mp4" --export "$tmp/vtk" 2>&1) || rc=$?
-[ "$rc" -eq 2 ] && [[ "$out" == *"Unknown encoder"* ]] && [ ! -e "$tmp/vtk" ] && [ -z "$(ls "$tmp" | grep mp4)" ] ||
+out=$(PATH="$tmp/bin:$PATH" "$driver" --steps 3 --video "$tmp/tried.mp4" --export "$tmp/vtk" 2>&1) || rc=$?
+[ "$rc" -eq 2 ] && [[ "$out" == *"Unknown encoder"* ]] && [ ! -e "$tmp/vtk" ] && ! ls "$tmp" | grep -q tried ||
   fail "a failing encoder: exit $rc, said: $out; left: $(ls "$tmp")"
 
 # Short runs still time their stages; more particles than a cell holds are
