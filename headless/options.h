@@ -5,8 +5,9 @@
 #include "sim/particle_system.h"
 
 // The headless drivers' command line, read whole before the scene exists:
-// help, version and every complaint come out before anything else, and every
-// file the run will write has been checked by the time the run starts.
+// help, version and every complaint about it come out before anything else.
+// Reading it touches no file; the pre-flight checks (preflight.h) look at
+// what it names.
 struct Options {
     long steps = 1000;
     long particles = -1;
