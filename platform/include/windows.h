@@ -233,6 +233,8 @@ struct CONSOLE_SCREEN_BUFFER_INFO {
 #define VK_F4 0x73
 #define VK_F10 0x79
 #define VK_F12 0x7B
+#define VK_OEM_MINUS 0xBD
+#define VK_OEM_PERIOD 0xBE
 
 // Window class and window styles.
 #define CS_VREDRAW 0x0001
@@ -311,6 +313,10 @@ LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT periodMs, TIMERPROC procedure);
 BOOL KillTimer(HWND window, UINT_PTR id);
+
+// Negative (the high bit set) while the key is held, as the key messages
+// taken from the queue so far tell it, not as the keyboard is now.
+SHORT GetKeyState(int key);
 
 BOOL ClientToScreen(HWND window, POINT* point);
 BOOL SetCursorPos(int x, int y);

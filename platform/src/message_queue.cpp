@@ -25,6 +25,9 @@ std::vector<WindowClass> classes;
 std::deque<MSG> posted;
 std::deque<MSG> input;
 std::vector<Timer> timers;
+// The keys as the key messages taken from the queue so far tell them, for
+// GetKeyState; keyHeld runs ahead of it by what is still waiting.
+bool keyTaken[256] = {};
 bool quitPosted = false;
 int quitCode = 0;
 
@@ -85,7 +88,13 @@ bool NextMessage(MSG* out, HWND filter, UINT low, UINT high, bool remove) {
     for (auto it = input.begin(); it != input.end(); ++it) {
         if (!Matches(*it, filter, low, high)) continue;
         *out = *it;
-        if (remove) input.erase(it);
+        if (!remove) return true;
+        input.erase(it);
+        const UINT kind = out->message;
+        if ((kind == WM_KEYDOWN || kind == WM_KEYUP || kind == WM_SYSKEYDOWN || kind == WM_SYSKEYUP) &&
+            out->wParam < 256) {
+            keyTaken[out->wParam] = kind == WM_KEYDOWN || kind == WM_SYSKEYDOWN;
+        }
         return true;
     }
     if ((low == 0 && high == 0) || (WM_TIMER >= low && WM_TIMER <= high)) {
@@ -333,11 +342,20 @@ BOOL TranslateMessage(const MSG* message) {
     } else if ((key >= '0' && key <= '9') || key == VK_SPACE || key == VK_RETURN ||
                key == VK_ESCAPE || key == VK_TAB || key == VK_BACK) {
         character = static_cast<char>(key);
+    } else if (key == VK_OEM_PERIOD || key == VK_OEM_MINUS) {
+        // With the digits, what a number typed into a field needs; what
+        // Shift makes of them depends on the keyboard layout, so they stay.
+        character = key == VK_OEM_PERIOD ? '.' : '-';
     }
     if (character == 0) return FALSE;
     const UINT charMessage = message->message == WM_KEYDOWN ? WM_CHAR : WM_SYSCHAR;
     PostMessageA(message->hwnd, charMessage, static_cast<WPARAM>(character), message->lParam);
     return TRUE;
+}
+
+SHORT GetKeyState(int key) {
+    if (key < 0 || key > 255) return 0;
+    return platform::keyTaken[key] ? static_cast<SHORT>(0x8000u) : SHORT{0};
 }
 
 LRESULT DispatchMessageA(const MSG* message) {

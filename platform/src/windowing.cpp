@@ -106,6 +106,8 @@ WPARAM VirtualKey(KeySym symbol) {
     case XK_Down:
     case XK_KP_Down: return VK_DOWN;
     case XK_space: return VK_SPACE;
+    case XK_period: return VK_OEM_PERIOD;
+    case XK_minus: return VK_OEM_MINUS;
     case XK_Tab: return VK_TAB;
     case XK_BackSpace: return VK_BACK;
     case XK_Delete: return VK_DELETE;

@@ -70,12 +70,13 @@ WPARAM ModifierFlags(bool shift, bool control) {
 }
 
 // A browser's keyCode is the Windows virtual-key code for every key the
-// programs read (arrows, Enter, Shift, Control, Escape), and for letters
-// and digits.
+// programs read (arrows, Enter, Shift, Control, Escape, Home, Space, the
+// point), and for letters and digits; only Firefox numbers the minus key
+// its own way.
 EM_BOOL OnKey(int type, const EmscriptenKeyboardEvent* event, void*) {
     WindowRecord* window = LiveWindow();
     if (window == nullptr) return EM_FALSE;
-    const WPARAM key = event->keyCode;
+    const WPARAM key = event->keyCode == 173 ? VK_OEM_MINUS : event->keyCode;
     if (key == 0 || key > 255) return EM_FALSE;
     QueueKey(*window, key, 0, type == EMSCRIPTEN_EVENT_KEYDOWN, event->altKey != 0, virtualCursor);
     PondsimWakeProgram();
@@ -128,6 +129,18 @@ EM_BOOL OnMouseMove(int, const EmscriptenMouseEvent* event, void*) {
     return EM_FALSE;
 }
 
+// One notch a turn, whatever the browser's unit, as X tells the wheel; up
+// (away from the user) is positive on Windows and negative in a browser.
+EM_BOOL OnWheel(int, const EmscriptenWheelEvent* event, void*) {
+    WindowRecord* window = LiveWindow();
+    if (window == nullptr || event->deltaY == 0.0) return EM_FALSE;
+    QueueWheel(*window, event->deltaY < 0.0 ? WHEEL_DELTA : -WHEEL_DELTA,
+               ModifierFlags(event->mouse.shiftKey, event->mouse.ctrlKey), virtualCursor);
+    PondsimWakeProgram();
+    // The page itself never scrolls, and Ctrl+wheel would zoom it.
+    return EM_TRUE;
+}
+
 EM_BOOL OnResize(int, const EmscriptenUiEvent*, void*) {
     sizeChanged = true;
     PondsimWakeProgram();
@@ -142,6 +155,7 @@ void ListenToPage() {
     // Releases and motion anywhere: a drag may leave the canvas.
     emscripten_set_mouseup_callback(document, nullptr, EM_FALSE, OnMouseButton);
     emscripten_set_mousemove_callback(document, nullptr, EM_FALSE, OnMouseMove);
+    emscripten_set_wheel_callback(kCanvas, nullptr, EM_FALSE, OnWheel);
     emscripten_set_resize_callback(EMSCRIPTEN_EVENT_TARGET_WINDOW, nullptr, EM_FALSE, OnResize);
 }
 
