@@ -12,7 +12,7 @@ set -euo pipefail
 
 run_packages=(
   build-essential cmake pkg-config
-  libgl-dev libglew-dev libegl-dev libgl1-mesa-dri libpng-dev libx11-dev
+  libgl-dev libglew-dev libegl-dev libgl1-mesa-dri libpng-dev libx11-dev libimgui-dev
 )
 test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev

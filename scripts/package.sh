@@ -34,12 +34,14 @@ package_deb() {
 
 package_zip() {
   scripts/build-glew-mingw.sh
+  scripts/fetch-imgui-source.sh
   cmake --preset windows
   cmake --build --preset windows -j"$(nproc)"
   pack build/windows
 }
 
 package_web() {
+  scripts/fetch-imgui-source.sh
   NODE_PATH=/usr/share/nodejs cmake --preset web
   NODE_PATH=/usr/share/nodejs cmake --build --preset web -j"$(nproc)"
   pack build/web

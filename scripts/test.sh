@@ -17,9 +17,11 @@ scripts/soak.sh 5000
 # press, frames still drawn, memory bounded, exit code 0 on close.
 tests/e2e/storm.sh 1000
 
-# The Windows programs, cross-built with MinGW-w64 against a GLEW built
-# from Debian's source package, then driven under Wine in Xvfb.
+# The Windows programs, cross-built with MinGW-w64 against a GLEW and a
+# Dear ImGui built from Debian's source packages, then driven under Wine in
+# Xvfb.
 scripts/build-glew-mingw.sh
+scripts/fetch-imgui-source.sh
 cmake --preset windows
 cmake --build --preset windows -j"$(nproc)"
 tests/e2e/wine_e2e.sh build/windows
