@@ -1,8 +1,9 @@
 // The web pages in Debian's chromium, headless, drawing with SwiftShader:
 // the picture, the log panel, the controls beside the canvas, a load with
 // nothing logged as an error, the mouse buttons, a key and a drag, on both
-// pages; and the solver's state hash computed in the browser against the
-// native build's for the same layout.
+// pages; the solver's state hash computed in the browser against the
+// native build's for the same layout; and a Dear ImGui panel on a page of
+// its own, drawn and used through the page's Win32 stand-in.
 //
 //   node tests/web/browser_test.mjs BUILD_WEB NATIVE_BUILD [SCREENSHOT_DIR]
 //
@@ -214,6 +215,82 @@ async function checkHash(name) {
   await page.close();
 }
 
+// Dear ImGui's panel on a page of its own (tests/web/imgui_probe.cpp): drawn
+// where the window is and nowhere else, text in glyphs, the slider's grab;
+// then fed through the page's stand-in of the Win32 subset: a drag and a
+// Ctrl+click with a typed number set the slider, and the wheel arrives.
+// ImGui 1.86 looks at the buttons and keys once a frame, so a press is held
+// for a few frames before its release.
+async function checkImGuiProbe() {
+  const page = await browser.newPage();
+  await page.setViewport({width: 400, height: 300});
+  const lines = [];
+  page.on('console', message => lines.push(message.text()));
+  const errors = [];
+  page.on('pageerror', error => errors.push(String(error)));
+  await page.goto(`${base}/test/imgui-probe.html`);
+  const printed = async pattern => {
+    const deadline = Date.now() + WAIT_MS;
+    while (Date.now() < deadline) {
+      const found = lines.find(line => pattern.test(line));
+      if (found) return found.split(' ').slice(1).map(word => Number(word.replace(/^\w+=/, '')));
+      await new Promise(resolve => setTimeout(resolve, 100));
+    }
+    console.log(`     imgui-probe printed: ${JSON.stringify(lines.slice(-5))}`);
+    return null;
+  };
+  const frames = async count => {
+    const start = await page.evaluate(() => Module.pondsimFrames || 0);
+    await page.waitForFunction(until => (Module.pondsimFrames || 0) >= until, {timeout: WAIT_MS}, start + count)
+      .catch(() => null);
+  };
+
+  const panel = await printed(/^panel /);
+  const [inside, changed, outside, untouched, white, line, grab] = panel || [];
+  check(panel !== null && changed === inside && untouched === outside && white > line / 50 && white < line / 4 &&
+          grab > 50,
+        `imgui-probe: the panel covers its window and nothing else, with glyphs and the slider's grab ` +
+        `(${panel && panel.join(' ')})`);
+
+  const slider = await printed(/^slider /);
+  if (slider !== null) {
+    const [x0, y0, x1, y1] = slider;
+    const y = (y0 + y1) / 2;
+    await page.mouse.move((x0 + x1) / 2, y);
+    await frames(2);
+    await page.mouse.down();
+    await frames(2);
+    await page.mouse.move(x1 + 40, y, {steps: 4});
+    await frames(2);
+    await page.mouse.up();
+    check(await printed(/^value 1\.000$/) !== null, 'imgui-probe: a drag to the right sets the slider to its maximum');
+
+    await page.mouse.move((x0 + x1) / 2, y);
+    await page.keyboard.down('Control');
+    await frames(2);
+    await page.mouse.down();
+    await frames(2);
+    await page.mouse.up();
+    await page.keyboard.up('Control');
+    await frames(2);
+    await page.keyboard.type('0.25');
+    await page.keyboard.down('Enter');
+    await frames(2);
+    await page.keyboard.up('Enter');
+    check(await printed(/^value 0\.250$/) !== null, 'imgui-probe: Ctrl+click and "0.25", Enter, set the slider to 0.25');
+  }
+  await page.mouse.wheel({deltaY: -100});
+  await page.mouse.wheel({deltaY: 100});
+  const wheel = () => lines.filter(line => line.startsWith('wheel '));
+  for (const deadline = Date.now() + WAIT_MS; wheel().length < 2 && Date.now() < deadline;) {
+    await new Promise(resolve => setTimeout(resolve, 100));
+  }
+  check(JSON.stringify(wheel()) === '["wheel 120","wheel -120"]',
+        `imgui-probe: the wheel turned away and back comes as WM_MOUSEWHEEL +120, then -120 (${wheel()})`);
+  check(errors.length === 0, `imgui-probe: no script errors ${errors.join('; ')}`);
+  await page.close();
+}
+
 const browser = await puppeteer.launch({
   executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
   headless: true,
@@ -225,6 +302,7 @@ try {
     await checkHash(name);
   }
   await checkMessageBox('pondsim');
+  await checkImGuiProbe();
 } finally {
   await browser.close();
   server.close();
