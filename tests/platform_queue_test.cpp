@@ -22,11 +22,12 @@ struct Seen {
     UINT message;
     WPARAM wParam;
     LPARAM lParam;
+    bool controlHeld;  // GetKeyState(VK_CONTROL) while it was handled
 };
 std::vector<Seen> seen;
 
 LRESULT CALLBACK Recorder(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    seen.push_back({message, wParam, lParam});
+    seen.push_back({message, wParam, lParam, GetKeyState(VK_CONTROL) < 0});
     if (message == WM_USER + 7) return 1234;
     return DefWindowProcA(window, message, wParam, lParam);
 }
@@ -198,6 +199,46 @@ TEST_F(PlatformQueue, AltF4FromTheXServerClosesShiftF4DoesNot) {
     dispatchAll();
     EXPECT_TRUE(sawClose()) << "Alt+F4 left the window open";
     EXPECT_EQ(GetDC(window), nullptr) << "the window was not destroyed";
+}
+
+// X input as a panel fed from the window procedure reads it, all of it
+// received before the first message is taken: the wheel's notches with the
+// modifiers, the point and the minus typed as characters, and Control held
+// for the messages between its own press and release, not as it is now.
+TEST_F(PlatformQueue, WheelCharactersAndControlAsAPanelReadsThem) {
+    constexpr unsigned kControl = 37, kPeriod = 60, kMinus = 20;  // X keycodes of a PC keyboard
+    platform_test::TranslateXKey(window, XK_Control_L, kControl, 0, true);
+    platform_test::TranslateXKey(window, XK_period, kPeriod, ControlMask, true);
+    platform_test::TranslateXKey(window, XK_period, kPeriod, ControlMask, false);
+    for (const unsigned button : {Button4, Button5}) {
+        platform_test::TranslateXButton(window, button, ControlMask, true);
+        platform_test::TranslateXButton(window, button, ControlMask, false);
+    }
+    platform_test::TranslateXKey(window, XK_Control_L, kControl, ControlMask, false);
+    platform_test::TranslateXKey(window, XK_minus, kMinus, 0, true);
+    platform_test::TranslateXKey(window, XK_minus, kMinus, 0, false);
+    for (MSG message; PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE);) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    const std::vector<Seen> expected = {
+        {WM_KEYDOWN, VK_CONTROL, 0, true},
+        {WM_KEYDOWN, VK_OEM_PERIOD, 0, true},
+        {WM_CHAR, '.', 0, true},
+        {WM_KEYUP, VK_OEM_PERIOD, 0, true},
+        {WM_MOUSEWHEEL, MK_CONTROL | (WPARAM{WHEEL_DELTA} << 16), 0, true},
+        {WM_MOUSEWHEEL, MK_CONTROL | (WPARAM{0x10000u - WHEEL_DELTA} << 16), 0, true},
+        {WM_KEYUP, VK_CONTROL, 0, false},
+        {WM_KEYDOWN, VK_OEM_MINUS, 0, false},
+        {WM_CHAR, '-', 0, false},
+        {WM_KEYUP, VK_OEM_MINUS, 0, false},
+    };
+    ASSERT_EQ(seen.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(seen[i].message, expected[i].message) << i;
+        EXPECT_EQ(seen[i].wParam, expected[i].wParam) << i;
+        EXPECT_EQ(seen[i].controlHeld, expected[i].controlHeld) << i;
+    }
 }
 
 // The window manager may change one side only; the program still learns

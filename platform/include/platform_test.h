@@ -47,6 +47,8 @@ HWND CreateDetachedWindow(WNDPROC procedure, POINT screenOrigin, int width, int 
 // X keycode and the modifier state), and the window being shown (when it is
 // not) and given a new client size by the window manager.
 void TranslateXKey(HWND window, unsigned long keySymbol, unsigned keycode, unsigned state, bool pressed);
+// A mouse button (4 and 5 are the wheel's notches) at the client's top left.
+void TranslateXButton(HWND window, unsigned button, unsigned state, bool pressed);
 void TranslateXMapAndSize(HWND window, int width, int height);
 
 // What ChoosePixelFormat weighs of an X visual besides its class and depth.

@@ -373,6 +373,16 @@ void platform_test::TranslateXKey(HWND handle, unsigned long keySymbol, unsigned
     platform::Translate(window, event, keySymbol);
 }
 
+void platform_test::TranslateXButton(HWND handle, unsigned button, unsigned state, bool pressed) {
+    WindowRecord* window = platform::WindowFromHandle(handle);
+    if (window == nullptr) return;
+    XEvent event = {};
+    event.xbutton.type = pressed ? ButtonPress : ButtonRelease;
+    event.xbutton.button = button;
+    event.xbutton.state = state;
+    platform::Translate(window, event, NoSymbol);
+}
+
 void platform_test::TranslateXMapAndSize(HWND handle, int width, int height) {
     WindowRecord* window = platform::WindowFromHandle(handle);
     if (window == nullptr) return;
