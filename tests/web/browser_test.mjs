@@ -223,7 +223,7 @@ async function checkHash(name) {
 // for a few frames before its release.
 async function checkImGuiProbe() {
   const page = await browser.newPage();
-  await page.setViewport({width: 400, height: 300});
+  await page.setViewport({width: 800, height: 600});
   const lines = [];
   page.on('console', message => lines.push(message.text()));
   const errors = [];
@@ -246,9 +246,9 @@ async function checkImGuiProbe() {
   };
 
   const panel = await printed(/^panel /);
-  const [inside, changed, outside, untouched, white, line, grab] = panel || [];
-  check(panel !== null && changed === inside && untouched === outside && white > line / 50 && white < line / 4 &&
-          grab > 50,
+  const [inside, changed, outside, untouched, white, line, grab, fits] = panel || [];
+  check(panel !== null && fits === 1 && changed === inside && untouched === outside && white > line / 50 &&
+          white < line / 4 && grab > 50,
         `imgui-probe: the panel covers its window and nothing else, with glyphs and the slider's grab ` +
         `(${panel && panel.join(' ')})`);
 

@@ -3,7 +3,7 @@
 // the panel's input fed from the window procedure, the panel drawn by the
 // OpenGL2 backend under Emscripten's emulation of the fixed-function
 // pipeline. It prints what the browser test checks (browser_test.mjs):
-//   panel inside=N changed=N outside=N untouched=N white=N line=N grab=N
+//   panel inside=N changed=N outside=N untouched=N white=N line=N grab=N fits=0|1
 //   slider X0 Y0 X1 Y1          where the slider is, in canvas pixels
 //   value V                     the slider's value, whenever it changes
 //   wheel D                     each WM_MOUSEWHEEL's delta
@@ -59,8 +59,11 @@ void ReportPixels(int width, int height, const Rect& window, const Rect& text) {
     }
     int grab = 0;
     for (size_t i = 0; i < pixels.size(); i += 4) grab += Near(&pixels[i], 61, 133, 224, 3) ? 1 : 0;
-    std::printf("panel inside=%d changed=%d outside=%d untouched=%d white=%d line=%d grab=%d\n", inside, changed,
-                outside, untouched, white, line, grab);
+    // Whether the canvas holds the whole window: the figures say nothing of
+    // a part cut off.
+    const int fits = window.max.x < static_cast<float>(width) && window.max.y < static_cast<float>(height) ? 1 : 0;
+    std::printf("panel inside=%d changed=%d outside=%d untouched=%d white=%d line=%d grab=%d fits=%d\n", inside,
+                changed, outside, untouched, white, line, grab, fits);
 }
 
 LRESULT CALLBACK ProbeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
