@@ -7,6 +7,7 @@
 
 #include "sim/lanes.h"
 #include "sim/particle_system.h"
+#include "sim/sph_kernels.h"
 
 namespace {
 
@@ -24,84 +25,31 @@ constexpr float kSelfDensityTerm = std::bit_cast<float>(0x304862D0u);
 // known to add nothing before the estimate's two divisions are paid.
 constexpr float kBeyondSmoothingRadius = 0.5625f;
 
-constexpr float kAccelLimit = 200.0f;
-constexpr float kAccelLimitSquared = 40000.0f;
-constexpr float kWallEpsilon = 1e-6f;
-constexpr float kWallStiffness = 10000.0f;
-constexpr float kWallDamping = 256.0f;
-constexpr float kGravity = 9.8f;
-constexpr float kTimeStep = 0.004f;
-
-// The integration is written once for a float and for kLanes particles side
-// by side; a lane takes exactly the scalar steps, with a choice where the
-// scalar code branches. pondsim-wide integrates one particle at a time and
-// leaves the lane forms unused.
-inline float Choose(bool keep, float a, float b) { return keep ? a : b; }
-[[maybe_unused]] inline Floats Choose(Ints keep, Floats a, Floats b) {
-    return reinterpret_cast<Floats>((keep & reinterpret_cast<Ints>(a)) | (~keep & reinterpret_cast<Ints>(b)));
-}
-inline bool Any(bool keep) { return keep; }
-[[maybe_unused]] inline bool Any(Ints keep) { return LaneBits(keep) != 0; }
-inline float Sqrt(float x) { return sqrtf(x); }
-[[maybe_unused]] inline Floats Sqrt(Floats x) { return Floats{sqrtf(x[0]), sqrtf(x[1]), sqrtf(x[2]), sqrtf(x[3])}; }
-
-template <class F>
-F Splat(float x) {
-    if constexpr (std::is_same_v<F, float>) {
-        return x;
-    } else {
-        return F{x, x, x, x};
-    }
-}
-
-template <class F>
-struct Motion {
-    F ax, ay, az;
-    F vx, vy, vz;
-    F px, py, pz;
+// The demo's constants as a block of the shared kernels: every member is a
+// compile-time constant, so the kernels compile as if the literals were
+// written in them.
+struct DemoConstants {
+    static constexpr float simScale = kSimScale;
+    static constexpr float smoothingRadius = kSmoothingRadius;
+    static constexpr float smoothingRadiusSquared = kSmoothingRadiusSquared;
+    static constexpr float particleMass = kParticleMass;
+    static constexpr float selfDensityTerm = kSelfDensityTerm;
+    static constexpr float viscosity = kViscosity;
+    static constexpr float accelLimit = 200.0f;
+    static constexpr float accelLimitSquared = 40000.0f;
+    static constexpr float wallThickness = SolverVariant::wallThickness;
+    static constexpr float wallEpsilon = 1e-6f;
+    static constexpr float wallStiffness = 10000.0f;
+    static constexpr float wallDamping = 256.0f;
+    static constexpr bool kGravityAlongYOnly = true;
+    static constexpr Vec3 gravityDown{0.0f, 9.8f, 0.0f};
+    static constexpr float timeStep = 0.004f;
+    static constexpr bool fastDistance = true;
+    static constexpr float Pressure(float density) { return density - kRestDensity; }
 };
+constexpr DemoConstants kDemo;
 
-// Moves p back onto [lo, hi] and turns v round, but only while the particle
-// is outside and still moving away: one moving back in is left alone.
-// max(lo, p) and min(hi, m) as std::max and std::min take them.
-template <class F>
-void Reflect(F& p, F& v, float lo, float hi) {
-    const auto out = ((p > hi) & (v > 0.0f)) | ((p < lo) & (v < 0.0f));
-    const F raised = Choose(lo < p, p, Splat<F>(lo));
-    p = Choose(out, Choose(raised < hi, raised, Splat<F>(hi)), p);
-    v = Choose(out, v * -1.0f, v);
-}
-
-template <class F>
-void Advance(Motion<F>& m, const Vec3& boxMin, const Vec3& boxMax) {
-    const F lengthSquared = (m.ax * m.ax + m.ay * m.ay) + m.az * m.az;
-    const auto over = lengthSquared > kAccelLimitSquared;
-    // The square root only where some acceleration is over the limit.
-    if (Any(over)) {
-        const F s = kAccelLimit / Sqrt(lengthSquared);
-        m.ax = Choose(over, s * m.ax, m.ax);
-        m.ay = Choose(over, s * m.ay, m.ay);
-        m.az = Choose(over, s * m.az, m.az);
-    }
-
-    constexpr float wall = SolverVariant::wallThickness;
-    const F floor = wall - (m.py - boxMin.y) * kSimScale;
-    m.ay = Choose(floor > kWallEpsilon, (floor * kWallStiffness - m.vy * kWallDamping) + m.ay, m.ay);
-    const F ceiling = wall - (boxMax.y - m.py) * kSimScale;
-    m.ay = Choose(ceiling > kWallEpsilon, m.ay - (m.vy * kWallDamping + ceiling * kWallStiffness), m.ay);
-    m.ay = m.ay - kGravity;
-
-    m.vx = m.ax * kTimeStep + m.vx;
-    m.vy = m.ay * kTimeStep + m.vy;
-    m.vz = m.az * kTimeStep + m.vz;
-    m.px = (m.vx * kTimeStep) / kSimScale + m.px;
-    m.py = (m.vy * kTimeStep) / kSimScale + m.py;
-    m.pz = (m.vz * kTimeStep) / kSimScale + m.pz;
-
-    Reflect(m.px, m.vx, boxMin.x, boxMax.x);
-    Reflect(m.pz, m.vz, boxMin.z, boxMax.z);
-    Reflect(m.py, m.vy, boxMin.y, boxMax.y);
-}
+using sph::Motion;
 
 }  // namespace
 
@@ -159,22 +107,19 @@ void ParticleSystem::DensityOf(int32_t i, float poly6Coefficient) {
         const Floats dy = p.position.y - n.Gather(particles, [](const Particle& q) { return q.position.y; });
         const Floats dz = p.position.z - n.Gather(particles, [](const Particle& q) { return q.position.z; });
         const Floats q = (dx * dx + dy * dy) + dz * dz;
-        const Floats r2 = q * kSimScale * kSimScale;
-        const Floats t = kSmoothingRadiusSquared - r2;
-        const Floats term = KeepLanes(n.used & (r2 < kSmoothingRadiusSquared), t * t * t);
+        const Floats term = sph::DensityTerms(kDemo, q, n.used);
         for (int lane = 0; lane < kLanes; ++lane) sum += term[lane];
         const Ints beyond = (q > kBeyondSmoothingRadius) & (q < std::numeric_limits<float>::max());
         candidates |= static_cast<SlotBits>(LaneBits(n.used & ~beyond)) << k;
     }
     if (i < kCellCapacity) forceCandidates[i] = candidates;
-    p.density = (sum + kSelfDensityTerm) * (poly6Coefficient * kParticleMass);
-    p.pressure = p.density - kRestDensity;
+    p.density = sph::DensityFromSum(kDemo, sum, poly6Coefficient);
+    p.pressure = kDemo.Pressure(p.density);
 }
 
 void ParticleSystem::ForcesOn(int32_t i, float spikyGradient, float viscosityLaplacian) {
     Particle& p = particles[i];
-    Vec3 pressureSum;
-    Vec3 viscositySum;
+    sph::ForceSums sums;
     // The density pass marked the slots worth visiting; the tests below
     // still decide, so the marks only need to leave nothing out.
     SlotBits candidates = i < kCellCapacity ? forceCandidates[i] : FirstSlots<SlotBits>(p.neighbourCount);
@@ -187,38 +132,16 @@ void ParticleSystem::ForcesOn(int32_t i, float spikyGradient, float viscosityLap
         const float dz = p.position.z - n.position.z;
         const float q = (dx * dx + dy * dy) + dz * dz;
         if (q > kBeyondSmoothingRadius && q < std::numeric_limits<float>::max()) continue;
-        const float r = FastSqrt(q) * kSimScale;
-        if (!(r < kSmoothingRadius)) continue;
-        // A neighbour not yet given a density (pondsim-wide's first step after
-        // a reseed) would divide by zero; it is left out of both sums.
-        if (!(n.density > 0.0f)) continue;
-        const float t = kSmoothingRadius - r;
-        // Coincident particles have no direction to push along: only the
-        // viscosity term, which needs no distance, counts for them.
-        if (r > 0.0f) {
-            const float K = ((n.pressure + p.pressure) * (t * t)) / (n.density * r);
-            pressureSum.x += dx * K;
-            pressureSum.y += dy * K;
-            pressureSum.z += dz * K;
-        }
-        const float w = t / n.density;
-        viscositySum.x += (n.velocity.x - p.velocity.x) * w;
-        viscositySum.y += (n.velocity.y - p.velocity.y) * w;
-        viscositySum.z += (n.velocity.z - p.velocity.z) * w;
+        sph::AddForcePair(kDemo, sums, dx, dy, dz, q, p.pressure, p.velocity, n.pressure, n.density, n.velocity);
     }
-    p.acceleration.x = ((pressureSum.x * -0.5f) * spikyGradient + (viscositySum.x * viscosityLaplacian) * kViscosity) *
-                       kParticleMass / p.density;
-    p.acceleration.y = ((pressureSum.y * -0.5f) * spikyGradient + (viscositySum.y * viscosityLaplacian) * kViscosity) *
-                       kParticleMass / p.density;
-    p.acceleration.z = ((pressureSum.z * -0.5f) * spikyGradient + (viscositySum.z * viscosityLaplacian) * kViscosity) *
-                       kParticleMass / p.density;
+    p.acceleration = sph::AccelerationFromSums(kDemo, sums, spikyGradient, viscosityLaplacian, p.density);
 }
 
 void ParticleSystem::IntegrateOne(int32_t i) {
     Particle& p = particles[i];
     Motion<float> m{p.acceleration.x, p.acceleration.y, p.acceleration.z, p.velocity.x, p.velocity.y,
                     p.velocity.z,     p.position.x,     p.position.y,     p.position.z};
-    Advance(m, boxMin, boxMax);
+    sph::Advance(kDemo, m, boxMin, boxMax);
     p.acceleration = Vec3{m.ax, m.ay, m.az};
     p.velocity = Vec3{m.vx, m.vy, m.vz};
     p.position = Vec3{m.px, m.py, m.pz};
@@ -268,7 +191,7 @@ void ParticleSystem::Integrate() {
                          lanes([](const Particle& q) { return q.position.x; }),
                          lanes([](const Particle& q) { return q.position.y; }),
                          lanes([](const Particle& q) { return q.position.z; })};
-        Advance(m, boxMin, boxMax);
+        sph::Advance(kDemo, m, boxMin, boxMax);
         for (int lane = 0; lane < kLanes; ++lane) {
             p[lane].acceleration = Vec3{m.ax[lane], m.ay[lane], m.az[lane]};
             p[lane].velocity = Vec3{m.vx[lane], m.vy[lane], m.vz[lane]};
