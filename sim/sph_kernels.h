@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -31,10 +32,19 @@
 //   fastDistance           whether distances take FastSqrt (the demo's estimate)
 //   Pressure(density)      the equation of state
 
-// Square-root estimate of the force stage: bit-pattern guess, two Newton steps.
-float FastSqrt(float q);
-
 namespace sph {
+
+// Square-root estimate of the force stage: bit-pattern guess, two Newton
+// steps; the guard compares in double precision.
+inline float FastSqrtEstimate(float q) {
+    const uint32_t bits = (std::bit_cast<uint32_t>(q) + 0x3F800000u) >> 1;
+    const float s0 = std::bit_cast<float>(bits);
+    if (std::fabs(static_cast<double>(s0)) < 1e-5) {
+        return 0.0f;
+    }
+    const float s1 = s0 - (s0 * s0 - q) / (s0 * 2.0f);
+    return s1 - (s1 * s1 - q) / (s1 * 2.0f);
+}
 
 inline float Choose(bool keep, float a, float b) { return keep ? a : b; }
 inline Floats Choose(Ints keep, Floats a, Floats b) {
@@ -90,7 +100,7 @@ template <class K>
                                                  float pi, const Vec3& vi, float pj, float densityj, const Vec3& vj) {
     float r;
     if (k.fastDistance) {
-        r = FastSqrt(q) * k.simScale;
+        r = FastSqrtEstimate(q) * k.simScale;
     } else {
         r = sqrtf(q) * k.simScale;
     }

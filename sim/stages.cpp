@@ -54,13 +54,7 @@ using sph::Motion;
 }  // namespace
 
 float FastSqrt(float q) {
-    const uint32_t bits = (std::bit_cast<uint32_t>(q) + 0x3F800000u) >> 1;
-    const float s0 = std::bit_cast<float>(bits);
-    if (std::fabs(static_cast<double>(s0)) < 1e-5) {
-        return 0.0f;
-    }
-    const float s1 = s0 - (s0 * s0 - q) / (s0 * 2.0f);
-    return s1 - (s1 * s1 - q) / (s1 * 2.0f);
+    return sph::FastSqrtEstimate(q);
 }
 
 namespace {

@@ -1,0 +1,378 @@
+#include "sim/lab_solver.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#if defined(_OPENMP)
+#include <omp.h>
+// Every loop splits its range into fixed pieces; which thread takes a piece
+// changes nothing, since each piece writes only its own particles.
+#define LAB_PARALLEL_FOR _Pragma("omp parallel for schedule(static) num_threads(threads_)")
+#define LAB_PARALLEL_FOR_DYNAMIC _Pragma("omp parallel for schedule(dynamic, 1) num_threads(threads_)")
+#else
+#define LAB_PARALLEL_FOR
+#define LAB_PARALLEL_FOR_DYNAMIC
+#endif
+
+#include "sim/sph_kernels.h"
+
+namespace {
+
+// Cells a little wider than the search radius, so that rounding in the cell
+// coordinates can never put two partners two cells apart.
+constexpr float kCellMargin = 1.01f;
+// No axis of the grid gets more cells than this; particles beyond are
+// clamped into the border cells, which keeps every partner in a
+// neighbouring cell (clamping never moves two points further apart).
+constexpr int32_t kMaxSide = 1024;
+constexpr size_t kMaxCells = size_t{1} << 24;
+
+int32_t CellCoordinate(float p, float origin, float inverse, int32_t side) {
+    const float c = (p - origin) * inverse;
+    const float top = static_cast<float>(side - 1);
+    return static_cast<int32_t>(c < 0.0f ? 0.0f : (c > top ? top : c));
+}
+
+class Fnv {
+public:
+    void Add(const void* data, size_t size) {
+        const auto* bytes = static_cast<const unsigned char*>(data);
+        for (size_t i = 0; i < size; ++i) {
+            value_ ^= bytes[i];
+            value_ *= 0x100000001b3ull;
+        }
+    }
+    uint64_t value() const { return value_; }
+
+private:
+    uint64_t value_ = 0xcbf29ce484222325ull;
+};
+
+}  // namespace
+
+LabSolver::LabSolver(const LabParameters& parameters) : parameters_(parameters), constants_(parameters) {
+    SetThreads(0);
+}
+
+void LabSolver::SetParameters(const LabParameters& parameters) {
+    parameters_ = parameters;
+    constants_ = LabConstants(parameters);
+}
+
+void LabSolver::SetThreads(int threads) {
+#if defined(_OPENMP)
+    threads_ = threads > 0 ? threads : omp_get_num_procs();
+#else
+    (void)threads;
+    threads_ = 1;
+#endif
+}
+
+void LabSolver::Reset(const std::vector<Vec3>& positions) {
+    const size_t n = positions.size();
+    for (auto* v : {&x_, &y_, &z_, &vx_, &vy_, &vz_, &ax_, &ay_, &az_, &density_, &pressure_}) v->assign(n, 0.0f);
+    for (size_t i = 0; i < n; ++i) {
+        x_[i] = positions[i].x;
+        y_[i] = positions[i].y;
+        z_[i] = positions[i].z;
+    }
+    listCount_.assign(n, 0);
+    listStart_.assign(n, 0);
+    pairCount_.assign(n, 0);
+    time_ = 0.0;
+    steps_ = 0;
+    FindNeighbours();
+}
+
+void LabSolver::SetVelocity(int32_t i, const Vec3& v) {
+    vx_[i] = v.x;
+    vy_[i] = v.y;
+    vz_[i] = v.z;
+}
+
+void LabSolver::Step() {
+    FindNeighbours();
+    ComputeDensity();
+    ComputeForces();
+    const float dt = ChooseTimeStep();
+    Integrate(dt);
+    lastTimeStep_ = dt;
+    time_ += dt;
+    ++steps_;
+}
+
+// Counting sort of the particles below `paired` by cell; ascending index
+// within a cell.
+void LabSolver::BuildGrid(int32_t paired) {
+    const float scale = parameters_.simScale;
+    cellSize_ = parameters_.searchRadius / scale * kCellMargin;
+    inverseCellSize_ = 1.0f / cellSize_;
+    gridOrigin_ = Vec3{parameters_.boxMin.x - cellSize_, parameters_.boxMin.y - cellSize_,
+                       parameters_.boxMin.z - cellSize_};
+    const float extent[3] = {parameters_.boxMax.x - parameters_.boxMin.x, parameters_.boxMax.y - parameters_.boxMin.y,
+                             parameters_.boxMax.z - parameters_.boxMin.z};
+    size_t cells = 1;
+    for (int a = 0; a < 3; ++a) {
+        const float wanted = std::ceil(extent[a] * inverseCellSize_) + 2.0f;
+        side_[a] = wanted > static_cast<float>(kMaxSide) ? kMaxSide : (wanted < 1.0f ? 1 : static_cast<int32_t>(wanted));
+        cells *= static_cast<size_t>(side_[a]);
+    }
+    while (cells > kMaxCells) {
+        for (int32_t& s : side_) s = std::max(1, s / 2);
+        cells = static_cast<size_t>(side_[0]) * side_[1] * side_[2];
+    }
+
+    cellOf_.resize(static_cast<size_t>(paired));
+    LAB_PARALLEL_FOR
+    for (int32_t i = 0; i < paired; ++i) {
+        // A position with a NaN or infinite component is never within the
+        // radius of anything: it gets no cell.
+        if (!std::isfinite(x_[i]) || !std::isfinite(y_[i]) || !std::isfinite(z_[i])) {
+            cellOf_[i] = -1;
+            continue;
+        }
+        const int32_t cx = CellCoordinate(x_[i], gridOrigin_.x, inverseCellSize_, side_[0]);
+        const int32_t cy = CellCoordinate(y_[i], gridOrigin_.y, inverseCellSize_, side_[1]);
+        const int32_t cz = CellCoordinate(z_[i], gridOrigin_.z, inverseCellSize_, side_[2]);
+        cellOf_[i] = (cx * side_[1] + cy) * side_[2] + cz;
+    }
+    cellStart_.assign(cells + 1, 0);
+    for (int32_t i = 0; i < paired; ++i) {
+        if (cellOf_[i] >= 0) ++cellStart_[static_cast<size_t>(cellOf_[i]) + 1];
+    }
+    for (size_t c = 0; c < cells; ++c) cellStart_[c + 1] += cellStart_[c];
+    const int32_t placed = cellStart_[cells];
+    sortedIndex_.resize(static_cast<size_t>(placed));
+    sortedX_.resize(static_cast<size_t>(placed));
+    sortedY_.resize(static_cast<size_t>(placed));
+    sortedZ_.resize(static_cast<size_t>(placed));
+    // cellStart_[c] runs ahead while cell c fills and ends at c + 1's start;
+    // shifted back afterwards.
+    for (int32_t i = 0; i < paired; ++i) {
+        if (cellOf_[i] < 0) continue;
+        const int32_t s = cellStart_[static_cast<size_t>(cellOf_[i])]++;
+        sortedIndex_[s] = i;
+        sortedX_[s] = x_[i];
+        sortedY_[s] = y_[i];
+        sortedZ_[s] = z_[i];
+    }
+    for (size_t c = cells; c > 0; --c) cellStart_[c] = cellStart_[c - 1];
+    cellStart_[0] = 0;
+}
+
+// For every particle a below `paired`: the partners within the search
+// radius, all of them or (Higher) only those of higher index, in ascending
+// order. They go to a's block list, from listStart_[a], pairCount_[a] long.
+template <bool Higher>
+void LabSolver::GatherPairs(int32_t paired) {
+    const float scale = parameters_.simScale;
+    const float radiusSquared = constants_.searchRadiusSquared;
+    const int32_t blocks = (paired + kBlock - 1) / kBlock;
+    // Every particle's block exists, so that neighbours(i) points into one
+    // even for a particle left unpaired.
+    const size_t allBlocks = static_cast<size_t>((count() + kBlock - 1) / kBlock);
+    if (blockLists_.size() < allBlocks) blockLists_.resize(allBlocks);
+    LAB_PARALLEL_FOR_DYNAMIC
+    for (int32_t block = 0; block < blocks; ++block) {
+        std::vector<int32_t>& list = blockLists_[block];
+        list.clear();
+        const int32_t end = std::min(paired, (block + 1) * kBlock);
+        for (int32_t a = block * kBlock; a < end; ++a) {
+            listStart_[a] = static_cast<int32_t>(list.size());
+            const int32_t cell = cellOf_[a];
+            if (cell < 0) {
+                pairCount_[a] = 0;
+                continue;
+            }
+            const int32_t cz = cell % side_[2];
+            const int32_t cy = (cell / side_[2]) % side_[1];
+            const int32_t cx = cell / (side_[2] * side_[1]);
+            const float ax = x_[a];
+            const float ay = y_[a];
+            const float az = z_[a];
+            for (int32_t x = std::max(0, cx - 1); x <= std::min(side_[0] - 1, cx + 1); ++x) {
+                for (int32_t y = std::max(0, cy - 1); y <= std::min(side_[1] - 1, cy + 1); ++y) {
+                    // The three cells along z are one run of the sorted arrays.
+                    const int32_t row = (x * side_[1] + y) * side_[2];
+                    const int32_t from = cellStart_[row + std::max(0, cz - 1)];
+                    const int32_t to = cellStart_[row + std::min(side_[2] - 1, cz + 1) + 1];
+                    for (int32_t s = from; s < to; ++s) {
+                        const int32_t b = sortedIndex_[s];
+                        if (Higher ? b <= a : b == a) continue;
+                        // The demo's pair test: y first, scaled twice.
+                        const float dx = ax - sortedX_[s];
+                        const float dy = ay - sortedY_[s];
+                        const float dz = az - sortedZ_[s];
+                        const float d2 = ((dy * dy + dx * dx) + dz * dz) * scale * scale;
+                        if (d2 < radiusSquared) list.push_back(b);
+                    }
+                }
+            }
+            pairCount_[a] = static_cast<int32_t>(list.size()) - listStart_[a];
+            if (Higher) std::sort(list.begin() + listStart_[a], list.end());
+        }
+    }
+}
+
+void LabSolver::FindNeighbours() {
+    const int32_t n = count();
+    const int32_t limit = parameters_.pairedLimit > 0 ? std::min(n, parameters_.pairedLimit) : n;
+    const int cap = parameters_.neighbourCap;
+    if (cap <= 0) {
+        BuildGrid(limit);
+        GatherPairs<false>(limit);
+        for (int32_t i = limit; i < n; ++i) {
+            listCount_[i] = 0;
+            listStart_[i] = 0;
+        }
+        std::copy(pairCount_.begin(), pairCount_.begin() + limit, listCount_.begin());
+        return;
+    }
+
+    // The demo's search. Its binning copies the first `limit` particles
+    // without a NaN coordinate into one cell; entry places are taken for
+    // particle indices, so indices 0 to m - 1 are paired, and a scan stops
+    // when the copy in its entry carries a full list from the last search.
+    copyCount_.assign(static_cast<size_t>(limit), 0);
+    int32_t m = 0;
+    for (int32_t i = 0; i < n && m < limit; ++i) {
+        if (std::isnan(x_[i]) || std::isnan(y_[i]) || std::isnan(z_[i])) continue;
+        copyCount_[m++] = parameters_.countsEmptiedAtBinning ? 0 : listCount_[i];
+    }
+    slots_.resize(static_cast<size_t>(n) * cap);
+    std::fill(listCount_.begin(), listCount_.end(), 0);
+    BuildGrid(m);
+    GatherPairs<true>(m);
+    // Rejected pairs have no effect, so visiting only the accepted ones, in
+    // the scan's order, records what the all-pairs scan records.
+    for (int32_t a = 0; a < m; ++a) {
+        if (copyCount_[a] >= cap) continue;
+        const int32_t* partners = blockLists_[a / kBlock].data() + listStart_[a];
+        int32_t* own = &slots_[static_cast<size_t>(a) * cap];
+        for (int32_t k = 0; k < pairCount_[a]; ++k) {
+            if (listCount_[a] >= cap) break;
+            const int32_t b = partners[k];
+            own[listCount_[a]++] = b;
+            if (listCount_[b] < cap) slots_[static_cast<size_t>(b) * cap + listCount_[b]++] = a;
+        }
+    }
+}
+
+void LabSolver::ComputeDensity() {
+    const int32_t n = count();
+    const LabConstants& k = constants_;
+    LAB_PARALLEL_FOR
+    for (int32_t i = 0; i < n; ++i) {
+        const int32_t* list = neighbours(i);
+        float sum = 0.0f;
+        for (int32_t e = 0; e < listCount_[i]; ++e) {
+            const int32_t j = list[e];
+            if (j == i) continue;
+            const float dx = x_[i] - x_[j];
+            const float dy = y_[i] - y_[j];
+            const float dz = z_[i] - z_[j];
+            sum += sph::DensityTerm(k, (dx * dx + dy * dy) + dz * dz);
+        }
+        density_[i] = sph::DensityFromSum(k, sum, k.poly6);
+        pressure_[i] = k.Pressure(density_[i]);
+    }
+}
+
+void LabSolver::ComputeForces() {
+    const int32_t n = count();
+    const LabConstants& k = constants_;
+    LAB_PARALLEL_FOR
+    for (int32_t i = 0; i < n; ++i) {
+        const int32_t* list = neighbours(i);
+        const Vec3 vi{vx_[i], vy_[i], vz_[i]};
+        sph::ForceSums sums;
+        for (int32_t e = 0; e < listCount_[i]; ++e) {
+            const int32_t j = list[e];
+            if (j == i) continue;
+            const float dx = x_[i] - x_[j];
+            const float dy = y_[i] - y_[j];
+            const float dz = z_[i] - z_[j];
+            const float q = (dx * dx + dy * dy) + dz * dz;
+            sph::AddForcePair(k, sums, dx, dy, dz, q, pressure_[i], vi, pressure_[j], density_[j],
+                              Vec3{vx_[j], vy_[j], vz_[j]});
+        }
+        const Vec3 a = sph::AccelerationFromSums(k, sums, k.spikyGradient, k.viscosityLaplacian, density_[i]);
+        ax_[i] = a.x;
+        ay_[i] = a.y;
+        az_[i] = a.z;
+    }
+}
+
+// The fixed step, or less where the sound-speed (CFL) or force bound asks
+// for it. Maxima do not depend on the order they are taken in.
+float LabSolver::ChooseTimeStep() const {
+    const LabParameters& p = parameters_;
+    float dt = p.timeStep;
+    if (p.cflNumber <= 0.0f && p.forceNumber <= 0.0f) return dt;
+    const int32_t n = count();
+    float speed2 = 0.0f;
+    float accel2 = 0.0f;
+#if defined(_OPENMP)
+#pragma omp parallel for schedule(static) num_threads(threads_) reduction(max : speed2, accel2)
+#endif
+    for (int32_t i = 0; i < n; ++i) {
+        speed2 = std::max(speed2, (vx_[i] * vx_[i] + vy_[i] * vy_[i]) + vz_[i] * vz_[i]);
+        accel2 = std::max(accel2, (ax_[i] * ax_[i] + ay_[i] * ay_[i]) + az_[i] * az_[i]);
+    }
+    const float h = p.smoothingLength;
+    if (p.cflNumber > 0.0f) dt = std::min(dt, p.cflNumber * h / (p.speedOfSound + std::sqrt(speed2)));
+    const float g = std::sqrt((p.gravity.x * p.gravity.x + p.gravity.y * p.gravity.y) + p.gravity.z * p.gravity.z);
+    const float accel = std::sqrt(accel2) + g;
+    if (p.forceNumber > 0.0f && accel > 0.0f) dt = std::min(dt, p.forceNumber * std::sqrt(h / accel));
+    return dt;
+}
+
+void LabSolver::Integrate(float timeStep) {
+    const int32_t n = count();
+    LabConstants k = constants_;
+    k.timeStep = timeStep;
+    const Vec3 lo = parameters_.boxMin;
+    const Vec3 hi = parameters_.boxMax;
+    const bool walls = parameters_.walls;
+    LAB_PARALLEL_FOR
+    for (int32_t i = 0; i < n; ++i) {
+        sph::Motion<float> m{ax_[i], ay_[i], az_[i], vx_[i], vy_[i], vz_[i], x_[i], y_[i], z_[i]};
+        sph::Advance(k, m, lo, hi, walls);
+        ax_[i] = m.ax;
+        ay_[i] = m.ay;
+        az_[i] = m.az;
+        vx_[i] = m.vx;
+        vy_[i] = m.vy;
+        vz_[i] = m.vz;
+        x_[i] = m.px;
+        y_[i] = m.py;
+        z_[i] = m.pz;
+    }
+}
+
+uint64_t LabSolver::StateHash() const {
+    Fnv hash;
+    for (int32_t i = 0; i < count(); ++i) {
+        const float fields[11] = {x_[i],  y_[i],  z_[i],  vx_[i],        vy_[i],      vz_[i],
+                                  ax_[i], ay_[i], az_[i], pressure_[i], density_[i]};
+        hash.Add(fields, sizeof fields);
+        hash.Add(&listCount_[i], sizeof listCount_[i]);
+        hash.Add(neighbours(i), sizeof(int32_t) * static_cast<size_t>(listCount_[i]));
+    }
+    return hash.value();
+}
+
+size_t LabSolver::BytesUsed() const {
+    size_t bytes = 0;
+    for (const auto* v : {&x_, &y_, &z_, &vx_, &vy_, &vz_, &ax_, &ay_, &az_, &density_, &pressure_, &sortedX_, &sortedY_,
+                          &sortedZ_}) {
+        bytes += v->capacity() * sizeof(float);
+    }
+    for (const auto* v : {&listCount_, &slots_, &copyCount_, &listStart_, &pairCount_, &cellOf_, &cellStart_,
+                          &sortedIndex_}) {
+        bytes += v->capacity() * sizeof(int32_t);
+    }
+    for (const auto& list : blockLists_) bytes += list.capacity() * sizeof(int32_t);
+    return bytes;
+}
