@@ -21,6 +21,9 @@ LabParameters ClassicParameters() {
 // - Tait with c = 30 m/s: the dam's fastest flow (the surge front, some
 //   2 m/s for a 15 cm column) is at most a tenth of it, so density stays
 //   within about 1 % of rest (Mach^2).
+// - The pressure sum taken in full, not halved as in the demo, and divided
+//   by what the spiky gradient sums to on the rest lattice (0.947 at h = 2
+//   spacings), so that a uniform pressure gradient comes out as itself.
 // - Negative pressures clamped: at a free surface the density sum falls
 //   short and would otherwise pull the surface layer into clumps.
 // - The viscosity term at 0.1 Pa s: real water's 0.001 leaves the lattice
@@ -42,15 +45,17 @@ LabParameters WaterParameters() {
     p.equationOfState = EquationOfState::Tait;
     p.speedOfSound = 30.0f;
     p.clampNegativePressure = true;
-    p.viscosity = 0.1f;
+    p.pressureFactor = 1.0f / LatticeGradientFactor(p.smoothingLength, p.particleSpacing, p.particleMass,
+                                                     p.restDensity);
+    p.viscosity = 1.0f;
     p.gravity = Vec3{0.0f, -9.81f, 0.0f};
     p.timeStep = 4e-4f;
     p.cflNumber = 0.4f;
     p.forceNumber = 0.25f;
     p.accelLimit = std::numeric_limits<float>::infinity();
     p.walls = true;
-    p.wallThickness = 0.0075f;
-    p.wallStiffness = 1e5f;
+    p.wallThickness = 0.0f;
+    p.wallLayers = 2;
     p.wallDamping = 256.0f;
     p.simScale = 1.0f;
     p.boxMin = Vec3{0.0f, 0.0f, 0.0f};
@@ -89,6 +94,21 @@ float LatticeMass(float smoothingLength, float spacing, float restDensity) {
     return static_cast<float>(restDensity / (poly6 * sum));
 }
 
+float LatticeGradientFactor(float smoothingLength, float spacing, float mass, float restDensity) {
+    const double h = smoothingLength;
+    const int reach = static_cast<int>(std::ceil(h / spacing));
+    double sum = 0.0;
+    for (int x = -reach; x <= reach; ++x) {
+        for (int y = -reach; y <= reach; ++y) {
+            for (int z = -reach; z <= reach; ++z) {
+                const double r = std::sqrt(static_cast<double>(x * x + y * y + z * z)) * spacing;
+                if (r > 0.0 && r < h) sum += 45.0 / (3.14159265358979 * std::pow(h, 6.0)) * (h - r) * (h - r) * r;
+            }
+        }
+    }
+    return static_cast<float>(sum * (mass / restDensity) / 3.0);
+}
+
 LabConstants::LabConstants(const LabParameters& p) {
     simScale = p.simScale;
     smoothingRadius = p.smoothingLength;
@@ -98,6 +118,7 @@ LabConstants::LabConstants(const LabParameters& p) {
     // h^2 * h^2 * h^2 in single precision, as the demo's self term is.
     selfDensityTerm = (smoothingRadiusSquared * smoothingRadiusSquared) * smoothingRadiusSquared;
     viscosity = p.viscosity;
+    pressureFactor = 0.0f - p.pressureFactor;
     accelLimit = p.accelLimit;
     accelLimitSquared = p.accelLimit * p.accelLimit;
     wallThickness = p.wallThickness;

@@ -38,6 +38,11 @@ struct LabParameters {
     // Negative pressures taken as zero (no pull between particles at a free
     // surface, where the density sum falls short).
     bool clampNegativePressure = false;
+    // Multiplies the symmetric pressure sum sum_j m (p_i + p_j) / (rho_i rho_j)
+    // grad W: the demo's 0.5 gives half the pressure gradient inside a
+    // uniform fluid, which then holds itself up with twice the hydrostatic
+    // pressure; 1 gives the gradient itself.
+    float pressureFactor = 0.5f;
     // Coefficient of the viscosity term, pascal seconds.
     float viscosity = 0.05f;
     // Metres per second squared; +y is up.
@@ -57,6 +62,9 @@ struct LabParameters {
     float wallStiffness = 10000.0f; // per second squared, times the penetration in metres
     float wallDamping = 256.0f;     // per second, times the y velocity
     float wallEpsilon = 1e-6f;      // smallest penetration that counts, metres
+    // Layers of fixed wall particles the lattice scenes put outside the
+    // floor and the four side walls (0: none, the demo's walls alone).
+    int wallLayers = 0;
     // Metres per position unit.
     float simScale = 0.04f;
     // The box, position units.
@@ -85,6 +93,11 @@ bool ParametersByName(const std::string& name, LabParameters& out);
 // of the given spacing (metres) under the poly6 sum with support h.
 float LatticeMass(float smoothingLength, float spacing, float restDensity);
 
+// -1/3 of the sum over a cubic lattice of V_j (x_j - x_i) . grad W_ij, with
+// the spiky kernel of support h and V = mass / restDensity: 1 where the
+// discrete gradient of a linear field is exact.
+float LatticeGradientFactor(float smoothingLength, float spacing, float mass, float restDensity);
+
 // The constants the shared kernels read, derived from the parameters in the
 // order of operations the demo uses for its own literals.
 struct LabConstants {
@@ -96,6 +109,7 @@ struct LabConstants {
     float particleMass;
     float selfDensityTerm;
     float viscosity;
+    float pressureFactor;
     float accelLimit;
     float accelLimitSquared;
     float wallThickness;

@@ -4,18 +4,11 @@
 #include <cmath>
 #include <cstring>
 
-#if defined(_OPENMP)
-#include <omp.h>
-// Every loop splits its range into fixed pieces; which thread takes a piece
-// changes nothing, since each piece writes only its own particles.
-#define LAB_PARALLEL_FOR _Pragma("omp parallel for schedule(static) num_threads(threads_)")
-#define LAB_PARALLEL_FOR_DYNAMIC _Pragma("omp parallel for schedule(dynamic, 1) num_threads(threads_)")
-#else
-#define LAB_PARALLEL_FOR
-#define LAB_PARALLEL_FOR_DYNAMIC
-#endif
-
 #include "sim/sph_kernels.h"
+
+#if defined(PONDSIM_LAB_OPENMP)
+#include <omp.h>
+#endif
 
 namespace {
 
@@ -51,6 +44,24 @@ private:
 
 }  // namespace
 
+// Runs fn(i) for every i in [0, n), in fixed pieces shared out over the
+// threads. Which thread takes a piece changes nothing: each i writes only
+// its own particle's data.
+template <class Fn>
+void LabSolver::ForEach(int32_t n, int32_t grain, Fn fn) {
+#if defined(PONDSIM_LAB_OPENMP)
+    (void)grain;
+#pragma omp parallel for schedule(static) num_threads(threads_)
+    for (int32_t i = 0; i < n; ++i) fn(i);
+#else
+    pool_->For(0, n, grain, [&](int32_t first, int32_t last) {
+        for (int32_t i = first; i < last; ++i) fn(i);
+    });
+#endif
+}
+
+LabSolver::~LabSolver() = default;
+
 LabSolver::LabSolver(const LabParameters& parameters) : parameters_(parameters), constants_(parameters) {
     SetThreads(0);
 }
@@ -61,15 +72,18 @@ void LabSolver::SetParameters(const LabParameters& parameters) {
 }
 
 void LabSolver::SetThreads(int threads) {
-#if defined(_OPENMP)
+#if defined(PONDSIM_LAB_OPENMP)
     threads_ = threads > 0 ? threads : omp_get_num_procs();
 #else
-    (void)threads;
-    threads_ = 1;
+    pool_ = std::make_unique<WorkerPool>(threads);
+    threads_ = pool_->threads();
 #endif
 }
 
-void LabSolver::Reset(const std::vector<Vec3>& positions) {
+void LabSolver::Reset(const std::vector<Vec3>& moving, const std::vector<Vec3>& fixed) {
+    std::vector<Vec3> positions = moving;
+    positions.insert(positions.end(), fixed.begin(), fixed.end());
+    moving_ = static_cast<int32_t>(moving.size());
     const size_t n = positions.size();
     for (auto* v : {&x_, &y_, &z_, &vx_, &vy_, &vz_, &ax_, &ay_, &az_, &density_, &pressure_}) v->assign(n, 0.0f);
     for (size_t i = 0; i < n; ++i) {
@@ -124,19 +138,18 @@ void LabSolver::BuildGrid(int32_t paired) {
     }
 
     cellOf_.resize(static_cast<size_t>(paired));
-    LAB_PARALLEL_FOR
-    for (int32_t i = 0; i < paired; ++i) {
+    ForEach(paired, kPiece, [&](int32_t i) {
         // A position with a NaN or infinite component is never within the
         // radius of anything: it gets no cell.
         if (!std::isfinite(x_[i]) || !std::isfinite(y_[i]) || !std::isfinite(z_[i])) {
             cellOf_[i] = -1;
-            continue;
+            return;
         }
         const int32_t cx = CellCoordinate(x_[i], gridOrigin_.x, inverseCellSize_, side_[0]);
         const int32_t cy = CellCoordinate(y_[i], gridOrigin_.y, inverseCellSize_, side_[1]);
         const int32_t cz = CellCoordinate(z_[i], gridOrigin_.z, inverseCellSize_, side_[2]);
         cellOf_[i] = (cx * side_[1] + cy) * side_[2] + cz;
-    }
+    });
     cellStart_.assign(cells + 1, 0);
     for (int32_t i = 0; i < paired; ++i) {
         if (cellOf_[i] >= 0) ++cellStart_[static_cast<size_t>(cellOf_[i]) + 1];
@@ -173,8 +186,7 @@ void LabSolver::GatherPairs(int32_t paired) {
     // even for a particle left unpaired.
     const size_t allBlocks = static_cast<size_t>((count() + kBlock - 1) / kBlock);
     if (blockLists_.size() < allBlocks) blockLists_.resize(allBlocks);
-    LAB_PARALLEL_FOR_DYNAMIC
-    for (int32_t block = 0; block < blocks; ++block) {
+    ForEach(blocks, 1, [&](int32_t block) {
         std::vector<int32_t>& list = blockLists_[block];
         list.clear();
         const int32_t end = std::min(paired, (block + 1) * kBlock);
@@ -212,7 +224,7 @@ void LabSolver::GatherPairs(int32_t paired) {
             pairCount_[a] = static_cast<int32_t>(list.size()) - listStart_[a];
             if (Higher) std::sort(list.begin() + listStart_[a], list.end());
         }
-    }
+    });
 }
 
 void LabSolver::FindNeighbours() {
@@ -262,8 +274,7 @@ void LabSolver::FindNeighbours() {
 void LabSolver::ComputeDensity() {
     const int32_t n = count();
     const LabConstants& k = constants_;
-    LAB_PARALLEL_FOR
-    for (int32_t i = 0; i < n; ++i) {
+    ForEach(n, kPiece, [&](int32_t i) {
         const int32_t* list = neighbours(i);
         float sum = 0.0f;
         for (int32_t e = 0; e < listCount_[i]; ++e) {
@@ -276,14 +287,14 @@ void LabSolver::ComputeDensity() {
         }
         density_[i] = sph::DensityFromSum(k, sum, k.poly6);
         pressure_[i] = k.Pressure(density_[i]);
-    }
+    });
 }
 
 void LabSolver::ComputeForces() {
-    const int32_t n = count();
+    // Fixed particles keep a zero acceleration.
+    const int32_t n = moving_;
     const LabConstants& k = constants_;
-    LAB_PARALLEL_FOR
-    for (int32_t i = 0; i < n; ++i) {
+    ForEach(n, kPiece, [&](int32_t i) {
         const int32_t* list = neighbours(i);
         const Vec3 vi{vx_[i], vy_[i], vz_[i]};
         sph::ForceSums sums;
@@ -301,25 +312,28 @@ void LabSolver::ComputeForces() {
         ax_[i] = a.x;
         ay_[i] = a.y;
         az_[i] = a.z;
-    }
+    });
 }
 
 // The fixed step, or less where the sound-speed (CFL) or force bound asks
 // for it. Maxima do not depend on the order they are taken in.
-float LabSolver::ChooseTimeStep() const {
+float LabSolver::ChooseTimeStep() {
     const LabParameters& p = parameters_;
     float dt = p.timeStep;
     if (p.cflNumber <= 0.0f && p.forceNumber <= 0.0f) return dt;
-    const int32_t n = count();
-    float speed2 = 0.0f;
-    float accel2 = 0.0f;
-#if defined(_OPENMP)
-#pragma omp parallel for schedule(static) num_threads(threads_) reduction(max : speed2, accel2)
-#endif
-    for (int32_t i = 0; i < n; ++i) {
-        speed2 = std::max(speed2, (vx_[i] * vx_[i] + vy_[i] * vy_[i]) + vz_[i] * vz_[i]);
-        accel2 = std::max(accel2, (ax_[i] * ax_[i] + ay_[i] * ay_[i]) + az_[i] * az_[i]);
-    }
+    const int32_t n = moving_;
+    const int32_t pieces = (n + kPiece - 1) / kPiece;
+    std::vector<float> speeds(static_cast<size_t>(pieces), 0.0f);
+    std::vector<float> accels(static_cast<size_t>(pieces), 0.0f);
+    ForEach(pieces, 1, [&](int32_t piece) {
+        const int32_t end = std::min(n, (piece + 1) * kPiece);
+        for (int32_t i = piece * kPiece; i < end; ++i) {
+            speeds[piece] = std::max(speeds[piece], (vx_[i] * vx_[i] + vy_[i] * vy_[i]) + vz_[i] * vz_[i]);
+            accels[piece] = std::max(accels[piece], (ax_[i] * ax_[i] + ay_[i] * ay_[i]) + az_[i] * az_[i]);
+        }
+    });
+    const float speed2 = pieces > 0 ? *std::max_element(speeds.begin(), speeds.end()) : 0.0f;
+    const float accel2 = pieces > 0 ? *std::max_element(accels.begin(), accels.end()) : 0.0f;
     const float h = p.smoothingLength;
     if (p.cflNumber > 0.0f) dt = std::min(dt, p.cflNumber * h / (p.speedOfSound + std::sqrt(speed2)));
     const float g = std::sqrt((p.gravity.x * p.gravity.x + p.gravity.y * p.gravity.y) + p.gravity.z * p.gravity.z);
@@ -329,14 +343,13 @@ float LabSolver::ChooseTimeStep() const {
 }
 
 void LabSolver::Integrate(float timeStep) {
-    const int32_t n = count();
+    const int32_t n = moving_;
     LabConstants k = constants_;
     k.timeStep = timeStep;
     const Vec3 lo = parameters_.boxMin;
     const Vec3 hi = parameters_.boxMax;
     const bool walls = parameters_.walls;
-    LAB_PARALLEL_FOR
-    for (int32_t i = 0; i < n; ++i) {
+    ForEach(n, kPiece, [&](int32_t i) {
         sph::Motion<float> m{ax_[i], ay_[i], az_[i], vx_[i], vy_[i], vz_[i], x_[i], y_[i], z_[i]};
         sph::Advance(k, m, lo, hi, walls);
         ax_[i] = m.ax;
@@ -348,7 +361,7 @@ void LabSolver::Integrate(float timeStep) {
         x_[i] = m.px;
         y_[i] = m.py;
         z_[i] = m.pz;
-    }
+    });
 }
 
 uint64_t LabSolver::StateHash() const {

@@ -2,10 +2,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "sim/lab_parameters.h"
 #include "sim/vec3.h"
+#include "sim/worker_pool.h"
 
 // The lab's SPH solver: the demo's fluid with every constant and rule set at
 // run time, any number of particles, and the stages run over the particles
@@ -23,6 +25,9 @@
 class LabSolver {
 public:
     explicit LabSolver(const LabParameters& parameters = ClassicParameters());
+    ~LabSolver();
+    LabSolver(const LabSolver&) = delete;
+    LabSolver& operator=(const LabSolver&) = delete;
 
     // New constants take effect from the next step on; the particles stay.
     void SetParameters(const LabParameters& parameters);
@@ -35,8 +40,11 @@ public:
 
     // Replaces the particles by ones at rest at the given places (position
     // units), with zero density and pressure, then builds their lists, as a
-    // reseed does.
-    void Reset(const std::vector<Vec3>& positions);
+    // reseed does. The `fixed` ones follow the moving ones in index order:
+    // wall particles, which take part in every sum (their density and
+    // pressure are computed like any other's) but never move.
+    void Reset(const std::vector<Vec3>& positions, const std::vector<Vec3>& fixed = {});
+    int32_t movingCount() const { return moving_; }
 
     void Step();
 
@@ -69,6 +77,11 @@ public:
 
 private:
     static constexpr int32_t kBlock = 1024;
+    // Particles per piece of a parallel loop.
+    static constexpr int32_t kPiece = 2048;
+
+    template <class Fn>
+    void ForEach(int32_t n, int32_t grain, Fn fn);
 
     void BuildGrid(int32_t paired);
     template <bool Higher>
@@ -76,12 +89,14 @@ private:
     void FindNeighbours();
     void ComputeDensity();
     void ComputeForces();
-    float ChooseTimeStep() const;
+    float ChooseTimeStep();
     void Integrate(float timeStep);
 
     LabParameters parameters_;
     LabConstants constants_;
     int threads_ = 1;
+    int32_t moving_ = 0;
+    std::unique_ptr<WorkerPool> pool_;
     double time_ = 0.0;
     int64_t steps_ = 0;
     float lastTimeStep_ = 0.0f;

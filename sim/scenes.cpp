@@ -30,6 +30,28 @@ void AddBlock(std::vector<Vec3>& out, Vec3 corner, int nx, int ny, int nz, float
     }
 }
 
+// `layers` lattice layers outside the floor and the side walls of the box,
+// continuing the lattice of the fluid (sites half a spacing off the faces),
+// up to the top of the box.
+void AddWalls(std::vector<Vec3>& out, const LabParameters& p, float spacing, int layers) {
+    if (layers <= 0) return;
+    const Vec3 lo = p.boxMin;
+    const Vec3 hi = p.boxMax;
+    const int nx = static_cast<int>(std::lround((hi.x - lo.x) / spacing));
+    const int ny = static_cast<int>(std::lround((hi.y - lo.y) / spacing));
+    const int nz = static_cast<int>(std::lround((hi.z - lo.z) / spacing));
+    for (int x = -layers; x < nx + layers; ++x) {
+        for (int y = -layers; y < ny; ++y) {
+            for (int z = -layers; z < nz + layers; ++z) {
+                if (x >= 0 && x < nx && y >= 0 && z >= 0 && z < nz) continue;
+                out.push_back(Vec3{lo.x + (static_cast<float>(x) + 0.5f) * spacing,
+                                   lo.y + (static_cast<float>(y) + 0.5f) * spacing,
+                                   lo.z + (static_cast<float>(z) + 0.5f) * spacing});
+            }
+        }
+    }
+}
+
 int Side(double cube) {
     return std::max(1, static_cast<int>(std::lround(std::cbrt(cube))));
 }
@@ -113,5 +135,6 @@ SceneLayout BuildScene(SceneKind kind, int32_t count, LabParameters& p, int (*ra
         break;
     }
     }
+    if (kind != SceneKind::Scatter) AddWalls(layout.walls, p, d, p.wallLayers);
     return layout;
 }

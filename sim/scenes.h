@@ -24,6 +24,8 @@ const char* SceneName(SceneKind kind);
 
 struct SceneLayout {
     std::vector<Vec3> positions;
+    // Fixed wall particles (parameters' wallLayers), on the same lattice.
+    std::vector<Vec3> walls;
     // Column width a (dam, double-dam) or layer depth (pool, drop), in
     // position units; 0 for the scatter.
     float size = 0.0f;

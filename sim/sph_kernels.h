@@ -24,6 +24,9 @@
 //   particleMass           mass of every particle
 //   selfDensityTerm        h^6, a particle's own poly6 sum term
 //   viscosity              viscosity coefficient of the force
+//   pressureFactor         multiplies the pressure sum with the sign of
+//                          the push: the demo's -0.5, the half of its
+//                          symmetric term, gives half of a uniform gradient
 //   accelLimit, accelLimitSquared   longest acceleration kept
 //   wallThickness, wallEpsilon, wallStiffness, wallDamping   floor and ceiling springs
 //   gravityDown            (0 - g) per axis, so that subtracting it leaves
@@ -127,7 +130,8 @@ template <class K>
 Vec3 AccelerationFromSums(const K& k, const ForceSums& s, float spikyGradient, float viscosityLaplacian,
                           float density) {
     const auto axis = [&](float p, float v) {
-        return ((p * -0.5f) * spikyGradient + (v * viscosityLaplacian) * k.viscosity) * k.particleMass / density;
+        return ((p * k.pressureFactor) * spikyGradient + (v * viscosityLaplacian) * k.viscosity) * k.particleMass /
+               density;
     };
     return Vec3{axis(s.pressure.x, s.viscosity.x), axis(s.pressure.y, s.viscosity.y),
                 axis(s.pressure.z, s.viscosity.z)};

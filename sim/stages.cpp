@@ -35,6 +35,7 @@ struct DemoConstants {
     static constexpr float particleMass = kParticleMass;
     static constexpr float selfDensityTerm = kSelfDensityTerm;
     static constexpr float viscosity = kViscosity;
+    static constexpr float pressureFactor = -0.5f;
     static constexpr float accelLimit = 200.0f;
     static constexpr float accelLimitSquared = 40000.0f;
     static constexpr float wallThickness = SolverVariant::wallThickness;
