@@ -78,7 +78,7 @@ public:
 private:
     static constexpr int32_t kBlock = 1024;
     // Particles per piece of a parallel loop.
-    static constexpr int32_t kPiece = 2048;
+    static constexpr int32_t kPiece = 256;
 
     template <class Fn>
     void ForEach(int32_t n, int32_t grain, Fn fn);
