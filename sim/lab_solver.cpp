@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "sim/lanes.h"
 #include "sim/sph_kernels.h"
 
 #if defined(PONDSIM_LAB_OPENMP)
@@ -12,9 +13,12 @@
 
 namespace {
 
-// Cells a little wider than the search radius, so that rounding in the cell
-// coordinates can never put two partners two cells apart.
+// Cells a little wider than half the search radius, so that rounding in the
+// cell coordinates can never put two partners three cells apart: a particle
+// looks two cells either way, a cube (2.5 radii wide) that holds 42 % fewer
+// candidates than the 3-radius cube of cells one radius wide.
 constexpr float kCellMargin = 1.01f;
+constexpr int32_t kCellsPerRadius = 2;
 // No axis of the grid gets more cells than this; particles beyond are
 // clamped into the border cells, which keeps every partner in a
 // neighbouring cell (clamping never moves two points further apart).
@@ -120,7 +124,7 @@ void LabSolver::Step() {
 // within a cell.
 void LabSolver::BuildGrid(int32_t paired) {
     const float scale = parameters_.simScale;
-    cellSize_ = parameters_.searchRadius / scale * kCellMargin;
+    cellSize_ = parameters_.searchRadius / scale * kCellMargin / kCellsPerRadius;
     inverseCellSize_ = 1.0f / cellSize_;
     gridOrigin_ = Vec3{parameters_.boxMin.x - cellSize_, parameters_.boxMin.y - cellSize_,
                        parameters_.boxMin.z - cellSize_};
@@ -156,10 +160,11 @@ void LabSolver::BuildGrid(int32_t paired) {
     }
     for (size_t c = 0; c < cells; ++c) cellStart_[c + 1] += cellStart_[c];
     const int32_t placed = cellStart_[cells];
-    sortedIndex_.resize(static_cast<size_t>(placed));
-    sortedX_.resize(static_cast<size_t>(placed));
-    sortedY_.resize(static_cast<size_t>(placed));
-    sortedZ_.resize(static_cast<size_t>(placed));
+    // kLanes slots of padding, read by the last vector of a run and masked.
+    sortedIndex_.resize(static_cast<size_t>(placed + kLanes));
+    sortedX_.resize(static_cast<size_t>(placed + kLanes));
+    sortedY_.resize(static_cast<size_t>(placed + kLanes));
+    sortedZ_.resize(static_cast<size_t>(placed + kLanes));
     // cellStart_[c] runs ahead while cell c fills and ends at c + 1's start;
     // shifted back afterwards.
     for (int32_t i = 0; i < paired; ++i) {
@@ -187,11 +192,14 @@ void LabSolver::GatherPairs(int32_t paired) {
     const size_t allBlocks = static_cast<size_t>((count() + kBlock - 1) / kBlock);
     if (blockLists_.size() < allBlocks) blockLists_.resize(allBlocks);
     ForEach(blocks, 1, [&](int32_t block) {
+        // The block's list grows by whole runs of candidates, so that each
+        // test writes its candidate unconditionally and keeps it by moving
+        // the end on: no branch on the outcome of the test.
         std::vector<int32_t>& list = blockLists_[block];
-        list.clear();
+        int32_t used = 0;
         const int32_t end = std::min(paired, (block + 1) * kBlock);
         for (int32_t a = block * kBlock; a < end; ++a) {
-            listStart_[a] = static_cast<int32_t>(list.size());
+            listStart_[a] = used;
             const int32_t cell = cellOf_[a];
             if (cell < 0) {
                 pairCount_[a] = 0;
@@ -203,26 +211,36 @@ void LabSolver::GatherPairs(int32_t paired) {
             const float ax = x_[a];
             const float ay = y_[a];
             const float az = z_[a];
-            for (int32_t x = std::max(0, cx - 1); x <= std::min(side_[0] - 1, cx + 1); ++x) {
-                for (int32_t y = std::max(0, cy - 1); y <= std::min(side_[1] - 1, cy + 1); ++y) {
-                    // The three cells along z are one run of the sorted arrays.
+            constexpr int32_t r = kCellsPerRadius;
+            for (int32_t x = std::max(0, cx - r); x <= std::min(side_[0] - 1, cx + r); ++x) {
+                for (int32_t y = std::max(0, cy - r); y <= std::min(side_[1] - 1, cy + r); ++y) {
+                    // The cells along z are one run of the sorted arrays.
                     const int32_t row = (x * side_[1] + y) * side_[2];
-                    const int32_t from = cellStart_[row + std::max(0, cz - 1)];
-                    const int32_t to = cellStart_[row + std::min(side_[2] - 1, cz + 1) + 1];
-                    for (int32_t s = from; s < to; ++s) {
-                        const int32_t b = sortedIndex_[s];
-                        if (Higher ? b <= a : b == a) continue;
+                    const int32_t from = cellStart_[row + std::max(0, cz - r)];
+                    const int32_t to = cellStart_[row + std::min(side_[2] - 1, cz + r) + 1];
+                    if (static_cast<size_t>(used + (to - from)) > list.size()) {
+                        list.resize(std::max(list.size() * 2, static_cast<size_t>(used + (to - from)) + 1024));
+                    }
+                    int32_t* out = list.data();
+                    // Four candidates at a time; the sorted arrays carry
+                    // padding past their end, and lanes past `to` are
+                    // masked off.
+                    for (int32_t s = from; s < to; s += kLanes) {
+                        const Ints b = LoadLanes<Ints>(&sortedIndex_[s]);
+                        const Floats dx = ax - LoadLanes<Floats>(&sortedX_[s]);
+                        const Floats dy = ay - LoadLanes<Floats>(&sortedY_[s]);
+                        const Floats dz = az - LoadLanes<Floats>(&sortedZ_[s]);
                         // The demo's pair test: y first, scaled twice.
-                        const float dx = ax - sortedX_[s];
-                        const float dy = ay - sortedY_[s];
-                        const float dz = az - sortedZ_[s];
-                        const float d2 = ((dy * dy + dx * dx) + dz * dz) * scale * scale;
-                        if (d2 < radiusSquared) list.push_back(b);
+                        const Floats d2 = ((dy * dy + dx * dx) + dz * dz) * scale * scale;
+                        const Ints keep = (d2 < radiusSquared) & (Higher ? b > a : b != a) & (kLaneNumbers < to - s);
+                        for (int bits = LaneBits(keep); bits != 0; bits &= bits - 1) {
+                            out[used++] = b[__builtin_ctz(static_cast<unsigned>(bits))];
+                        }
                     }
                 }
             }
-            pairCount_[a] = static_cast<int32_t>(list.size()) - listStart_[a];
-            if (Higher) std::sort(list.begin() + listStart_[a], list.end());
+            pairCount_[a] = used - listStart_[a];
+            if (Higher) std::sort(list.begin() + listStart_[a], list.begin() + used);
         }
     });
 }

@@ -32,5 +32,5 @@ public:
 
 private:
     struct State;
-    State* state_;
+    [[maybe_unused]] State* state_;
 };
