@@ -1,7 +1,7 @@
 #pragma once
 
-#include <bit>
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <limits>
 #include <type_traits>
@@ -39,9 +39,13 @@ namespace sph {
 
 // Square-root estimate of the force stage: bit-pattern guess, two Newton
 // steps; the guard compares in double precision.
+// (memcpy rather than std::bit_cast, which the web build's C++ library lacks.)
 inline float FastSqrtEstimate(float q) {
-    const uint32_t bits = (std::bit_cast<uint32_t>(q) + 0x3F800000u) >> 1;
-    const float s0 = std::bit_cast<float>(bits);
+    uint32_t bits;
+    std::memcpy(&bits, &q, sizeof bits);
+    bits = (bits + 0x3F800000u) >> 1;
+    float s0;
+    std::memcpy(&s0, &bits, sizeof s0);
     if (std::fabs(static_cast<double>(s0)) < 1e-5) {
         return 0.0f;
     }
