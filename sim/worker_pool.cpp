@@ -25,9 +25,14 @@ void WorkerPool::Run(int32_t pieces, const std::function<void(int32_t)>& fn) {
 
 // A job is announced by raising the generation under the lock; workers and
 // the caller then take pieces from one counter until none are left. A
-// worker that finds no job spins briefly before it sleeps: the stages of a
-// step follow each other within microseconds, but on a shared machine a
-// spinning thread would steal the core another thread needs.
+// worker copies the job and its piece count under the lock, and only while
+// the job is open: a worker that wakes late, after the caller has closed
+// the job and perhaps opened the next one, must never take the new
+// counter's pieces for the old job's count. The caller closes a job only
+// once no worker is inside it. A worker that finds no job spins briefly
+// before it sleeps: the stages of a step follow each other within
+// microseconds, but on a shared machine a spinning thread would steal the
+// core another thread needs.
 struct WorkerPool::State {
     std::mutex mutex;
     std::condition_variable wake;
@@ -41,11 +46,11 @@ struct WorkerPool::State {
     std::atomic<int32_t> finished{0};
     int32_t busy = 0;
 
-    void Work() {
+    void Work(const std::function<void(int32_t)>& fn, int32_t count) {
         for (;;) {
             const int32_t piece = next.fetch_add(1, std::memory_order_relaxed);
-            if (piece >= pieces) return;
-            (*job)(piece);
+            if (piece >= count) return;
+            fn(piece);
             finished.fetch_add(1, std::memory_order_acq_rel);
         }
     }
@@ -60,9 +65,12 @@ struct WorkerPool::State {
             wake.wait(lock, [&] { return stopping || generation.load() != seen; });
             if (stopping) return;
             seen = generation.load();
+            if (job == nullptr) continue;
+            const std::function<void(int32_t)>& fn = *job;
+            const int32_t count = pieces;
             ++busy;
             lock.unlock();
-            Work();
+            Work(fn, count);
             lock.lock();
             if (--busy == 0) done.notify_all();
         }
@@ -104,7 +112,7 @@ void WorkerPool::Run(int32_t pieces, const std::function<void(int32_t)>& fn) {
         s.generation.fetch_add(1, std::memory_order_release);
     }
     s.wake.notify_all();
-    s.Work();
+    s.Work(fn, pieces);
     // Every piece done, and no worker still inside Work() reading the job.
     std::unique_lock<std::mutex> lock(s.mutex);
     s.done.wait(lock, [&] { return s.finished.load() == pieces && s.busy == 0; });
