@@ -268,12 +268,19 @@ TEST(LabWater, DamFrontFollowsTheExperiment) {
     size_t k = 0;
     double worst = 0.0;
     float fastest = 0.0f;
+    std::vector<float> speeds;
     while (k < std::size(kT)) {
         solver.Step();
+        // The flow's speed: the 99.9th percentile, so that a single drop
+        // squeezed out at a wall does not stand for the flow.
+        speeds.clear();
         for (int32_t i = 0; i < solver.movingCount(); ++i) {
             const Vec3 v = solver.velocity(i);
-            fastest = std::max(fastest, std::sqrt((v.x * v.x + v.y * v.y) + v.z * v.z));
+            speeds.push_back(std::sqrt((v.x * v.x + v.y * v.y) + v.z * v.z));
         }
+        const auto rank = speeds.begin() + static_cast<std::ptrdiff_t>(speeds.size() * 999 / 1000);
+        std::nth_element(speeds.begin(), rank, speeds.end());
+        fastest = std::max(fastest, *rank);
         const double T = solver.time() * std::sqrt(2.0 * g / a);
         const double z = front();
         for (; k < std::size(kT) && kT[k] <= T; ++k) {
