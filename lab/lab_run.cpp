@@ -1,0 +1,76 @@
+#include "lab/lab_run.h"
+
+#include <cstdlib>
+
+SceneLayout BuildLabScene(SceneKind kind, int32_t count, LabParameters& parameters) {
+    std::srand(1);
+    if (kind == SceneKind::Scatter) {
+        LabParameters scratch = parameters;
+        BuildScene(SceneKind::Scatter, 500, scratch, std::rand);
+    }
+    return BuildScene(kind, count, parameters, std::rand);
+}
+
+LabRun::LabRun() {
+    presetParameters_ = ClassicParameters();
+    parameters_ = presetParameters_;
+    solver_.SetThreads(0);
+    Restart();
+}
+
+void LabRun::Restart() {
+    LabParameters start = parameters_;
+    const SceneLayout layout = BuildLabScene(scene_, count_, start);
+    // The scene sizes the box; the preset's parameters follow it.
+    parameters_.boxMin = start.boxMin;
+    parameters_.boxMax = start.boxMax;
+    presetParameters_.boxMin = start.boxMin;
+    presetParameters_.boxMax = start.boxMax;
+    solver_.SetParameters(parameters_);
+    solver_.Reset(layout.positions, layout.walls);
+}
+
+void LabRun::ApplyOne(const LabCommand& command) {
+    using Kind = LabCommand::Kind;
+    switch (command.kind) {
+    case Kind::Pause: paused_ = true; break;
+    case Kind::Resume: paused_ = false; break;
+    case Kind::TogglePause: paused_ = !paused_; break;
+    case Kind::Step: solver_.Step(); break;
+    case Kind::Reset: Restart(); break;
+    case Kind::SetParameters:
+        parameters_ = command.parameters;
+        solver_.SetParameters(parameters_);
+        break;
+    case Kind::SetPreset: {
+        LabParameters p;
+        if (!ParametersByName(command.preset, p)) break;
+        preset_ = command.preset;
+        presetParameters_ = p;
+        parameters_ = p;
+        Restart();
+        break;
+    }
+    case Kind::SetScene:
+        scene_ = command.scene;
+        count_ = command.count > 0 ? command.count : count_;
+        Restart();
+        break;
+    case Kind::SetThreads: solver_.SetThreads(command.threads); break;
+    }
+}
+
+void LabRun::Apply() {
+    while (!pending_.empty()) {
+        const LabCommand command = pending_.front();
+        pending_.pop_front();
+        ApplyOne(command);
+    }
+}
+
+int LabRun::Tick() {
+    Apply();
+    if (paused_) return 0;
+    for (int i = 0; i < stepsPerTick; ++i) solver_.Step();
+    return stepsPerTick;
+}

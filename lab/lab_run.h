@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+
+#include "sim/lab_parameters.h"
+#include "sim/lab_solver.h"
+#include "sim/scenes.h"
+
+// What the panel, the keys or a driver ask of a running lab. They are
+// queued and applied between steps, never in the middle of one, so a window
+// and a headless run of the same commands step the same fluid.
+struct LabCommand {
+    enum class Kind {
+        Pause,
+        Resume,
+        TogglePause,
+        // One step now, paused or not.
+        Step,
+        // The scene anew from its start, with the parameters in force.
+        Reset,
+        // New constants from the next step on; the particles stay.
+        SetParameters,
+        // The preset's parameters, then a reset.
+        SetPreset,
+        // Another scene or particle count, then a reset.
+        SetScene,
+        SetThreads,
+    };
+    Kind kind = Kind::Step;
+    LabParameters parameters{};
+    std::string preset;
+    SceneKind scene = SceneKind::Scatter;
+    int32_t count = 0;
+    int threads = 0;
+};
+
+// The lab's state beside its solver: scene, preset, run or pause. Apply()
+// takes the queued commands in order; Tick() is one beat of the clock:
+// the commands, then stepsPerTick steps unless paused.
+class LabRun {
+public:
+    LabRun();
+
+    void Post(const LabCommand& command) { pending_.push_back(command); }
+    void Apply();
+    // Returns the steps taken.
+    int Tick();
+
+    const LabSolver& solver() const { return solver_; }
+    LabSolver& solver() { return solver_; }
+    bool paused() const { return paused_; }
+    SceneKind scene() const { return scene_; }
+    int32_t requestedCount() const { return count_; }
+    const std::string& preset() const { return preset_; }
+    // The preset's parameters with the scene's box, what "back to preset" restores.
+    const LabParameters& presetParameters() const { return presetParameters_; }
+
+    int stepsPerTick = 1;
+
+private:
+    void ApplyOne(const LabCommand& command);
+    void Restart();
+
+    LabSolver solver_;
+    std::deque<LabCommand> pending_;
+    bool paused_ = false;
+    SceneKind scene_ = SceneKind::Scatter;
+    int32_t count_ = 3000;
+    std::string preset_ = "classic";
+    LabParameters presetParameters_;
+    // The parameters the next reset starts from (the panel's edits kept).
+    LabParameters parameters_;
+};
+
+// The start of a scene, as the lab builds it: the scatter draws from the
+// runtime's rand() as a fresh process finds it, after the demo's first 500
+// particles, so that the classic scatter of 3000 is the demo's own start.
+SceneLayout BuildLabScene(SceneKind kind, int32_t count, LabParameters& parameters);

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "lab/lab_run.h"
+#include "view/camera.h"
+
+// The private frame message, as the demo's shell sends it when the queue is idle.
+constexpr UINT WM_LAB_RENDER = WM_USER + 1;
+constexpr UINT_PTR kLabTimer = 1;
+// The demo's tick.
+constexpr UINT kLabTickMs = 64;
+
+enum class ColourBy { Neighbours };
+
+// Everything the window shows and the panel edits, beside the run itself.
+struct LabView {
+    LabRun run;
+    Camera camera;
+    Camera startCamera;
+    InputState input;
+    int width = 0;
+    int height = 0;
+    // Pace: the demo's tick, or steps on every frame.
+    bool everyFrame = false;
+    // Panel-edited copies, sent to the run as commands.
+    LabParameters editing;
+    int sceneIndex = 0;
+    int presetIndex = 0;
+    int count = 3000;
+    int threads = 0;
+    // Frame timing for the panel.
+    double framesPerSecond = 0.0;
+    double stepMs = 0.0;
+};
+
+LabView& TheLabView();
+
+LRESULT CALLBACK LabWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The panel: a view of the run and a source of its commands. Returns the
+// width it takes on the left of the window.
+float DrawLabPanel(LabView& view);
+
+// Prints the run's step count and state hash: the line tests compare with
+// the headless driver's.
+void PrintLabState(const LabRun& run, const char* why);

@@ -1,0 +1,295 @@
+#include <windows.h>
+#include <GL/glew.h>
+
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+
+#include "imgui.h"
+#include "imgui_impl_opengl2.h"
+#include "lab/lab_window.h"
+#include "lab/particle_points.h"
+#include "shell/shell.h"
+#include "view/math.h"
+
+// The demo shell's render context (shell/render_context.cpp) works on these.
+HWND windowHandle;
+HDC deviceContext;
+HGLRC legacyContext;
+HGLRC renderContext;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr float kPixelsPerWheelStep = 4.0f;
+
+struct Pointer {
+    int x = 0, y = 0;
+    bool looking = false;
+    // Dear ImGui 1.86 reads the button as it is at each frame: a press and
+    // its release between two frames would be lost, so a release that comes
+    // before a frame saw the press waits for the next one.
+    bool pressUnseen = false;
+    bool releaseDeferred = false;
+};
+
+Pointer pointer;
+bool imguiReady = false;
+Clock::time_point lastFrame;
+
+float Sx(LPARAM lParam) { return static_cast<float>(static_cast<short>(LOWORD(lParam))); }
+float Sy(LPARAM lParam) { return static_cast<float>(static_cast<short>(HIWORD(lParam))); }
+
+void SetupView(LabView& view) {
+    view.camera.position = Vec3{20.0f, 8.0f, 80.0f};
+    view.camera.up = Vec3{0.0f, 1.0f, 0.0f};
+    view.camera.back = Vec3{0.0f, 0.0f, 1.0f};
+    view.startCamera = view.camera;
+    view.editing = view.run.solver().parameters();
+
+    ImGui::CreateContext();
+    ImGuiIO& io = ImGui::GetIO();
+    io.IniFilename = nullptr;
+    io.KeyMap[ImGuiKey_Tab] = VK_TAB;
+    io.KeyMap[ImGuiKey_LeftArrow] = VK_LEFT;
+    io.KeyMap[ImGuiKey_RightArrow] = VK_RIGHT;
+    io.KeyMap[ImGuiKey_UpArrow] = VK_UP;
+    io.KeyMap[ImGuiKey_DownArrow] = VK_DOWN;
+    io.KeyMap[ImGuiKey_Home] = VK_HOME;
+    io.KeyMap[ImGuiKey_End] = VK_END;
+    io.KeyMap[ImGuiKey_Delete] = VK_DELETE;
+    io.KeyMap[ImGuiKey_Backspace] = VK_BACK;
+    io.KeyMap[ImGuiKey_Enter] = VK_RETURN;
+    io.KeyMap[ImGuiKey_Escape] = VK_ESCAPE;
+    ImGui::StyleColorsDark();
+    ImGui_ImplOpenGL2_Init();
+    imguiReady = true;
+    lastFrame = Clock::now();
+    PrintLabState(view.run, "start");
+}
+
+// The keys of the lab itself, when no panel field takes the keyboard.
+void LabKey(LabView& view, WPARAM key, bool down) {
+    int slot = -1;
+    switch (key) {
+    case VK_RETURN: slot = InputState::kEnter; break;
+    case VK_SHIFT: slot = InputState::kShift; break;
+    case VK_CONTROL: slot = InputState::kControl; break;
+    case VK_UP: slot = InputState::kUp; break;
+    case VK_DOWN: slot = InputState::kDown; break;
+    case VK_LEFT: slot = InputState::kLeft; break;
+    case VK_RIGHT: slot = InputState::kRight; break;
+    default: break;
+    }
+    if (slot >= 0) view.input.flags[slot] = down ? 1 : 0;
+    if (!down) return;
+    LabCommand command;
+    switch (key) {
+    case VK_SPACE: command.kind = LabCommand::Kind::TogglePause; break;
+    case VK_OEM_PERIOD: command.kind = LabCommand::Kind::Step; break;
+    case 'R': command.kind = LabCommand::Kind::Reset; break;
+    case 'H':
+        PrintLabState(view.run, "asked");
+        return;
+    case VK_HOME: view.camera = view.startCamera; return;
+    default: return;
+    }
+    view.run.Post(command);
+    view.run.Apply();
+    PrintLabState(view.run, command.kind == LabCommand::Kind::Step    ? "step"
+                            : command.kind == LabCommand::Kind::Reset ? "reset"
+                            : view.run.paused()                        ? "paused"
+                                                                       : "resumed");
+}
+
+void Render(LabView& view) {
+    const Clock::time_point now = Clock::now();
+    const double seconds = std::chrono::duration<double>(now - lastFrame).count();
+    lastFrame = now;
+    if (seconds > 0.0) view.framesPerSecond = 0.9 * view.framesPerSecond + 0.1 / seconds;
+    if (view.everyFrame) {
+        const Clock::time_point before = Clock::now();
+        if (view.run.Tick() > 0) {
+            view.stepMs = std::chrono::duration<double, std::milli>(Clock::now() - before).count() /
+                          view.run.stepsPerTick;
+        }
+    }
+
+    ImGuiIO& io = ImGui::GetIO();
+    io.DisplaySize = ImVec2(static_cast<float>(view.width), static_cast<float>(view.height));
+    io.DeltaTime = seconds > 0.0 ? static_cast<float>(seconds) : 1.0f / 60.0f;
+    ImGui_ImplOpenGL2_NewFrame();
+    ImGui::NewFrame();
+    if (pointer.releaseDeferred) {
+        io.MouseDown[0] = false;
+        pointer.releaseDeferred = false;
+    }
+    pointer.pressUnseen = false;
+    const float panelWidth = DrawLabPanel(view);
+    ImGui::Render();
+
+    // The panel's renderer leaves texture, blending, scissor and matrices
+    // as it set them where the attribute stack is missing (the browser):
+    // the particles set everything they rely on.
+    glViewport(0, 0, view.width, view.height);
+    glDisable(GL_SCISSOR_TEST);
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    const int fluidX = static_cast<int>(panelWidth);
+    const int fluidWidth = view.width - fluidX;
+    if (fluidWidth > 0 && view.height > 0) {
+        glViewport(fluidX, 0, fluidWidth, view.height);
+        glDisable(GL_BLEND);
+        glDisable(GL_TEXTURE_2D);
+        glDisable(GL_LIGHTING);
+        glDisable(GL_CULL_FACE);
+        glEnable(GL_DEPTH_TEST);
+        glMatrixMode(GL_PROJECTION);
+        glLoadIdentity();
+        glMatrixMode(GL_MODELVIEW);
+        Mat4 viewMatrix, projection, clip;
+        view.camera.GetViewMatrix(viewMatrix);
+        Perspective(projection, 45.0f, static_cast<float>(fluidWidth) / static_cast<float>(view.height), 1.0f,
+                    5001.0f);
+        viewMatrix.Multiply(clip, projection);
+        glLoadMatrixf(clip.m);
+        DrawBoxWireframe(view.run.solver().parameters());
+        DrawParticlePoints(view.run.solver());
+        glViewport(0, 0, view.width, view.height);
+    }
+    ImGui_ImplOpenGL2_RenderDrawData(ImGui::GetDrawData());
+    SwapBuffers(deviceContext);
+}
+
+void MouseMove(LabView& view, HWND, LPARAM lParam) {
+    const int x = static_cast<short>(LOWORD(lParam)), y = static_cast<short>(HIWORD(lParam));
+    if (pointer.looking) {
+        const float delta[2] = {static_cast<float>(x - pointer.x), static_cast<float>(y - pointer.y)};
+        if (delta[0] != 0.0f || delta[1] != 0.0f) view.camera.Look(delta);
+    }
+    pointer.x = x;
+    pointer.y = y;
+}
+
+}  // namespace
+
+LabView& TheLabView() {
+    // Large: static storage, made on first use.
+    static LabView view;
+    return view;
+}
+
+void PrintLabState(const LabRun& run, const char* why) {
+    std::printf("lab %s: step %" PRId64 " hash %016" PRIx64 "\n", why, run.solver().steps(),
+                run.solver().StateHash());
+    std::fflush(stdout);
+}
+
+LRESULT CALLBACK LabWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    LabView& view = TheLabView();
+    ImGuiIO* io = imguiReady ? &ImGui::GetIO() : nullptr;
+    if (io != nullptr) {
+        io->KeyCtrl = GetKeyState(VK_CONTROL) < 0;
+        io->KeyShift = GetKeyState(VK_SHIFT) < 0;
+    }
+    switch (message) {
+    case WM_CREATE:
+        SetupConsole();
+        deviceContext = GetDC(window);
+        SetupPixelFormat();
+        CreateRenderContext();
+        windowHandle = window;
+        SetTimer(window, kLabTimer, kLabTickMs, nullptr);
+        SetupView(view);
+        return 0;
+
+    case WM_DESTROY:
+        if (imguiReady) {
+            ImGui_ImplOpenGL2_Shutdown();
+            ImGui::DestroyContext();
+            imguiReady = false;
+        }
+        ReleaseRenderContext(window);
+        std::printf("Shutting down.\n");
+        PostQuitMessage(0);
+        return 0;
+
+    case WM_SIZE:
+        view.width = LOWORD(lParam);
+        view.height = HIWORD(lParam);
+        return 0;
+
+    case WM_TIMER:
+        if (wParam == kLabTimer) {
+            view.camera.Move(view.input);
+            if (!view.everyFrame) {
+                const Clock::time_point before = Clock::now();
+                if (view.run.Tick() > 0) {
+                    view.stepMs = std::chrono::duration<double, std::milli>(Clock::now() - before).count() /
+                                  view.run.stepsPerTick;
+                }
+            }
+        }
+        return 0;
+
+    case WM_KEYDOWN:
+    case WM_KEYUP:
+        if (io == nullptr) return 0;
+        if (wParam < 512) io->KeysDown[wParam] = message == WM_KEYDOWN;
+        if (!io->WantCaptureKeyboard) LabKey(view, wParam, message == WM_KEYDOWN);
+        return 0;
+    case WM_CHAR:
+        if (io != nullptr && io->WantCaptureKeyboard) io->AddInputCharacter(static_cast<unsigned>(wParam));
+        return 0;
+
+    case WM_MOUSEMOVE:
+        if (io != nullptr) io->MousePos = ImVec2(Sx(lParam), Sy(lParam));
+        MouseMove(view, window, lParam);
+        return 0;
+    case WM_LBUTTONDOWN:
+        if (io == nullptr) return 0;
+        io->MousePos = ImVec2(Sx(lParam), Sy(lParam));
+        pointer.x = static_cast<short>(LOWORD(lParam));
+        pointer.y = static_cast<short>(HIWORD(lParam));
+        if (io->WantCaptureMouse) {
+            io->MouseDown[0] = true;
+            pointer.pressUnseen = true;
+        } else {
+            pointer.looking = true;
+        }
+        return 0;
+    case WM_LBUTTONUP:
+        if (io == nullptr) return 0;
+        io->MousePos = ImVec2(Sx(lParam), Sy(lParam));
+        pointer.looking = false;
+        if (pointer.pressUnseen) {
+            pointer.releaseDeferred = true;
+        } else {
+            io->MouseDown[0] = false;
+        }
+        return 0;
+    case WM_MOUSEWHEEL:
+        if (io == nullptr) return 0;
+        if (io->WantCaptureMouse) {
+            io->MouseWheel += static_cast<float>(static_cast<short>(HIWORD(wParam))) / WHEEL_DELTA;
+        } else {
+            const float steps = static_cast<float>(static_cast<short>(HIWORD(wParam))) / WHEEL_DELTA;
+            Camera& c = view.camera;
+            c.position.x = c.position.x - c.back.x * steps * kPixelsPerWheelStep;
+            c.position.y = c.position.y - c.back.y * steps * kPixelsPerWheelStep;
+            c.position.z = c.position.z - c.back.z * steps * kPixelsPerWheelStep;
+        }
+        return 0;
+
+    case WM_LAB_RENDER:
+        if (imguiReady) Render(view);
+        return 0;
+
+    case WM_SYSCOMMAND:
+        if (wParam == SC_SCREENSAVE || wParam == SC_MONITORPOWER) return 0;
+        break;
+    default: break;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
