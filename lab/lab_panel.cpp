@@ -20,12 +20,17 @@ void Post(LabView& view, LabCommand::Kind kind) {
     view.run.Post(command);
 }
 
+// The last parameter slider's rectangle.
+ImVec2 sliderMin, sliderMax;
+
 // A float parameter with its unit; true when it changed.
 bool Field(const char* label, float* value, float low, float high, const char* unit, bool logarithmic = false) {
     ImGui::PushID(label);
     ImGui::SetNextItemWidth(170.0f);
     const bool changed = ImGui::SliderFloat("##v", value, low, high, "%.5g",
                                             logarithmic ? ImGuiSliderFlags_Logarithmic : ImGuiSliderFlags_None);
+    sliderMin = ImGui::GetItemRectMin();
+    sliderMax = ImGui::GetItemRectMax();
     ImGui::SameLine();
     ImGui::Text("%s [%s]", label, unit);
     ImGui::PopID();
@@ -110,6 +115,14 @@ void ParameterSection(LabView& view) {
     changed |= ImGui::Checkbox("negative pressure as zero", &p.clampNegativePressure);
     changed |= Field("pressure factor", &p.pressureFactor, 0.0f, 2.0f, "1");
     changed |= Field("viscosity", &p.viscosity, 0.0f, 2.0f, "Pa s");
+    if (!view.layoutShown) {
+        // Where the slider is, once: the end-to-end tests click on it.
+        const ImVec2 a = sliderMin, b = sliderMax;
+        std::printf("lab panel: viscosity slider %d %d %d %d\n", static_cast<int>(a.x), static_cast<int>(a.y),
+                    static_cast<int>(b.x), static_cast<int>(b.y));
+        std::fflush(stdout);
+        view.layoutShown = true;
+    }
     changed |= Field("gravity y", &p.gravity.y, -30.0f, 30.0f, "m/s2");
     changed |= Field("time step", &p.timeStep, 1e-5f, 0.01f, "s", true);
     changed |= Field("CFL number", &p.cflNumber, 0.0f, 1.0f, "1");
@@ -132,6 +145,41 @@ void ParameterSection(LabView& view) {
     }
 }
 
+void ColourSection(LabView& view) {
+    LabDrawing& d = view.drawing;
+    int field = static_cast<int>(d.field);
+    ImGui::SetNextItemWidth(140.0f);
+    if (ImGui::Combo("colour by", &field, "neighbours\0density\0pressure\0speed\0")) {
+        d.field = static_cast<LabColourField>(field);
+    }
+    const bool neighbours = d.field == LabColourField::Neighbours;
+    if (!neighbours) {
+        ImGui::Checkbox("range from the values", &d.automaticRange);
+        if (!d.automaticRange) {
+            ImGui::SetNextItemWidth(170.0f);
+            ImGui::DragFloatRange2("range", &d.low, &d.high, 0.01f * (d.high - d.low) + 1e-6f);
+        }
+    }
+    // The bar: the map (or the demo's neighbour ramp) from low to high.
+    const float low = neighbours ? 0.0f : d.low;
+    const float high = neighbours ? 32.0f : d.high;
+    ImDrawList* list = ImGui::GetWindowDrawList();
+    const ImVec2 at = ImGui::GetCursorScreenPos();
+    constexpr int kSegments = 32;
+    constexpr float kBarWidth = 300.0f, kBarHeight = 14.0f;
+    for (int i = 0; i < kSegments; ++i) {
+        const float t = (static_cast<float>(i) + 0.5f) / kSegments;
+        const PointColour c = neighbours ? NeighbourColour(static_cast<int32_t>(t * 32.0f))
+                                         : ColourMapAt(low + t * (high - low), low, high);
+        const float x0 = at.x + kBarWidth * i / kSegments, x1 = at.x + kBarWidth * (i + 1) / kSegments;
+        list->AddRectFilled(ImVec2(x0, at.y), ImVec2(x1, at.y + kBarHeight),
+                            ImGui::ColorConvertFloat4ToU32(ImVec4(c.r > 1 ? 1 : c.r, c.g > 1 ? 1 : c.g,
+                                                                  c.b > 1 ? 1 : c.b, 1.0f)));
+    }
+    ImGui::Dummy(ImVec2(kBarWidth, kBarHeight));
+    ImGui::Text("%.4g .. %.4g %s", low, high, LabColourFieldUnit(d.field));
+}
+
 void NumbersSection(LabView& view) {
     const LabSolver& solver = view.run.solver();
     ImGui::Text("%.1f frames/s   %.2f ms/step", view.framesPerSecond, view.stepMs);
@@ -149,15 +197,17 @@ float DrawLabPanel(LabView& view) {
     if (ImGui::CollapsingHeader("Run", ImGuiTreeNodeFlags_DefaultOpen)) RunSection(view);
     if (ImGui::CollapsingHeader("Scene", ImGuiTreeNodeFlags_DefaultOpen)) SceneSection(view);
     if (ImGui::CollapsingHeader("Parameters", ImGuiTreeNodeFlags_DefaultOpen)) ParameterSection(view);
+    if (ImGui::CollapsingHeader("Colour", ImGuiTreeNodeFlags_DefaultOpen)) ColourSection(view);
     if (ImGui::CollapsingHeader("Numbers", ImGuiTreeNodeFlags_DefaultOpen)) NumbersSection(view);
     if (ImGui::CollapsingHeader("Controls")) {
         ImGui::TextUnformatted(
             "Space pause/resume   . one step   R reset\n"
             "arrows move   Enter up   Shift down\n"
             "left drag look   wheel nearer/farther\n"
-            "Home camera back   H print state hash");
+            "Home camera back   C colour field\n"
+            "H print state hash");
     }
-    if (ImGui::Button("Camera back (Home)")) view.camera = view.startCamera;
+    if (ImGui::Button("Camera back (Home)")) view.drawing.camera = view.startCamera;
     ImGui::End();
     return kPanelWidth;
 }

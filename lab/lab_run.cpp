@@ -60,12 +60,16 @@ void LabRun::ApplyOne(const LabCommand& command) {
     }
 }
 
-void LabRun::Apply() {
+int LabRun::Apply() {
+    int applied = 0;
     while (!pending_.empty()) {
         const LabCommand command = pending_.front();
         pending_.pop_front();
         ApplyOne(command);
+        lastApplied_ = command.kind;
+        ++applied;
     }
+    return applied;
 }
 
 int LabRun::Tick() {

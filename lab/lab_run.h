@@ -44,7 +44,9 @@ public:
     LabRun();
 
     void Post(const LabCommand& command) { pending_.push_back(command); }
-    void Apply();
+    // Returns how many commands were applied.
+    int Apply();
+    LabCommand::Kind lastApplied() const { return lastApplied_; }
     // Returns the steps taken.
     int Tick();
 
@@ -66,6 +68,7 @@ private:
     LabSolver solver_;
     std::deque<LabCommand> pending_;
     bool paused_ = false;
+    LabCommand::Kind lastApplied_ = LabCommand::Kind::Step;
     SceneKind scene_ = SceneKind::Scatter;
     int32_t count_ = 3000;
     std::string preset_ = "classic";

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "lab/lab_run.h"
-#include "view/camera.h"
+#include "view/lab_drawing.h"
 
 // The private frame message, as the demo's shell sends it when the queue is idle.
 constexpr UINT WM_LAB_RENDER = WM_USER + 1;
@@ -13,13 +13,14 @@ constexpr UINT_PTR kLabTimer = 1;
 // The demo's tick.
 constexpr UINT kLabTickMs = 64;
 
-enum class ColourBy { Neighbours };
-
 // Everything the window shows and the panel edits, beside the run itself.
 struct LabView {
     LabRun run;
-    Camera camera;
+    // The camera, colour field and range the particles are drawn with.
+    LabDrawing drawing;
     Camera startCamera;
+    // The box the camera was last framed on: a new scene frames it anew.
+    Vec3 framedMin, framedMax;
     InputState input;
     int width = 0;
     int height = 0;
@@ -31,6 +32,7 @@ struct LabView {
     int presetIndex = 0;
     int count = 3000;
     int threads = 0;
+    bool layoutShown = false;
     // Frame timing for the panel.
     double framesPerSecond = 0.0;
     double stepMs = 0.0;

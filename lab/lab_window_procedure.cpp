@@ -8,7 +8,7 @@
 #include "imgui.h"
 #include "imgui_impl_opengl2.h"
 #include "lab/lab_window.h"
-#include "lab/particle_points.h"
+#include "lab/box_wireframe.h"
 #include "shell/shell.h"
 #include "view/math.h"
 
@@ -35,17 +35,28 @@ struct Pointer {
 };
 
 Pointer pointer;
+// The same for keys: a key pressed and released before a frame saw it stays
+// down for that frame, and goes up at the next.
+bool keyUnseen[512];
+bool keyReleaseDeferred[512];
 bool imguiReady = false;
 Clock::time_point lastFrame;
 
 float Sx(LPARAM lParam) { return static_cast<float>(static_cast<short>(LOWORD(lParam))); }
 float Sy(LPARAM lParam) { return static_cast<float>(static_cast<short>(HIWORD(lParam))); }
 
+bool SameBox(const Vec3& a, const Vec3& b) { return a.x == b.x && a.y == b.y && a.z == b.z; }
+
+void FrameBox(LabView& view) {
+    const LabParameters& p = view.run.solver().parameters();
+    view.drawing.Frame(p, 1.0f);
+    view.startCamera = view.drawing.camera;
+    view.framedMin = p.boxMin;
+    view.framedMax = p.boxMax;
+}
+
 void SetupView(LabView& view) {
-    view.camera.position = Vec3{20.0f, 8.0f, 80.0f};
-    view.camera.up = Vec3{0.0f, 1.0f, 0.0f};
-    view.camera.back = Vec3{0.0f, 0.0f, 1.0f};
-    view.startCamera = view.camera;
+    FrameBox(view);
     view.editing = view.run.solver().parameters();
 
     ImGui::CreateContext();
@@ -67,6 +78,21 @@ void SetupView(LabView& view) {
     imguiReady = true;
     lastFrame = Clock::now();
     PrintLabState(view.run, "start");
+}
+
+// Applies what the keys and the panel asked for, and says what the run
+// became after a pause, a step or a reset: the lines tests follow.
+void ApplyCommands(LabView& view) {
+    if (view.run.Apply() == 0) return;
+    using Kind = LabCommand::Kind;
+    switch (view.run.lastApplied()) {
+    case Kind::Step: PrintLabState(view.run, "step"); break;
+    case Kind::Reset: PrintLabState(view.run, "reset"); break;
+    case Kind::Pause:
+    case Kind::Resume:
+    case Kind::TogglePause: PrintLabState(view.run, view.run.paused() ? "paused" : "resumed"); break;
+    default: PrintLabState(view.run, "changed"); break;
+    }
 }
 
 // The keys of the lab itself, when no panel field takes the keyboard.
@@ -92,15 +118,16 @@ void LabKey(LabView& view, WPARAM key, bool down) {
     case 'H':
         PrintLabState(view.run, "asked");
         return;
-    case VK_HOME: view.camera = view.startCamera; return;
+    case VK_HOME: view.drawing.camera = view.startCamera; return;
+    case 'C':
+        view.drawing.field = static_cast<LabColourField>((static_cast<int>(view.drawing.field) + 1) % 4);
+        std::printf("lab colour: %s\n", LabColourFieldName(view.drawing.field));
+        std::fflush(stdout);
+        return;
     default: return;
     }
     view.run.Post(command);
-    view.run.Apply();
-    PrintLabState(view.run, command.kind == LabCommand::Kind::Step    ? "step"
-                            : command.kind == LabCommand::Kind::Reset ? "reset"
-                            : view.run.paused()                        ? "paused"
-                                                                       : "resumed");
+    ApplyCommands(view);
 }
 
 void Render(LabView& view) {
@@ -126,8 +153,17 @@ void Render(LabView& view) {
         pointer.releaseDeferred = false;
     }
     pointer.pressUnseen = false;
+    for (int key = 0; key < 512; ++key) {
+        if (keyReleaseDeferred[key]) io.KeysDown[key] = false;
+        keyReleaseDeferred[key] = false;
+        keyUnseen[key] = false;
+    }
     const float panelWidth = DrawLabPanel(view);
     ImGui::Render();
+    // Commands from the panel take effect now, before the frame is drawn.
+    ApplyCommands(view);
+    const LabParameters& box = view.run.solver().parameters();
+    if (!SameBox(box.boxMin, view.framedMin) || !SameBox(box.boxMax, view.framedMax)) FrameBox(view);
 
     // The panel's renderer leaves texture, blending, scissor and matrices
     // as it set them where the attribute stack is missing (the browser):
@@ -148,14 +184,11 @@ void Render(LabView& view) {
         glMatrixMode(GL_PROJECTION);
         glLoadIdentity();
         glMatrixMode(GL_MODELVIEW);
-        Mat4 viewMatrix, projection, clip;
-        view.camera.GetViewMatrix(viewMatrix);
-        Perspective(projection, 45.0f, static_cast<float>(fluidWidth) / static_cast<float>(view.height), 1.0f,
-                    5001.0f);
-        viewMatrix.Multiply(clip, projection);
-        glLoadMatrixf(clip.m);
+        view.drawing.Project(static_cast<float>(fluidWidth) / static_cast<float>(view.height));
+        view.drawing.UpdateRange(view.run.solver());
+        // The box first, through the matrix the particles are drawn with.
+        view.drawing.Draw(view.run.solver());
         DrawBoxWireframe(view.run.solver().parameters());
-        DrawParticlePoints(view.run.solver());
         glViewport(0, 0, view.width, view.height);
     }
     ImGui_ImplOpenGL2_RenderDrawData(ImGui::GetDrawData());
@@ -166,7 +199,7 @@ void MouseMove(LabView& view, HWND, LPARAM lParam) {
     const int x = static_cast<short>(LOWORD(lParam)), y = static_cast<short>(HIWORD(lParam));
     if (pointer.looking) {
         const float delta[2] = {static_cast<float>(x - pointer.x), static_cast<float>(y - pointer.y)};
-        if (delta[0] != 0.0f || delta[1] != 0.0f) view.camera.Look(delta);
+        if (delta[0] != 0.0f || delta[1] != 0.0f) view.drawing.camera.Look(delta);
     }
     pointer.x = x;
     pointer.y = y;
@@ -222,7 +255,7 @@ LRESULT CALLBACK LabWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
     case WM_TIMER:
         if (wParam == kLabTimer) {
-            view.camera.Move(view.input);
+            view.drawing.camera.Move(view.input);
             if (!view.everyFrame) {
                 const Clock::time_point before = Clock::now();
                 if (view.run.Tick() > 0) {
@@ -236,7 +269,16 @@ LRESULT CALLBACK LabWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_KEYDOWN:
     case WM_KEYUP:
         if (io == nullptr) return 0;
-        if (wParam < 512) io->KeysDown[wParam] = message == WM_KEYDOWN;
+        if (wParam < 512) {
+            if (message == WM_KEYDOWN) {
+                io->KeysDown[wParam] = true;
+                keyUnseen[wParam] = true;
+            } else if (keyUnseen[wParam]) {
+                keyReleaseDeferred[wParam] = true;
+            } else {
+                io->KeysDown[wParam] = false;
+            }
+        }
         if (!io->WantCaptureKeyboard) LabKey(view, wParam, message == WM_KEYDOWN);
         return 0;
     case WM_CHAR:
@@ -275,7 +317,7 @@ LRESULT CALLBACK LabWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             io->MouseWheel += static_cast<float>(static_cast<short>(HIWORD(wParam))) / WHEEL_DELTA;
         } else {
             const float steps = static_cast<float>(static_cast<short>(HIWORD(wParam))) / WHEEL_DELTA;
-            Camera& c = view.camera;
+            Camera& c = view.drawing.camera;
             c.position.x = c.position.x - c.back.x * steps * kPixelsPerWheelStep;
             c.position.y = c.position.y - c.back.y * steps * kPixelsPerWheelStep;
             c.position.z = c.position.z - c.back.z * steps * kPixelsPerWheelStep;

@@ -1,4 +1,4 @@
-#include "lab/particle_points.h"
+#include "lab/box_wireframe.h"
 
 #include <GL/glew.h>
 
@@ -16,19 +16,6 @@ void DrawBoxWireframe(const LabParameters& p) {
             glVertex3f(x[a], y[b], z[0]);
             glVertex3f(x[a], y[b], z[1]);
         }
-    }
-    glEnd();
-}
-
-void DrawParticlePoints(const LabSolver& solver) {
-    glPointSize(10.0f);
-    glBegin(GL_POINTS);
-    const int32_t n = solver.count();
-    for (int32_t i = 0; i < n; ++i) {
-        const float g = static_cast<float>(solver.neighbourCount(i)) * 0.1f;
-        glColor3f(0.0f, g, g + 0.3f);
-        const Vec3 p = solver.position(i);
-        glVertex3f(p.x, p.y, p.z);
     }
     glEnd();
 }

@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# End-to-end test of the lab's window, natively (the lab over the Linux
+# layer) or, with a second argument .exe, the Windows program under Wine,
+# in an Xvfb display of its own.
+#
+# Usage: tests/e2e/lab_e2e.sh [build dir] [.exe]
+#
+# The window opens on the demo's start with the panel; Space pauses (the
+# state stays), '.' steps once, R goes back to the start; a hundred steps
+# give what the headless driver gives for a hundred; a viscosity typed into
+# the panel's slider changes the fluid; C changes the colours; the close
+# request ends it with 0.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+# shellcheck source=tests/e2e/lib.sh
+source "$here/lib.sh"
+
+build=$(realpath -m "${1:-$root/build/release}")
+suffix=${2:-}
+program="$build/apps/pondsim-lab/pondsim-lab$suffix"
+[ -x "$program" ] || [ -f "$program" ] || e2e_fail "$program is missing"
+work="$build/e2e-lab$suffix"
+rm -rf "$work"
+mkdir -p "$work"
+trap e2e_cleanup EXIT
+e2e_start_xvfb "$work"
+probe=$(e2e_build_x11_probe "$work") || e2e_fail "cannot build x11-probe"
+if [ "$suffix" = .exe ]; then
+  e2e_wine_prefix
+  e2e_launch lab wine "$program"
+else
+  e2e_launch lab "$program"
+fi
+
+title="pondsim lab"
+e2e_wait 120 "the lab's window" e2e_find_window "$title" || e2e_fail "no window titled \"$title\""
+# state_line WHY: the last "lab WHY: step N hash H" line, as "N H".
+state_line() { tr -d '\r' <"$log" | sed -n "s/^lab $1: step \([0-9]*\) hash \([0-9a-f]*\)\$/\1 \2/p" | tail -n 1; }
+# await_state WHY N: waits for a "lab WHY" line at step N; sets $hash.
+await_state() {
+  e2e_wait 60 "lab $1 at step $2" state_is "$1" "$2" || e2e_fail "no \"lab $1\" at step $2: $(state_line "$1")"
+  hash=$(state_line "$1")
+  hash=${hash#* }
+}
+state_is() { [ "$(state_line "$1" | cut -d' ' -f1)" = "$2" ]; }
+
+await_state start 0
+start_hash=$hash
+e2e_wait 60 "the panel's layout" grep -q "^lab panel: viscosity slider" "$log" || e2e_fail "the panel was not laid out"
+read -r sx0 sy0 sx1 sy1 < <(tr -d '\r' <"$log" | sed -n 's/^lab panel: viscosity slider //p' | head -n 1)
+client=$(e2e_client_window "$top")
+read -r wx wy < <(xwininfo -id "$client" | awk '/Absolute upper-left X:/ {x = $4} /Absolute upper-left Y:/ {y = $4} END {print x, y}')
+read -r cx cy < <(e2e_window_centre "$client")
+
+# The panel on the left, the fluid beside it: the panel's pixels are its
+# grey and blue, the fluid's the demo's blue-to-cyan points.
+shot() { "$probe" shot "$client" "$work/$1.ppm"; }
+stats=$(shot first)
+e2e_note "first picture: $stats"
+((sx0 > 0 && sx1 < 400)) || e2e_fail "viscosity slider not in the panel: $sx0..$sx1"
+(($(e2e_field "$stats" other) >= 20000)) || e2e_fail "no panel drawn: $stats"
+(($(e2e_field "$stats" particle) >= 1000)) || e2e_fail "no particles drawn: $stats"
+(($(e2e_field "$stats" x02) >= sx1)) || e2e_fail "particles under the panel: $stats"
+
+# Keys go to the window under the pointer: the fluid, not the panel.
+xdotool mousemove $((cx + 150)) "$cy"
+xdotool key space
+await_state paused "$(state_line paused | cut -d' ' -f1)"
+paused=$(state_line paused)
+# Paused, beats pass and the state stays (asked again after a second).
+sleep 1
+xdotool key h
+e2e_wait 30 "the state asked for" state_is asked "${paused%% *}" || e2e_fail "paused run moved on: $paused then $(state_line asked)"
+[ "$(state_line asked)" = "$paused" ] || e2e_fail "paused state changed: $paused then $(state_line asked)"
+
+xdotool key r
+await_state reset 0
+[ "$hash" = "$start_hash" ] || e2e_fail "reset gave $hash, the start was $start_hash"
+xdotool key period
+await_state step 1
+[ "$hash" != "$start_hash" ] || e2e_fail "a step left the state as it was"
+for _ in $(seq 99); do xdotool key period; done
+await_state step 100
+window_100=$hash
+if [ "$suffix" = .exe ]; then
+  headless_100=$(wine "$build/headless/pondsim-headless.exe" --steps 100 | tr -d '\r' | sed -n 's/^state hash: //p')
+else
+  headless_100=$("$build/headless/pondsim-headless" --steps 100 | sed -n 's/^state hash: //p')
+fi
+e2e_note "100 steps: window $window_100, headless $headless_100"
+[ "$window_100" = "$headless_100" ] || e2e_fail "window $window_100 after 100 steps, headless $headless_100"
+step20=$(tr -d '\r' <"$log" | sed -n 's/^lab step: step 20 hash //p' | head -n 1)
+
+# Viscosity 0.5 typed into its slider (Ctrl+click opens the field), then
+# twenty steps from the start again: another fluid.
+xdotool key r
+await_state reset 0
+xdotool mousemove $((wx + (sx0 + sx1) / 2)) $((wy + (sy0 + sy1) / 2))
+xdotool keydown ctrl click 1 keyup ctrl
+sleep 0.3
+xdotool key ctrl+a
+xdotool type 0.5
+xdotool key Return
+e2e_wait 30 "the viscosity change" grep -q "^lab changed" "$log" || e2e_fail "the panel's viscosity did not change"
+xdotool mousemove $((cx + 150)) "$cy"
+for _ in $(seq 20); do xdotool key period; done
+await_state step 20
+[ "$hash" != "$step20" ] || e2e_fail "viscosity 0.5 stepped as 0.05 did: $hash"
+e2e_note "20 steps at viscosity 0.5: $hash (0.05: $step20)"
+
+# Colour by density: the same paused state in other colours.
+shot colour-before >/dev/null
+xdotool key c
+e2e_wait 30 "the colour field" grep -q "^lab colour: density" "$log" || e2e_fail "no colour change"
+recoloured() {
+  shot colour-after >/dev/null
+  (($(e2e_field "$("$probe" diff "$work/colour-before.ppm" "$work/colour-after.ppm")" differ) >= 500))
+}
+e2e_wait 30 "the particles in other colours" recoloured || e2e_fail "colour by density changed no pixels"
+
+"$probe" close "$top" || e2e_fail "cannot send the close request"
+e2e_wait 60 "the program to exit" e2e_exited || e2e_fail "still running after the close request"
+status=0
+wait "$app" || status=$?
+((status == 0)) || e2e_fail "exit code $status"
+[ "$(tr -d '\r' <"$log" | tail -n 1)" = "Shutting down." ] || e2e_fail "last log line: $(tail -n 1 "$log")"
+e2e_note "lab$suffix: all checks passed"
