@@ -5,9 +5,12 @@
 include(GNUInstallDirs)
 
 if(EMSCRIPTEN)
-  # The web archive: the two pages with their scripts and modules and the
+  # The web archive: the pages with their scripts and modules and the
   # page that links them, ready for any web server.
-  foreach(program IN ITEMS pondsim pondsim-wide)
+  foreach(program IN ITEMS pondsim pondsim-wide pondsim-lab)
+    if(NOT TARGET ${program})
+      continue()
+    endif()
     install(FILES ${PROJECT_BINARY_DIR}/${program}.html ${PROJECT_BINARY_DIR}/${program}.js
                   ${PROJECT_BINARY_DIR}/${program}.wasm DESTINATION .)
   endforeach()
@@ -31,7 +34,7 @@ else()
   set(PONDSIM_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/pondsim)
 endif()
 
-foreach(program IN ITEMS pondsim pondsim-wide pondsim-headless pondsim-wide-headless)
+foreach(program IN ITEMS pondsim pondsim-wide pondsim-lab pondsim-headless pondsim-wide-headless pondsim-lab-headless)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${PONDSIM_BIN_DIR})
   endif()
@@ -42,11 +45,13 @@ install(DIRECTORY docs/ DESTINATION ${PONDSIM_DOC_DIR}/docs FILES_MATCHING PATTE
         PATTERN "*.md")
 
 if(NOT WIN32)
-  foreach(program IN ITEMS pondsim pondsim-wide)
+  foreach(program IN ITEMS pondsim pondsim-wide pondsim-lab)
     set(PROGRAM ${program})
     set(DESKTOP_NAME ${program})
     if(program STREQUAL "pondsim")
       set(DESKTOP_COMMENT "A few thousand particles of liquid splash and settle in a box")
+    elseif(program STREQUAL "pondsim-lab")
+      set(DESKTOP_COMMENT "The same fluid with a panel: parameters, scenes and colours changed as it runs")
     else()
       set(DESKTOP_COMMENT "The same fluid, each particle through all stages in turn")
     endif()
