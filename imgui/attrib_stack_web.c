@@ -9,3 +9,24 @@
 
 void glPushAttrib(GLbitfield mask) { (void)mask; }
 void glPopAttrib(void) {}
+
+/* The backend also asks for the polygon mode and the shade model, which
+   WebGL does not know (each query logs INVALID_ENUM, every frame), and sets
+   the shade model, which the emulation reports as an error on the page's
+   console. Both are only ever GL_FILL and GL_SMOOTH here: the backend's
+   calls are routed to these (imgui/CMakeLists.txt), which answer so and
+   pass every other query on. */
+void pondsim_web_get_integerv(GLenum name, GLint* values) {
+    if (name == GL_POLYGON_MODE) {
+        values[0] = GL_FILL;
+        values[1] = GL_FILL;
+        return;
+    }
+    if (name == GL_SHADE_MODEL) {
+        values[0] = GL_SMOOTH;
+        return;
+    }
+    glGetIntegerv(name, values);
+}
+
+void pondsim_web_shade_model(GLenum mode) { (void)mode; }

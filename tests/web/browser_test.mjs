@@ -291,6 +291,77 @@ async function checkImGuiProbe() {
   await page.close();
 }
 
+// The lab's page: the panel and the fluid beside it, a load with nothing
+// logged as an error (the panel's renderer asks WebGL for state it does not
+// know), and the keys through the page's stand-in: Space pauses and the
+// state stays, "." steps once, R goes back to the start, C recolours.
+async function checkLabPage() {
+  const page = await browser.newPage();
+  await page.setViewport({width: 1200, height: 800});
+  const lines = [], consoleErrors = [], errors = [];
+  page.on('console', message => {
+    lines.push(message.text());
+    if (message.type() === 'error') consoleErrors.push(message.text());
+  });
+  page.on('pageerror', error => errors.push(String(error)));
+  await page.goto(`${base}/pondsim-lab.html`);
+  const state = async (why, step) => {
+    const pattern = new RegExp(`^lab ${why}: step (\\d+) hash ([0-9a-f]{16})$`);
+    const deadline = Date.now() + WAIT_MS;
+    while (Date.now() < deadline) {
+      const found = lines.map(line => line.match(pattern)).filter(m => m && (step === undefined || +m[1] === step));
+      if (found.length > 0) return {step: +found.at(-1)[1], hash: found.at(-1)[2]};
+      await new Promise(resolve => setTimeout(resolve, 100));
+    }
+    console.log(`     pondsim-lab printed: ${JSON.stringify(lines.slice(-5))}`);
+    return {step: -1, hash: ''};
+  };
+  const start = await state('start', 0);
+  const first = await waitForPicture(page, p => p.particle > 2000 && p.other > 50000, 'the panel beside particles');
+  check(first !== null, 'pondsim-lab: the panel drawn beside the particles');
+  check(consoleErrors.length === 0, `pondsim-lab: nothing logged as an error on load ${consoleErrors.join('; ')}`);
+  const canvas = await page.$eval('#canvas', c => { const r = c.getBoundingClientRect(); return [r.left, r.top, r.width, r.height]; });
+  await page.mouse.move(canvas[0] + canvas[2] * 0.7, canvas[1] + canvas[3] * 0.5);
+  await page.keyboard.press('Space');
+  const paused = await state('paused');
+  await new Promise(resolve => setTimeout(resolve, 1000));
+  await page.keyboard.press('KeyH');
+  const asked = await state('asked');
+  check(paused.step >= 0 && asked.step === paused.step && asked.hash === paused.hash,
+        `pondsim-lab: paused, the state stays (${paused.step} ${paused.hash}, then ${asked.step} ${asked.hash})`);
+  await page.keyboard.press('Period');
+  const stepped = await state('step', paused.step + 1);
+  check(stepped.hash !== paused.hash && stepped.hash !== '', 'pondsim-lab: "." takes one step');
+  await page.keyboard.press('KeyR');
+  const reset = await state('reset', 0);
+  check(reset.hash === start.hash && start.hash !== '', 'pondsim-lab: R goes back to the start');
+  // Still paused: only the colours can change the picture.
+  const before = await page.screenshot({encoding: 'base64'});
+  await page.keyboard.press('KeyC');
+  let changed = 0;
+  for (const deadline = Date.now() + WAIT_MS; changed < 500 && Date.now() < deadline;) {
+    changed = await page.evaluate(async pngs => {
+      const pixels = await Promise.all(pngs.map(async png => {
+        const image = new Image();
+        image.src = 'data:image/png;base64,' + png;
+        await image.decode();
+        const surface = document.createElement('canvas');
+        [surface.width, surface.height] = [image.width, image.height];
+        surface.getContext('2d').drawImage(image, 0, 0);
+        return surface.getContext('2d').getImageData(0, 0, image.width, image.height).data;
+      }));
+      let n = 0;
+      for (let i = 0; i < pixels[0].length; i += 4) {
+        n += pixels[0][i] !== pixels[1][i] || pixels[0][i + 1] !== pixels[1][i + 1] || pixels[0][i + 2] !== pixels[1][i + 2];
+      }
+      return n;
+    }, [before, await page.screenshot({encoding: 'base64'})]);
+  }
+  check(changed >= 500, `pondsim-lab: C colours the particles by density (${changed} pixels changed)`);
+  check(errors.length === 0, `pondsim-lab: no script errors ${errors.join('; ')}`);
+  await page.close();
+}
+
 const browser = await puppeteer.launch({
   executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
   headless: true,
@@ -303,6 +374,7 @@ try {
   }
   await checkMessageBox('pondsim');
   await checkImGuiProbe();
+  await checkLabPage();
 } finally {
   await browser.close();
   server.close();
