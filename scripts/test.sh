@@ -25,6 +25,9 @@ scripts/fetch-imgui-source.sh
 cmake --preset windows
 cmake --build --preset windows -j"$(nproc)"
 tests/e2e/wine_e2e.sh build/windows
+# The lab's window as the .exe under Wine: panel, pause, step, reset, a
+# slider, colours, and its hash against the Windows headless driver's.
+tests/e2e/lab_e2e.sh build/windows .exe
 # The same short input storm on the .exe files under Wine.
 tests/e2e/storm.sh 1000 build/windows
 # The test programs cross-built too and run under Wine, each program one
