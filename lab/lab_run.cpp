@@ -57,6 +57,14 @@ void LabRun::ApplyOne(const LabCommand& command) {
         Restart();
         break;
     case Kind::SetThreads: solver_.SetThreads(command.threads); break;
+    case Kind::Push:
+        for (size_t k = 0; k < command.indices.size() && k < command.kicks.size(); ++k) {
+            const int32_t i = command.indices[k];
+            if (i < 0 || i >= solver_.movingCount()) continue;
+            const Vec3 v = solver_.velocity(i), kick = command.kicks[k];
+            solver_.SetVelocity(i, Vec3{v.x + kick.x, v.y + kick.y, v.z + kick.z});
+        }
+        break;
     }
 }
 

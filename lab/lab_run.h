@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "sim/lab_parameters.h"
 #include "sim/lab_solver.h"
@@ -27,6 +28,9 @@ struct LabCommand {
         // Another scene or particle count, then a reset.
         SetScene,
         SetThreads,
+        // Adds kicks[k] to the velocity of particle indices[k] (a hand in
+        // the water); indices past the moving particles are left alone.
+        Push,
     };
     Kind kind = Kind::Step;
     LabParameters parameters{};
@@ -34,6 +38,8 @@ struct LabCommand {
     SceneKind scene = SceneKind::Scatter;
     int32_t count = 0;
     int threads = 0;
+    std::vector<int32_t> indices;
+    std::vector<Vec3> kicks;
 };
 
 // The lab's state beside its solver: scene, preset, run or pause. Apply()

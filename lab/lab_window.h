@@ -33,6 +33,7 @@ struct LabView {
     int count = 3000;
     int threads = 0;
     bool layoutShown = false;
+    float panelWidth = 0.0f;
     // Frame timing for the panel.
     double framesPerSecond = 0.0;
     double stepMs = 0.0;

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 
 #include "imgui.h"
@@ -27,6 +28,9 @@ constexpr float kPixelsPerWheelStep = 4.0f;
 struct Pointer {
     int x = 0, y = 0;
     bool looking = false;
+    // Ctrl + left drag: pushing the fluid under the cursor.
+    bool pushing = false;
+    int pushed = 0;
     // Dear ImGui 1.86 reads the button as it is at each frame: a press and
     // its release between two frames would be lost, so a release that comes
     // before a frame saw the press waits for the next one.
@@ -159,6 +163,7 @@ void Render(LabView& view) {
         keyUnseen[key] = false;
     }
     const float panelWidth = DrawLabPanel(view);
+    view.panelWidth = panelWidth;
     ImGui::Render();
     // Commands from the panel take effect now, before the frame is drawn.
     ApplyCommands(view);
@@ -195,8 +200,58 @@ void Render(LabView& view) {
     SwapBuffers(deviceContext);
 }
 
+// A drag of (dx, dy) pixels at the cursor (x, y) as velocity kicks on the
+// particles drawn within kPushRadius pixels of it, fading to nothing at that
+// distance: each is moved along the drag as far as the drag went on the
+// screen at its depth, over kPushSeconds.
+constexpr float kPushRadius = 60.0f;
+constexpr float kPushSeconds = 0.25f;
+
+void Push(LabView& view, int x, int y, int dx, int dy) {
+    const int fluidX = static_cast<int>(view.panelWidth);
+    const int fluidWidth = view.width - fluidX;
+    if (fluidWidth <= 0 || view.height <= 0 || (dx == 0 && dy == 0)) return;
+    const Camera& camera = view.drawing.camera;
+    Mat4 viewMatrix, clip;
+    camera.GetViewMatrix(viewMatrix);
+    viewMatrix.Multiply(clip, view.drawing.projection);
+    Vec3 side = Cross(camera.up, camera.back);
+    Normalise(side);
+    const Vec3 up = camera.up;
+    const LabSolver& solver = view.run.solver();
+    const float scale = solver.parameters().simScale / kPushSeconds;
+    // Half the field of view is 22.5 degrees.
+    const float halfHeight = 0.41421356f;
+    LabCommand command;
+    command.kind = LabCommand::Kind::Push;
+    const float* m = clip.m;
+    for (int32_t i = 0; i < solver.movingCount(); ++i) {
+        const Vec3 p = solver.position(i);
+        const float w = m[3] * p.x + m[7] * p.y + m[11] * p.z + m[15];
+        if (w <= 0.0f) continue;
+        const float cx = (m[0] * p.x + m[4] * p.y + m[8] * p.z + m[12]) / w;
+        const float cy = (m[1] * p.x + m[5] * p.y + m[9] * p.z + m[13]) / w;
+        const float px = static_cast<float>(fluidX) + (cx * 0.5f + 0.5f) * static_cast<float>(fluidWidth);
+        const float py = (0.5f - cy * 0.5f) * static_cast<float>(view.height);
+        const float ex = px - static_cast<float>(x), ey = py - static_cast<float>(y);
+        const float d2 = ex * ex + ey * ey;
+        if (d2 >= kPushRadius * kPushRadius) continue;
+        const float weight = 1.0f - std::sqrt(d2) / kPushRadius;
+        const float unitsPerPixel = 2.0f * w * halfHeight / static_cast<float>(view.height);
+        const float k = unitsPerPixel * scale * weight;
+        const float fx = static_cast<float>(dx) * k, fy = static_cast<float>(-dy) * k;
+        command.indices.push_back(i);
+        command.kicks.push_back(Vec3{side.x * fx + up.x * fy, side.y * fx + up.y * fy, side.z * fx + up.z * fy});
+    }
+    if (command.indices.empty()) return;
+    pointer.pushed += static_cast<int>(command.indices.size());
+    view.run.Post(command);
+    view.run.Apply();
+}
+
 void MouseMove(LabView& view, HWND, LPARAM lParam) {
     const int x = static_cast<short>(LOWORD(lParam)), y = static_cast<short>(HIWORD(lParam));
+    if (pointer.pushing) Push(view, x, y, x - pointer.x, y - pointer.y);
     if (pointer.looking) {
         const float delta[2] = {static_cast<float>(x - pointer.x), static_cast<float>(y - pointer.y)};
         if (delta[0] != 0.0f || delta[1] != 0.0f) view.drawing.camera.Look(delta);
@@ -297,6 +352,9 @@ LRESULT CALLBACK LabWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         if (io->WantCaptureMouse) {
             io->MouseDown[0] = true;
             pointer.pressUnseen = true;
+        } else if ((wParam & MK_CONTROL) != 0 || GetKeyState(VK_CONTROL) < 0) {
+            pointer.pushing = true;
+            pointer.pushed = 0;
         } else {
             pointer.looking = true;
         }
@@ -305,6 +363,11 @@ LRESULT CALLBACK LabWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         if (io == nullptr) return 0;
         io->MousePos = ImVec2(Sx(lParam), Sy(lParam));
         pointer.looking = false;
+        if (pointer.pushing) {
+            pointer.pushing = false;
+            std::printf("lab push: %d kicks\n", pointer.pushed);
+            std::fflush(stdout);
+        }
         if (pointer.pressUnseen) {
             pointer.releaseDeferred = true;
         } else {

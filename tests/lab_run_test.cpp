@@ -78,4 +78,23 @@ TEST(LabRun, ParametersPresetAndSceneCommands) {
     EXPECT_EQ(thick.scene(), SceneKind::Dam);
 }
 
+// A push adds its kicks to the named moving particles' velocities and to
+// nothing else; an index past them (a wall particle's, or none) is ignored.
+TEST(LabRun, PushKicksTheNamedParticlesOnly) {
+    LabRun run;
+    Ticks(run, 10);
+    const LabSolver& s = run.solver();
+    LabCommand command;
+    command.kind = LabCommand::Kind::Push;
+    command.indices = {7, s.count()};
+    command.kicks = {Vec3{1.0f, 2.0f, -3.0f}, Vec3{5.0f, 5.0f, 5.0f}};
+    const Vec3 before7 = s.velocity(7), before8 = s.velocity(8);
+    run.Post(command);
+    run.Apply();
+    EXPECT_EQ(s.velocity(7).x, before7.x + 1.0f);
+    EXPECT_EQ(s.velocity(7).y, before7.y + 2.0f);
+    EXPECT_EQ(s.velocity(7).z, before7.z - 3.0f);
+    EXPECT_EQ(s.velocity(8).y, before8.y);
+}
+
 }  // namespace

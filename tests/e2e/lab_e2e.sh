@@ -66,7 +66,7 @@ e2e_note "first picture: $stats"
 # Keys go to the window under the pointer: the fluid, not the panel.
 xdotool mousemove $((cx + 150)) "$cy"
 xdotool key space
-await_state paused "$(state_line paused | cut -d' ' -f1)"
+e2e_wait 60 "the pause" grep -q "^lab paused:" "$log" || e2e_fail "Space did not pause"
 paused=$(state_line paused)
 # Paused, beats pass and the state stays (asked again after a second).
 sleep 1
@@ -91,6 +91,21 @@ fi
 e2e_note "100 steps: window $window_100, headless $headless_100"
 [ "$window_100" = "$headless_100" ] || e2e_fail "window $window_100 after 100 steps, headless $headless_100"
 step20=$(tr -d '\r' <"$log" | sed -n 's/^lab step: step 20 hash //p' | head -n 1)
+step1=$(tr -d '\r' <"$log" | sed -n 's/^lab step: step 1 hash //p' | head -n 1)
+
+# Ctrl + left drag through the fluid kicks the particles under the cursor:
+# the step after it is another step than the one from the same start.
+xdotool key r
+await_state reset 0
+fx=$((cx + 150))
+xdotool mousemove "$fx" "$cy" keydown ctrl mousedown 1
+for dx in 10 20 30 40 50 60; do xdotool mousemove $((fx + dx)) "$cy"; done
+xdotool mouseup 1 keyup ctrl
+e2e_wait 30 "the push" grep -q "^lab push: [1-9]" "$log" || e2e_fail "Ctrl+drag pushed nothing: $(grep "^lab push" "$log")"
+e2e_note "$(grep "^lab push" "$log" | tail -n 1)"
+xdotool key period
+await_state step 1
+[ "$hash" != "$step1" ] || e2e_fail "the push left the fluid as it was"
 
 # Viscosity 0.5 typed into its slider (Ctrl+click opens the field), then
 # twenty steps from the start again: another fluid.
