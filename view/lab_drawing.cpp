@@ -1,0 +1,152 @@
+#include "view/lab_drawing.h"
+
+#include <GL/glew.h>
+
+#include <cmath>
+
+#include "sim/lab_solver.h"
+
+namespace {
+
+struct FieldName {
+    LabColourField field;
+    const char* name;
+    const char* unit;
+};
+
+constexpr FieldName kFields[] = {
+    {LabColourField::Neighbours, "neighbours", ""},
+    {LabColourField::Density, "density", "kg/m^3"},
+    {LabColourField::Pressure, "pressure", "Pa"},
+    {LabColourField::Speed, "speed", "m/s"},
+};
+
+constexpr float kFieldOfViewDegrees = 45.0f;
+
+}  // namespace
+
+bool LabColourFieldByName(const std::string& name, LabColourField& out) {
+    for (const FieldName& f : kFields) {
+        if (name == f.name) {
+            out = f.field;
+            return true;
+        }
+    }
+    return false;
+}
+
+const char* LabColourFieldName(LabColourField field) {
+    for (const FieldName& f : kFields) {
+        if (f.field == field) return f.name;
+    }
+    return "";
+}
+
+const char* LabColourFieldUnit(LabColourField field) {
+    for (const FieldName& f : kFields) {
+        if (f.field == field) return f.unit;
+    }
+    return "";
+}
+
+float LabFieldValue(const LabSolver& solver, LabColourField field, int32_t i) {
+    switch (field) {
+        case LabColourField::Neighbours: return static_cast<float>(solver.neighbourCount(i));
+        case LabColourField::Density: return solver.density(i);
+        case LabColourField::Pressure: return solver.pressure(i);
+        case LabColourField::Speed: {
+            const Vec3 v = solver.velocity(i);
+            return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+        }
+    }
+    return 0.0f;
+}
+
+PointColour ColourMapAt(float value, float low, float high) {
+    // Five stops, evenly spaced: blue, cyan, green, yellow, red.
+    static const PointColour kStops[5] = {
+        {0.0f, 0.0f, 0.6f}, {0.0f, 0.8f, 1.0f}, {0.0f, 0.8f, 0.2f}, {1.0f, 0.9f, 0.0f}, {0.9f, 0.0f, 0.0f},
+    };
+    float t = high > low ? (value - low) / (high - low) : 0.0f;
+    if (!(t > 0.0f)) t = 0.0f;  // also a NaN value
+    if (t > 1.0f) t = 1.0f;
+    const float scaled = t * 4.0f;
+    int stop = static_cast<int>(scaled);
+    if (stop > 3) stop = 3;
+    const float f = scaled - static_cast<float>(stop);
+    const PointColour& a = kStops[stop];
+    const PointColour& b = kStops[stop + 1];
+    return PointColour{a.r + (b.r - a.r) * f, a.g + (b.g - a.g) * f, a.b + (b.b - a.b) * f};
+}
+
+void LabDrawing::Frame(const LabParameters& parameters, float aspect) {
+    camera.up = Vec3{0.0f, 1.0f, 0.0f};
+    camera.back = Vec3{0.0f, 0.0f, 1.0f};
+    const Vec3& lo = parameters.boxMin;
+    const Vec3& hi = parameters.boxMax;
+    if (lo.x == 0.0f && lo.y == 0.0f && lo.z == 0.0f && hi.x == 36.0f && hi.y == 36.0f && hi.z == 36.0f) {
+        // The demo's box: the demo's view of it.
+        camera.position = Vec3{20.0f, 8.0f, 80.0f};
+        nearPlane = 1.0f;
+        farPlane = 5001.0f;
+    } else {
+        const Vec3 centre{(lo.x + hi.x) * 0.5f, (lo.y + hi.y) * 0.5f, (lo.z + hi.z) * 0.5f};
+        const float dx = hi.x - lo.x;
+        const float dy = hi.y - lo.y;
+        const float dz = hi.z - lo.z;
+        const float radius = 0.5f * std::sqrt(dx * dx + dy * dy + dz * dz);
+        // The box's bounding sphere fits the narrower of the two angles.
+        const double halfAngle = kFieldOfViewDegrees * 0.5 * 3.14159265358979 / 180.0;
+        double fit = std::tan(halfAngle);
+        if (aspect > 0.0f && aspect < 1.0f) fit *= aspect;
+        const float distance = static_cast<float>(radius / std::sin(std::atan(fit)));
+        camera.position = Vec3{centre.x, centre.y, centre.z + distance};
+        nearPlane = distance * 0.01f;
+        farPlane = distance + radius * 4.0f;
+    }
+    Project(aspect);
+}
+
+void LabDrawing::Project(float aspect) {
+    Perspective(projection, kFieldOfViewDegrees, aspect > 0.0f ? aspect : 1.0f, nearPlane, farPlane);
+}
+
+void LabDrawing::UpdateRange(const LabSolver& solver) {
+    if (!automaticRange || field == LabColourField::Neighbours) return;
+    const int32_t n = solver.count();
+    if (n == 0) return;
+    float lowest = LabFieldValue(solver, field, 0);
+    float highest = lowest;
+    for (int32_t i = 1; i < n; ++i) {
+        const float v = LabFieldValue(solver, field, i);
+        if (v < lowest) lowest = v;
+        if (v > highest) highest = v;
+    }
+    if (field == LabColourField::Speed) lowest = 0.0f;
+    if (!(highest > lowest)) highest = lowest + 1.0f;
+    low = lowest;
+    high = highest;
+}
+
+PointColour LabDrawing::ColourOf(const LabSolver& solver, int32_t i) const {
+    if (field == LabColourField::Neighbours) return NeighbourColour(solver.neighbourCount(i));
+    return ColourMapAt(LabFieldValue(solver, field, i), low, high);
+}
+
+void LabDrawing::Draw(const LabSolver& solver) const {
+    Mat4 view;
+    camera.GetViewMatrix(view);
+    Mat4 clip;
+    view.Multiply(clip, projection);
+    glLoadMatrixf(clip.m);
+    glPointSize(pointSize);
+    glBegin(GL_POINTS);
+    const int32_t n = solver.count();
+    for (int32_t i = 0; i < n; ++i) {
+        const PointColour c = ColourOf(solver, i);
+        const Vec3 p = solver.position(i);
+        glColor3f(c.r, c.g, c.b);
+        glVertex3f(p.x, p.y, p.z);
+    }
+    glEnd();
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "sim/lab_parameters.h"
+#include "view/camera.h"
+#include "view/math.h"
+#include "view/particle_colour.h"
+
+class LabSolver;
+
+// What the lab's particles are coloured by.
+enum class LabColourField { Neighbours, Density, Pressure, Speed };
+
+bool LabColourFieldByName(const std::string& name, LabColourField& out);
+const char* LabColourFieldName(LabColourField field);
+// The field's unit as a colour bar labels it ("" for neighbour counts).
+const char* LabColourFieldUnit(LabColourField field);
+
+// The field's value at particle i: neighbour count, kilograms per cubic
+// metre, pascals, metres per second.
+float LabFieldValue(const LabSolver& solver, LabColourField field, int32_t i);
+
+// The colour of a value on a map over [low, high]: dark blue at low through
+// cyan, green and yellow to red at high; values outside take the end colour.
+// A panel draws its colour bar with it.
+PointColour ColourMapAt(float value, float low, float high);
+
+// How a window or a headless run draws a LabSolver's particles: GL points in
+// OpenGL 1.x immediate mode, like the demo's, seen through the demo's camera
+// and perspective.
+struct LabDrawing {
+    LabColourField field = LabColourField::Neighbours;
+    // Range of the colour map (not used for neighbour counts, which take the
+    // demo's ramp). With automaticRange, UpdateRange sets it from the
+    // current values.
+    bool automaticRange = true;
+    float low = 0.0f;
+    float high = 1.0f;
+    float pointSize = 10.0f;
+    Camera camera;
+    float nearPlane = 1.0f;
+    float farPlane = 5001.0f;
+    Mat4 projection;
+
+    // Places the camera in front of the parameters' box (from +z, looking
+    // along -z) far enough to see all of it, and sets the projection for the
+    // aspect. The demo's box gets the demo's camera and planes.
+    void Frame(const LabParameters& parameters, float aspect);
+    // A projection for a new aspect, keeping the camera.
+    void Project(float aspect);
+    // With automaticRange: low and high from the smallest and largest value
+    // of the field over all particles (speed from 0). A range of a single
+    // value is widened so that the map stays defined.
+    void UpdateRange(const LabSolver& solver);
+    // The colour particle i is drawn in.
+    PointColour ColourOf(const LabSolver& solver, int32_t i) const;
+    // Loads projection times view into the modelview matrix, as the demo's
+    // scene does, and draws every particle. Clears nothing and swaps nothing:
+    // the caller owns the frame.
+    void Draw(const LabSolver& solver) const;
+};
