@@ -26,8 +26,10 @@ int main(int argc, char** argv) {
     CatchStopSignals();
     RunRecord record;
     Scene* scene = SetUpScene(options, saved, record);
-    if (scene == nullptr || !RunSteps(*scene, options, record)) return 1;
+    if (scene == nullptr) return 1;
+    SceneSubject subject(*scene);
+    if (!RunSteps(subject, options, record)) return 1;
     PrintReport(options, *scene, record);
-    if (options.Draws() && !DrawAfterRun(*scene, options, record)) return 1;
+    if (options.Draws() && !DrawAfterRun(subject, options, record)) return 1;
     return record.stoppedBy != 0 ? 128 + record.stoppedBy : 0;
 }

@@ -54,8 +54,10 @@ Scene& TheScene() {
 }
 OffscreenContext offscreen;
 
+}  // namespace
+
 // One step as the timer tick runs it, timed as RunRecord says.
-void TimedStep(Scene& scene, RunRecord& record, bool timesStages) {
+void SceneSubject::TimedStep(RunRecord& record, bool timesStages) {
     if (timesStages) {
         TimingProbe probe;
         const auto started = Clock::now();
@@ -73,29 +75,33 @@ void TimedStep(Scene& scene, RunRecord& record, bool timesStages) {
     }
 }
 
-bool WriteAll(std::vector<KeptOutput>& outputs, Scene& scene, long step) {
+namespace {
+
+bool WriteAll(std::vector<KeptOutput>& outputs, RunSubject& subject, long step) {
     for (KeptOutput& kept : outputs) {
-        if (!kept.Write(scene, step)) return false;
+        if (!kept.Write(subject, step)) return false;
     }
     return true;
 }
 
 }  // namespace
 
-bool KeptOutput::Write(Scene& scene, long step) {
+bool KeptOutput::Write(RunSubject& subject, long step) {
     const auto started = Clock::now();
-    const bool ok = output->Write(scene, step);
+    const bool ok = output->Write(subject, step);
     writeMs.Add(MillisecondsSince(started));
     return ok;
 }
 
-void SoakWatch::CheckPositions(const ParticleSystem& system) {
-    for (int32_t i = 0; i < system.particleCount; ++i) {
-        const Vec3& p = system.particles[i].position;
+void SoakWatch::CheckPositions(const SteppedSubject& subject) {
+    const Vec3 lo = subject.BoxMin();
+    const Vec3 hi = subject.BoxMax();
+    const int32_t count = subject.ParticleCount();
+    for (int32_t i = 0; i < count; ++i) {
+        const Vec3 p = subject.Position(i);
         if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
             ++nonFinite;
-        } else if (p.x < system.boxMin.x || p.x > system.boxMax.x || p.y < system.boxMin.y ||
-                   p.y > system.boxMax.y || p.z < system.boxMin.z || p.z > system.boxMax.z) {
+        } else if (p.x < lo.x || p.x > hi.x || p.y < lo.y || p.y > hi.y || p.z < lo.z || p.z > hi.z) {
             ++outside;
         }
     }
@@ -115,19 +121,24 @@ void CatchStopSignals() {
     std::signal(SIGTERM, OnStopSignal);
 }
 
+OffscreenContext& RunOffscreen() { return offscreen; }
+
+bool StartDrawing(const Options& options) {
+    if (!offscreen.Init(static_cast<int>(options.width), static_cast<int>(options.height))) {
+        fprintf(stderr, "cannot draw offscreen: %s\n", offscreen.error);
+        return false;
+    }
+    shellSurface.deviceContext = &offscreen;
+    shellSurface.swapBuffers = OffscreenContext::FinishFrame;
+    return true;
+}
+
 Scene* SetUpScene(const Options& options, SavedState& saved, RunRecord& record) {
     scatterRandom = options.random;
     Scene& scene = TheScene();
     // The context must be current before set-up, as the window's is: set-up
     // and every reseed put their state into it.
-    if (options.Draws()) {
-        if (!offscreen.Init(static_cast<int>(options.width), static_cast<int>(options.height))) {
-            fprintf(stderr, "cannot draw offscreen: %s\n", offscreen.error);
-            return nullptr;
-        }
-        shellSurface.deviceContext = &offscreen;
-        shellSurface.swapBuffers = OffscreenContext::FinishFrame;
-    }
+    if (options.Draws() && !StartDrawing(options)) return nullptr;
     scene.system.search = options.search;
     scene.Setup();
     if (options.particles >= 0) {
@@ -139,7 +150,7 @@ Scene* SetUpScene(const Options& options, SavedState& saved, RunRecord& record) 
     return &scene;
 }
 
-bool RunSteps(Scene& scene, const Options& options, RunRecord& record) {
+bool RunSteps(SteppedSubject& subject, const Options& options, RunRecord& record) {
     const long firstStep = record.firstStep;
     const long lastStep = firstStep + options.steps;
 
@@ -152,10 +163,10 @@ bool RunSteps(Scene& scene, const Options& options, RunRecord& record) {
     if (options.video != nullptr) keep("video", std::make_unique<VideoStream>(options.video, options.fps, offscreen));
     if (options.exportFolder != nullptr) keep("export", std::make_unique<VtkExport>(options.exportFolder));
     if (!record.outputs.empty()) {
-        scene.Resize(static_cast<int32_t>(options.width), static_cast<int32_t>(options.height));
+        subject.Resize(options.width, options.height);
     }
     for (KeptOutput& kept : record.outputs) {
-        if (!kept.output->Start(scene) || !kept.Write(scene, firstStep)) return false;
+        if (!kept.output->Start(subject) || !kept.Write(subject, firstStep)) return false;
     }
 
     constexpr long kEvery = RunRecord::kStageSampleEvery;
@@ -170,17 +181,18 @@ bool RunSteps(Scene& scene, const Options& options, RunRecord& record) {
     if (options.checkEvery > 0) record.watch.Sample(firstStep);
     for (long done = 0; done < options.steps; ++done) {
         const long step = firstStep + done + 1;
-        TimedStep(scene, record, record.stagesEveryStep || done % kEvery == kEvery - 1);
+        subject.TimedStep(record, record.stagesEveryStep || done % kEvery == kEvery - 1);
         record.stepsDone = done + 1;
         record.lastStep = step;
         record.stoppedBy = stopSignal;
+        subject.AfterStep(step);
         // The last step is kept whether or not --every divides the run.
         const bool ends = step == lastStep || record.stoppedBy != 0;
         if (options.checkEvery > 0) {
-            record.watch.CheckPositions(scene.system);
+            record.watch.CheckPositions(subject);
             if ((done + 1) % options.checkEvery == 0 || ends) record.watch.Sample(step);
         }
-        if (((done + 1) % options.every == 0 || ends) && !WriteAll(record.outputs, scene, step)) return false;
+        if (((done + 1) % options.every == 0 || ends) && !WriteAll(record.outputs, subject, step)) return false;
         if (progress && ((done + 1) % progressEvery == 0 || ends)) DrawProgress(done + 1, options.steps);
         if (record.stoppedBy != 0) break;
     }
@@ -191,18 +203,18 @@ bool RunSteps(Scene& scene, const Options& options, RunRecord& record) {
                 record.stoppedBy == SIGINT ? "SIGINT" : "SIGTERM", record.lastStep);
     }
     for (KeptOutput& kept : record.outputs) {
-        if (!kept.output->Finish(scene, record.lastStep)) return false;
+        if (!kept.output->Finish(subject, record.lastStep)) return false;
     }
-    return options.saveState == nullptr || SaveState(scene, record.lastStep, options.saveState);
+    return options.saveState == nullptr || subject.SaveState(record.lastStep, options.saveState);
 }
 
-bool DrawAfterRun(Scene& scene, const Options& options, const RunRecord& record) {
-    scene.Resize(static_cast<int32_t>(options.width), static_cast<int32_t>(options.height));
+bool DrawAfterRun(SteppedSubject& subject, const Options& options, const RunRecord& record) {
+    subject.Resize(options.width, options.height);
     if (options.frames > 0 && record.stoppedBy == 0) {
         DurationSample frameMs(options.frames);
         for (long frame = 0; frame < options.frames; ++frame) {
             const auto started = Clock::now();
-            scene.Render();
+            subject.Render();
             frameMs.Add(MillisecondsSince(started));
         }
         const Percentiles p = frameMs.Summarise();
@@ -210,7 +222,7 @@ bool DrawAfterRun(Scene& scene, const Options& options, const RunRecord& record)
         printf("ms per frame (median, p95): %.4f %.4f\n", p.median, p.p95);
     }
     if (options.snapshot != nullptr) {
-        scene.Render();
+        subject.Render();
         std::vector<Rgba8> pixels;
         offscreen.ReadPixels(pixels);
         char error[512];

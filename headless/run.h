@@ -16,7 +16,50 @@ struct KeptOutput {
     std::unique_ptr<RunOutput> output;
     DurationSample writeMs;
 
-    bool Write(Scene& scene, long step);
+    bool Write(RunSubject& subject, long step);
+};
+
+struct RunRecord;
+struct SoakWatch;
+
+// A fluid the run loop steps, beside what its outputs read of it.
+struct SteppedSubject : RunSubject {
+    // One step, timed into the record as RunRecord says.
+    virtual void TimedStep(RunRecord& record, bool timesStages) = 0;
+    // Pictures of width x height from now on.
+    virtual void Resize(long width, long height) = 0;
+    // The box every position must stay in.
+    virtual Vec3 BoxMin() const = 0;
+    virtual Vec3 BoxMax() const = 0;
+    // Writes the state after the given step (--save-state); false with a
+    // message when it cannot.
+    virtual bool SaveState(long step, const char* path) = 0;
+    // Called after every step, once it is counted (the lab's probe).
+    virtual void AfterStep(long step) { (void)step; }
+};
+
+// The demo's scene as the run loop sees it.
+struct SceneSubject : SteppedSubject {
+    Scene& scene;
+
+    explicit SceneSubject(Scene& scene) : scene(scene) {}
+    int32_t ParticleCount() const override { return scene.system.particleCount; }
+    Vec3 Position(int32_t i) const override { return scene.system.particles[i].position; }
+    Vec3 Velocity(int32_t i) const override { return scene.system.particles[i].velocity; }
+    Vec3 Acceleration(int32_t i) const override { return scene.system.particles[i].acceleration; }
+    float Density(int32_t i) const override { return scene.system.particles[i].density; }
+    float Pressure(int32_t i) const override { return scene.system.particles[i].pressure; }
+    int32_t NeighbourCount(int32_t i) const override { return scene.system.particles[i].neighbourCount; }
+    // Every step advances the fluid by 0.004 s.
+    double SimulatedTime(long step) const override { return static_cast<double>(step) * 0.004; }
+    void Render() override { scene.Render(); }
+    void TimedStep(RunRecord& record, bool timesStages) override;
+    void Resize(long width, long height) override {
+        scene.Resize(static_cast<int32_t>(width), static_cast<int32_t>(height));
+    }
+    Vec3 BoxMin() const override { return scene.system.boxMin; }
+    Vec3 BoxMax() const override { return scene.system.boxMax; }
+    bool SaveState(long step, const char* path) override { return ::SaveState(scene, step, path); }
 };
 
 // What a long run watches: after the box step of every tick, each position
@@ -28,7 +71,7 @@ struct SoakWatch {
     Residency last;
     bool sampled = false;
 
-    void CheckPositions(const ParticleSystem& system);
+    void CheckPositions(const SteppedSubject& subject);
     void Sample(long step);
 };
 
@@ -61,6 +104,12 @@ struct RunRecord {
 // ends the driver at once.
 void CatchStopSignals();
 
+// The context every picture of the run is drawn in.
+OffscreenContext& RunOffscreen();
+// Makes the offscreen context of the run's --size current, as a window's
+// would be; false with a message when there is nothing to draw with.
+bool StartDrawing(const Options& options);
+
 // Builds the scene as the window does (with the offscreen context current
 // when anything is drawn), reseeded with --particles or given the loaded
 // state. Null, with a message, when there is nothing to draw with.
@@ -70,8 +119,8 @@ Scene* SetUpScene(const Options& options, SavedState& saved, RunRecord& record);
 // finishes them, then saves the state. False, with a message, when an
 // output or the state cannot be written; an output that fails leaves no
 // partial file behind.
-bool RunSteps(Scene& scene, const Options& options, RunRecord& record);
+bool RunSteps(SteppedSubject& subject, const Options& options, RunRecord& record);
 
 // What the window would show after the run: --frames timed (not after a
 // stop signal) and the --snapshot. False when the picture cannot be written.
-bool DrawAfterRun(Scene& scene, const Options& options, const RunRecord& record);
+bool DrawAfterRun(SteppedSubject& subject, const Options& options, const RunRecord& record);

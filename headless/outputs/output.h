@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "offscreen/offscreen.h"
-#include "view/scene.h"
+#include "headless/outputs/run_subject.h"
 
 #ifdef _WIN32
 constexpr bool kBackslashSeparates = true;
@@ -32,19 +32,19 @@ std::string PartialName(const std::string& path);
 bool PlaceFile(const std::string& path, bool written);
 
 // Something a headless run keeps as it goes. The run loop calls Start once
-// the scene is set up (or loaded), Write then and after every N steps, and
+// the fluid is set up (or loaded), Write then and after every N steps, and
 // Finish after the last step. Each returns false, with a message on stderr,
 // when it cannot go on; the run then stops with exit code 1.
 struct RunOutput {
     virtual ~RunOutput() = default;
-    virtual bool Start(Scene& scene) = 0;
-    virtual bool Write(Scene& scene, long step) = 0;
-    virtual bool Finish(Scene& scene, long step) = 0;
+    virtual bool Start(RunSubject& subject) = 0;
+    virtual bool Write(RunSubject& subject, long step) = 0;
+    virtual bool Finish(RunSubject& subject, long step) = 0;
 };
 
 // The frame the window would show now, bottom row first.
-inline void DrawPicture(Scene& scene, const OffscreenContext& offscreen, std::vector<Rgba8>& pixels) {
-    scene.Render();
+inline void DrawPicture(RunSubject& subject, const OffscreenContext& offscreen, std::vector<Rgba8>& pixels) {
+    subject.Render();
     offscreen.ReadPixels(pixels);
 }
 
@@ -57,9 +57,9 @@ struct PngFrames : RunOutput {
     std::vector<Rgba8> pixels;
 
     PngFrames(const char* folder, const OffscreenContext& offscreen) : folder(FolderName(folder)), offscreen(offscreen) {}
-    bool Start(Scene& scene) override;
-    bool Write(Scene& scene, long step) override;
-    bool Finish(Scene&, long) override { return true; }
+    bool Start(RunSubject& subject) override;
+    bool Write(RunSubject& subject, long step) override;
+    bool Finish(RunSubject&, long) override { return true; }
 };
 
 // The same pictures as a video, streamed raw to ffmpeg: H.264 for .mp4,
@@ -77,9 +77,9 @@ struct VideoStream : RunOutput {
     VideoStream(const char* path, long fps, const OffscreenContext& offscreen)
         : path(path), fps(fps), offscreen(offscreen) {}
     ~VideoStream() override;
-    bool Start(Scene& scene) override;
-    bool Write(Scene& scene, long step) override;
-    bool Finish(Scene& scene, long step) override;
+    bool Start(RunSubject& subject) override;
+    bool Write(RunSubject& subject, long step) override;
+    bool Finish(RunSubject& subject, long step) override;
 
     // Where the run's ffmpeg is found on PATH; empty when it is not.
     static std::string FindEncoder();
@@ -106,9 +106,9 @@ struct VtkExport : RunOutput {
     std::vector<char> block;
 
     explicit VtkExport(const char* folder) : folder(FolderName(folder)) {}
-    bool Start(Scene& scene) override;
-    bool Write(Scene& scene, long step) override;
-    bool Finish(Scene& scene, long step) override;
+    bool Start(RunSubject& subject) override;
+    bool Write(RunSubject& subject, long step) override;
+    bool Finish(RunSubject& subject, long step) override;
     // Writes particles.pvd with every file so far.
     bool WriteListing();
 };

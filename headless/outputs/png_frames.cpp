@@ -2,10 +2,10 @@
 
 #include "headless/outputs/output.h"
 
-bool PngFrames::Start(Scene&) { return MakeOutputFolder(folder, "--record"); }
+bool PngFrames::Start(RunSubject&) { return MakeOutputFolder(folder, "--record"); }
 
-bool PngFrames::Write(Scene& scene, long step) {
-    DrawPicture(scene, offscreen, pixels);
+bool PngFrames::Write(RunSubject& subject, long step) {
+    DrawPicture(subject, offscreen, pixels);
     char name[32];
     snprintf(name, sizeof name, "/frame-%06ld.png", step);
     const std::string path = folder + name;

@@ -170,7 +170,7 @@ VideoStream::~VideoStream() {
     }
 }
 
-bool VideoStream::Start(Scene&) {
+bool VideoStream::Start(RunSubject&) {
     encoder = new EncoderPipe;
     if (!encoder->Start(EncoderArguments(FindEncoder(), path.c_str(), PartialName(path), offscreen.width,
                                          offscreen.height, fps))) {
@@ -180,8 +180,8 @@ bool VideoStream::Start(Scene&) {
     return true;
 }
 
-bool VideoStream::Write(Scene& scene, long) {
-    DrawPicture(scene, offscreen, pixels);
+bool VideoStream::Write(RunSubject& subject, long) {
+    DrawPicture(subject, offscreen, pixels);
     // Top row first, as the encoder takes it; alpha dropped as in the PNGs.
     const size_t width = static_cast<size_t>(offscreen.width);
     const size_t height = static_cast<size_t>(offscreen.height);
@@ -203,7 +203,7 @@ bool VideoStream::Write(Scene& scene, long) {
     return true;
 }
 
-bool VideoStream::Finish(Scene&, long) {
+bool VideoStream::Finish(RunSubject&, long) {
     const int status = encoder->Finish();
     delete encoder;
     encoder = nullptr;

@@ -8,28 +8,25 @@
 
 namespace {
 
-// The simulated time of a step: every step advances the fluid by 0.004 s.
-constexpr double kSecondsPerStep = 0.004;
-
 // Each array goes into the appended block as its byte count (UInt64) and its
 // values as stored in memory, so that a reader gets every bit back; the XML
 // part names it with its offset in the block.
 template <class T, int Components, class Field>
 void AddArray(std::string& xml, std::vector<char>& block, const char* type, const char* name,
-              const ParticleSystem& system, Field field) {
+              int32_t count, Field field) {
     char tag[200];
     snprintf(tag, sizeof tag,
              "        <DataArray type=\"%s\" Name=\"%s\" NumberOfComponents=\"%d\" format=\"appended\" "
              "offset=\"%zu\"/>\n",
              type, name, Components, block.size());
     xml += tag;
-    const uint64_t bytes = static_cast<uint64_t>(system.particleCount) * Components * sizeof(T);
+    const uint64_t bytes = static_cast<uint64_t>(count) * Components * sizeof(T);
     const size_t at = block.size();
     block.resize(at + sizeof bytes + bytes);
     char* out = block.data() + at;
     std::memcpy(out, &bytes, sizeof bytes);
     out += sizeof bytes;
-    for (int32_t i = 0; i < system.particleCount; ++i) {
+    for (int32_t i = 0; i < count; ++i) {
         T values[Components];
         field(i, values);
         std::memcpy(out, values, sizeof values);
@@ -61,10 +58,10 @@ bool WriteWhole(const std::string& path, const std::string& text, const std::vec
 
 }  // namespace
 
-bool VtkExport::Start(Scene&) { return MakeOutputFolder(folder, "--export"); }
+bool VtkExport::Start(RunSubject&) { return MakeOutputFolder(folder, "--export"); }
 
-bool VtkExport::Write(Scene& scene, long step) {
-    const ParticleSystem& system = scene.system;
+bool VtkExport::Write(RunSubject& subject, long step) {
+    const int32_t count = subject.ParticleCount();
     block.clear();
     char piece[256];
     snprintf(piece, sizeof piece,
@@ -73,23 +70,23 @@ bool VtkExport::Write(Scene& scene, long step) {
              "  <PolyData>\n"
              "    <Piece NumberOfPoints=\"%d\" NumberOfVerts=\"%d\" NumberOfLines=\"0\" NumberOfStrips=\"0\" "
              "NumberOfPolys=\"0\">\n",
-             system.particleCount, system.particleCount);
+             count, count);
     std::string xml = piece;
-    const Particle* p = system.particles;
+    const RunSubject& p = subject;
     xml += "      <PointData Scalars=\"density\" Vectors=\"velocity\">\n";
-    AddArray<float, 3>(xml, block, "Float32", "velocity", system, [p](int32_t i, float* v) { CopyVec3(p[i].velocity, v); });
-    AddArray<float, 3>(xml, block, "Float32", "acceleration", system,
-                       [p](int32_t i, float* v) { CopyVec3(p[i].acceleration, v); });
-    AddArray<float, 1>(xml, block, "Float32", "density", system, [p](int32_t i, float* v) { v[0] = p[i].density; });
-    AddArray<float, 1>(xml, block, "Float32", "pressure", system, [p](int32_t i, float* v) { v[0] = p[i].pressure; });
-    AddArray<int32_t, 1>(xml, block, "Int32", "neighbourCount", system,
-                         [p](int32_t i, int32_t* v) { v[0] = p[i].neighbourCount; });
+    AddArray<float, 3>(xml, block, "Float32", "velocity", count, [&p](int32_t i, float* v) { CopyVec3(p.Velocity(i), v); });
+    AddArray<float, 3>(xml, block, "Float32", "acceleration", count,
+                       [&p](int32_t i, float* v) { CopyVec3(p.Acceleration(i), v); });
+    AddArray<float, 1>(xml, block, "Float32", "density", count, [&p](int32_t i, float* v) { v[0] = p.Density(i); });
+    AddArray<float, 1>(xml, block, "Float32", "pressure", count, [&p](int32_t i, float* v) { v[0] = p.Pressure(i); });
+    AddArray<int32_t, 1>(xml, block, "Int32", "neighbourCount", count,
+                         [&p](int32_t i, int32_t* v) { v[0] = p.NeighbourCount(i); });
     xml += "      </PointData>\n      <Points>\n";
-    AddArray<float, 3>(xml, block, "Float32", "position", system, [p](int32_t i, float* v) { CopyVec3(p[i].position, v); });
+    AddArray<float, 3>(xml, block, "Float32", "position", count, [&p](int32_t i, float* v) { CopyVec3(p.Position(i), v); });
     // One vertex cell per particle, so that ParaView shows the points as they are.
     xml += "      </Points>\n      <Verts>\n";
-    AddArray<int32_t, 1>(xml, block, "Int32", "connectivity", system, [](int32_t i, int32_t* v) { v[0] = i; });
-    AddArray<int32_t, 1>(xml, block, "Int32", "offsets", system, [](int32_t i, int32_t* v) { v[0] = i + 1; });
+    AddArray<int32_t, 1>(xml, block, "Int32", "connectivity", count, [](int32_t i, int32_t* v) { v[0] = i; });
+    AddArray<int32_t, 1>(xml, block, "Int32", "offsets", count, [](int32_t i, int32_t* v) { v[0] = i + 1; });
     xml += "      </Verts>\n    </Piece>\n  </PolyData>\n";
 
     char name[40];
@@ -101,7 +98,7 @@ bool VtkExport::Write(Scene& scene, long step) {
     ++files;
     char line[128];
     snprintf(line, sizeof line, "    <DataSet timestep=\"%.10g\" part=\"0\" file=\"%s\"/>\n",
-             static_cast<double>(step) * kSecondsPerStep, name);
+             subject.SimulatedTime(step), name);
     collection += line;
     // After every file while the listing is short; in a long export only
     // once it has grown by a sixteenth, so that rewriting it costs a fixed
@@ -122,7 +119,7 @@ bool VtkExport::WriteListing() {
     return true;
 }
 
-bool VtkExport::Finish(Scene&, long) {
+bool VtkExport::Finish(RunSubject&, long) {
     if (listed != files && !WriteListing()) return false;
     printf("export: %ld files in %s, listed in particles.pvd\n", files, folder.c_str());
     return true;
