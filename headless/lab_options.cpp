@@ -170,7 +170,16 @@ ParseResult ParseLabOptions(int argc, char** argv, LabOptions& options) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
-        printf("usage: %s", app.help().c_str());
+        // The usage line first, as the demo drivers print it.
+        std::string help = app.help();
+        const size_t usage = help.find("Usage: ");
+        if (usage != std::string::npos) {
+            const size_t end = help.find('\n', usage);
+            const std::string line = help.substr(usage + 7, end - usage - 7);
+            help.erase(usage, end + 1 - usage);
+            help = "usage: " + line + "\n\n" + help;
+        }
+        fputs(help.c_str(), stdout);
         return ParseResult::Exit;
     } catch (const CLI::CallForVersion& e) {
         printf("%s\n", e.what());
