@@ -118,7 +118,11 @@ void LabSolver::Save(Snapshot& out) const {
     out.steps = steps_;
     out.counts = listCount_;
     out.slots.clear();
-    if (parameters_.neighbourCap > 0) out.slots = slots_;
+    if (parameters_.neighbourCap > 0) {
+        out.slots = slots_;
+        return;
+    }
+    for (int32_t i = 0; i < count(); ++i) out.slots.insert(out.slots.end(), neighbours(i), neighbours(i) + listCount_[i]);
 }
 
 void LabSolver::Load(const Snapshot& in) {
@@ -137,7 +141,22 @@ void LabSolver::Load(const Snapshot& in) {
                                                      &density_, &pressure_};
     for (int f = 0; f < Snapshot::kFields; ++f) *fields[f] = in.fields[f];
     listCount_ = in.counts;
-    if (parameters_.neighbourCap > 0) slots_ = in.slots;
+    if (parameters_.neighbourCap > 0) {
+        slots_ = in.slots;
+    } else {
+        // The lists of the step that made the snapshot, which were found
+        // from the positions at its start, not from these.
+        size_t next = 0;
+        blockLists_.resize(std::max(blockLists_.size(), (n + kBlock - 1) / kBlock));
+        for (std::vector<int32_t>& list : blockLists_) list.clear();
+        for (size_t i = 0; i < n; ++i) {
+            std::vector<int32_t>& list = blockLists_[i / kBlock];
+            listStart_[i] = static_cast<int32_t>(list.size());
+            const auto from = in.slots.begin() + static_cast<std::ptrdiff_t>(next);
+            list.insert(list.end(), from, from + in.counts[i]);
+            next += static_cast<size_t>(in.counts[i]);
+        }
+    }
     time_ = in.time;
     steps_ = in.steps;
 }

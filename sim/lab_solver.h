@@ -79,12 +79,13 @@ public:
         int64_t steps = 0;
         std::vector<float> fields[kFields];
         std::vector<int32_t> counts;
-        // count * neighbourCap entries with a cap, else none.
+        // With a cap, count * neighbourCap slots; without, every particle's
+        // listed neighbours one list after another.
         std::vector<int32_t> slots;
     };
     void Save(Snapshot& out) const;
     // Takes up a snapshot made under the same parameters. Its arrays must
-    // all have one length (slots that length times the cap).
+    // all have one length, and slots the length Save gives.
     void Load(const Snapshot& in);
 
     // 64-bit FNV-1a over position, velocity, acceleration, pressure,

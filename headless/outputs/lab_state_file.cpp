@@ -28,7 +28,7 @@ void ForEachArray(Snapshot& s, Fn fn) {
 uintmax_t PayloadBytes(const LabStateHeader& h) {
     const uintmax_t n = static_cast<uintmax_t>(h.particleCount);
     return n * LabSolver::Snapshot::kFields * sizeof(float) + n * sizeof(int32_t) +
-           n * static_cast<uintmax_t>(h.neighbourCap) * sizeof(int32_t);
+           static_cast<uintmax_t>(h.listEntries) * sizeof(int32_t);
 }
 
 bool Refuse(const char* path, const char* why) {
@@ -46,7 +46,6 @@ bool SaveLabState(const LabSolver& solver, const char* scene, long step, const c
     std::strncpy(header.scene, scene, sizeof header.scene - 1);
     header.particleCount = solver.count();
     header.movingCount = solver.movingCount();
-    header.neighbourCap = solver.parameters().neighbourCap;
     header.step = step;
     header.time = solver.time();
     // The parameters as they lie in memory, padding and all; the checksum
@@ -55,6 +54,7 @@ bool SaveLabState(const LabSolver& solver, const char* scene, long step, const c
     std::memcpy(parameters, &solver.parameters(), sizeof parameters);
     LabSolver::Snapshot snapshot;
     solver.Save(snapshot);
+    header.listEntries = static_cast<int64_t>(snapshot.slots.size());
 
     StateHash checksum;
     checksum.Add(&header, sizeof header);
@@ -107,9 +107,10 @@ bool LabSavedState::Read(FILE* file, uintmax_t fileSize, const char* path) {
                !(header.time >= 0.0)) {
         why = "damaged: its scene, step or time is out of range";
     } else if (header.particleCount < 0 || header.particleCount > kMaxLabParticles || header.movingCount < 0 ||
-               header.movingCount > header.particleCount || header.neighbourCap < 0 || header.neighbourCap > 256) {
-        snprintf(text, sizeof text, "damaged: it claims %" PRId32 " particles, %" PRId32 " moving, %" PRId32
-                 " slots each", header.particleCount, header.movingCount, header.neighbourCap);
+               header.movingCount > header.particleCount || header.listEntries < 0 ||
+               header.listEntries > static_cast<int64_t>(header.particleCount) * 256) {
+        snprintf(text, sizeof text, "damaged: it claims %" PRId32 " particles, %" PRId32 " moving, %" PRId64
+                 " list entries", header.particleCount, header.movingCount, header.listEntries);
         why = text;
     } else if (fileSize != sizeof header + sizeof(LabParameters) + PayloadBytes(header) + sizeof(uint64_t)) {
         why = "truncated or padded: its size does not match its particle count";
@@ -122,7 +123,7 @@ bool LabSavedState::Read(FILE* file, uintmax_t fileSize, const char* path) {
     try {
         for (auto& field : snapshot.fields) field.resize(n);
         snapshot.counts.resize(n);
-        snapshot.slots.resize(n * static_cast<size_t>(header.neighbourCap));
+        snapshot.slots.resize(static_cast<size_t>(header.listEntries));
     } catch (const std::bad_alloc&) {
         return Refuse(path, "no memory for its particles");
     }
@@ -135,7 +136,18 @@ bool LabSavedState::Read(FILE* file, uintmax_t fileSize, const char* path) {
     ForEachArray(snapshot, [&](const void* data, size_t size) { checksum.Add(data, size); });
     if (!read || checksum.value() != stored) return Refuse(path, "damaged: its checksum does not match");
     std::memcpy(&parameters, bytes, sizeof bytes);
-    if (parameters.neighbourCap != header.neighbourCap) return Refuse(path, "damaged: its lists do not fit its parameters");
+    // The lists must fit the counts and the parameters, or taking them up
+    // would read past them.
+    int64_t listed = 0;
+    for (const int32_t c : snapshot.counts) {
+        if (c < 0 || (parameters.neighbourCap > 0 && c > parameters.neighbourCap)) {
+            return Refuse(path, "damaged: its lists do not fit its parameters");
+        }
+        listed += c;
+    }
+    const int64_t expected =
+        parameters.neighbourCap > 0 ? static_cast<int64_t>(n) * parameters.neighbourCap : listed;
+    if (expected != header.listEntries) return Refuse(path, "damaged: its lists do not fit its parameters");
     snapshot.moving = header.movingCount;
     snapshot.time = header.time;
     snapshot.steps = header.step;

@@ -10,8 +10,9 @@
 // time, and the solver's arrays, enough to go on bit for bit. Layout,
 // little-endian: this header, the LabParameters as they lie in memory, the
 // eleven float fields (x, y, z, velocity, acceleration, density, pressure)
-// one array after another, the neighbour counts, with a cap the listed
-// neighbours (particleCount x neighbourCap), then a 64-bit FNV-1a checksum of
+// one array after another, the neighbour counts, the neighbour lists (with a
+// cap, neighbourCap slots per particle; without, each particle's list in
+// index order), then a 64-bit FNV-1a checksum of
 // everything before it.
 struct LabStateHeader {
     char magic[8];            // "pondlab\n"
@@ -20,8 +21,7 @@ struct LabStateHeader {
     char scene[16];           // the scene's name, zero-padded
     int32_t particleCount;    // moving and fixed
     int32_t movingCount;
-    int32_t neighbourCap;     // slots saved per particle
-    uint32_t reserved;
+    int64_t listEntries;      // neighbour list entries saved
     int64_t step;
     double time;              // seconds
 };
