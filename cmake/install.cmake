@@ -95,6 +95,8 @@ A few thousand particles of liquid, simulated with Smoothed Particle
 Hydrodynamics, fall, splash and settle in a closed box, drawn with OpenGL and
 watched through a free-flight camera. Two programs, pondsim and pondsim-wide,
 differ in how the solver schedules its work; pondsim-headless and
-pondsim-wide-headless run the same fluid without a window.")
+pondsim-wide-headless run the same fluid without a window, and
+pondsim-lab-headless runs the lab's solver: named scenes, the demo's or
+water's constants, any of them set at run time.")
 endif()
 include(CPack)

@@ -37,15 +37,20 @@ if(CMAKE_CROSSCOMPILING OR NOT PONDSIM_HELP2MAN)
   return()
 endif()
 set(pages)
-foreach(program IN ITEMS pondsim-headless pondsim-wide-headless)
+foreach(program IN ITEMS pondsim-headless pondsim-wide-headless pondsim-lab-headless)
   if(NOT TARGET ${program})
     continue()
   endif()
   string(REPLACE "-headless" "" windowed ${program})
+  if(program STREQUAL "pondsim-lab-headless")
+    set(summary "run the lab's fluid solver on named scenes without a window, for figures, pictures and files")
+  else()
+    set(summary "run the ${windowed} fluid without a window, for figures, pictures and files")
+  endif()
   add_custom_command(
     OUTPUT ${man_dir}/${program}.1.gz
     COMMAND ${PONDSIM_HELP2MAN} --no-info --output=${man_dir}/${program}.1
-            "--name=run the ${windowed} fluid without a window, for figures, pictures and files"
+            "--name=${summary}"
             $<TARGET_FILE:${program}>
     COMMAND gzip -9nf ${man_dir}/${program}.1
     DEPENDS ${program}

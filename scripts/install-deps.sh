@@ -12,7 +12,7 @@ set -euo pipefail
 
 run_packages=(
   build-essential cmake pkg-config
-  libgl-dev libglew-dev libegl-dev libgl1-mesa-dri libpng-dev libx11-dev libimgui-dev
+  libgl-dev libglew-dev libegl-dev libgl1-mesa-dri libpng-dev libx11-dev libimgui-dev libcli11-dev
 )
 test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev

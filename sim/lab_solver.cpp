@@ -109,6 +109,58 @@ void LabSolver::SetVelocity(int32_t i, const Vec3& v) {
     vz_[i] = v.z;
 }
 
+void LabSolver::Save(Snapshot& out) const {
+    const std::vector<float>* fields[Snapshot::kFields] = {&x_, &y_, &z_, &vx_, &vy_, &vz_, &ax_, &ay_, &az_,
+                                                           &density_, &pressure_};
+    for (int f = 0; f < Snapshot::kFields; ++f) out.fields[f] = *fields[f];
+    out.moving = moving_;
+    out.time = time_;
+    out.steps = steps_;
+    out.counts = listCount_;
+    out.slots.clear();
+    if (parameters_.neighbourCap > 0) {
+        out.slots = slots_;
+        return;
+    }
+    for (int32_t i = 0; i < count(); ++i) out.slots.insert(out.slots.end(), neighbours(i), neighbours(i) + listCount_[i]);
+}
+
+void LabSolver::Load(const Snapshot& in) {
+    const size_t n = in.fields[0].size();
+    std::vector<Vec3> moving(static_cast<size_t>(in.moving));
+    std::vector<Vec3> fixed(n - moving.size());
+    for (size_t i = 0; i < n; ++i) {
+        const Vec3 p{in.fields[0][i], in.fields[1][i], in.fields[2][i]};
+        (i < moving.size() ? moving[i] : fixed[i - moving.size()]) = p;
+    }
+    // The lists of the saved positions are built as a reset builds them;
+    // what the search cannot know (the old counts, the capped lists) is put
+    // back over them.
+    Reset(moving, fixed);
+    std::vector<float>* fields[Snapshot::kFields] = {&x_, &y_, &z_, &vx_, &vy_, &vz_, &ax_, &ay_, &az_,
+                                                     &density_, &pressure_};
+    for (int f = 0; f < Snapshot::kFields; ++f) *fields[f] = in.fields[f];
+    listCount_ = in.counts;
+    if (parameters_.neighbourCap > 0) {
+        slots_ = in.slots;
+    } else {
+        // The lists of the step that made the snapshot, which were found
+        // from the positions at its start, not from these.
+        size_t next = 0;
+        blockLists_.resize(std::max(blockLists_.size(), (n + kBlock - 1) / kBlock));
+        for (std::vector<int32_t>& list : blockLists_) list.clear();
+        for (size_t i = 0; i < n; ++i) {
+            std::vector<int32_t>& list = blockLists_[i / kBlock];
+            listStart_[i] = static_cast<int32_t>(list.size());
+            const auto from = in.slots.begin() + static_cast<std::ptrdiff_t>(next);
+            list.insert(list.end(), from, from + in.counts[i]);
+            next += static_cast<size_t>(in.counts[i]);
+        }
+    }
+    time_ = in.time;
+    steps_ = in.steps;
+}
+
 void LabSolver::Step() {
     FindNeighbours();
     ComputeDensity();

@@ -67,6 +67,27 @@ public:
     // Sets a particle's velocity (scenes that start in motion).
     void SetVelocity(int32_t i, const Vec3& v);
 
+    // Everything the next step reads of the last one, so that a run saved
+    // and taken up again goes on bit for bit: the fields of every particle
+    // in index order, the neighbour counts and, with a cap, the listed
+    // neighbours (the demo's binning reads the old counts), the simulated
+    // time and the steps taken.
+    struct Snapshot {
+        static constexpr int kFields = 11;  // x y z, velocity, acceleration, density, pressure
+        int32_t moving = 0;
+        double time = 0.0;
+        int64_t steps = 0;
+        std::vector<float> fields[kFields];
+        std::vector<int32_t> counts;
+        // With a cap, count * neighbourCap slots; without, every particle's
+        // listed neighbours one list after another.
+        std::vector<int32_t> slots;
+    };
+    void Save(Snapshot& out) const;
+    // Takes up a snapshot made under the same parameters. Its arrays must
+    // all have one length, and slots the length Save gives.
+    void Load(const Snapshot& in);
+
     // 64-bit FNV-1a over position, velocity, acceleration, pressure,
     // density, neighbour count and listed neighbours of every particle in
     // index order: the demo drivers' state hash, byte for byte.

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "sim/dam_probe.h"
 #include "sim/lab_solver.h"
 #include "sim/scenes.h"
 #include "sim/step_driver.h"
@@ -252,17 +253,9 @@ TEST(LabWater, DamFrontFollowsTheExperiment) {
     solver.Reset(layout.positions, layout.walls);
     const double a = static_cast<double>(layout.size) * p.simScale;
     const double g = -p.gravity.y;
-    // The experiment's front is the surge's leading edge on the floor: the
-    // furthest particle within two spacings of it, so that drops thrown
-    // ahead of the surge do not count.
-    const float floorBand = 2.0f * p.particleSpacing / p.simScale;
-    const auto front = [&] {
-        float x = 0.0f;
-        for (int32_t i = 0; i < solver.movingCount(); ++i) {
-            if (solver.position(i).y - p.boxMin.y < floorBand) x = std::max(x, solver.position(i).x);
-        }
-        return (static_cast<double>(x) * p.simScale + p.particleSpacing / 2.0) / a;
-    };
+    // The front as the lab driver's probe measures it (the surge's leading
+    // edge on the floor, drops thrown ahead of it left out).
+    const auto front = [&] { return MeasureDam(solver).front / a; };
     double lastT = 0.0;
     double lastZ = front();
     size_t k = 0;
@@ -281,7 +274,7 @@ TEST(LabWater, DamFrontFollowsTheExperiment) {
         const auto rank = speeds.begin() + static_cast<std::ptrdiff_t>(speeds.size() * 999 / 1000);
         std::nth_element(speeds.begin(), rank, speeds.end());
         fastest = std::max(fastest, *rank);
-        const double T = solver.time() * std::sqrt(2.0 * g / a);
+        const double T = DamTime(solver.time(), a, g);
         const double z = front();
         for (; k < std::size(kT) && kT[k] <= T; ++k) {
             const double atPoint = lastZ + (z - lastZ) * (kT[k] - lastT) / (T - lastT);

@@ -101,6 +101,10 @@ readme_links /usr/share/doc/pondsim "the installed package"
 hash=$(cd "$work" && pondsim-headless --steps 100 | sed -n 's/^state hash: //p')
 [ "$hash" = 9dc9c7d09e2e5a4d ] || e2e_fail "installed pondsim-headless --steps 100: state hash '$hash'"
 e2e_note "pondsim-headless --steps 100: state hash $hash"
+hash=$(cd "$work" && pondsim-lab-headless --preset classic --scene scatter --steps 100 | sed -n 's/^state hash: //p')
+[ "$hash" = 9dc9c7d09e2e5a4d ] || e2e_fail "installed pondsim-lab-headless, classic scatter, 100 steps: state hash '$hash'"
+[ -f /usr/share/man/man1/pondsim-lab-headless.1.gz ] || e2e_fail "no manual page of pondsim-lab-headless"
+e2e_note "pondsim-lab-headless --preset classic --scene scatter --steps 100: state hash $hash; manual page installed"
 
 e2e_start_xvfb "$work"
 probe=$(e2e_build_x11_probe "$work") || e2e_fail "cannot build x11-probe"
@@ -120,7 +124,7 @@ unpacked="$work/unpacked"
 mkdir "$unpacked"
 (cd "$unpacked" && cmake -E tar xf "$zip") || e2e_fail "cannot unpack $zip"
 folder="$unpacked/pondsim-$version-windows-x64"
-for name in pondsim.exe pondsim-wide.exe README.md LICENSE controls.txt; do
+for name in pondsim.exe pondsim-wide.exe pondsim-lab-headless.exe README.md LICENSE controls.txt; do
   [ -f "$folder/$name" ] || e2e_fail "$name is not in the zip"
 done
 readme_links "$folder" "$(basename "$zip")"

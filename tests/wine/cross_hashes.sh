@@ -2,7 +2,8 @@
 # One fluid on both platforms: the Windows headless drivers under Wine, whose
 # scatter draws from the Microsoft runtime's rand(), must reach the same state
 # hash after 100 and after 1000 steps of the default start as the Linux
-# drivers with --rand msvcrt, in both variants.
+# drivers with --rand msvcrt, in both variants, and so must the lab driver's
+# classic scatter.
 #
 # Usage: tests/wine/cross_hashes.sh [Windows build]   (build/windows)
 # The Linux drivers are those of PONDSIM_BUILD_DIR (build/release); the Wine
@@ -37,6 +38,19 @@ for program in pondsim pondsim-wide; do
       "${windows_hash:-none}" "$verdict"
   done
 done
+# The lab driver's classic scatter: the demo's fluid in the lab's solver,
+# the same state on both platforms.
+native=$("$linux/headless/pondsim-lab-headless" --preset classic --scene scatter --steps 100 --rand msvcrt </dev/null |
+  hash_of)
+windows_hash=$(DISPLAY= timeout 600 wine "$windows/headless/pondsim-lab-headless.exe" --preset classic --scene scatter \
+  --steps 100 </dev/null | tr -d '\r' | hash_of)
+verdict=same
+if [ -z "$native" ] || [ "$native" != "$windows_hash" ]; then
+  verdict=DIFFERENT
+  status=1
+fi
+printf '%-13s %4d steps: Linux --rand msvcrt %s, Windows %s: %s\n' lab-classic 100 "${native:-none}" \
+  "${windows_hash:-none}" "$verdict"
 # With no ffmpeg.exe on the Windows PATH, --video says what a Windows user
 # needs, not a Debian package.
 rc=0

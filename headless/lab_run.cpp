@@ -1,0 +1,160 @@
+#include "headless/lab_run.h"
+
+#include <GL/glew.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+
+#include "sim/dam_probe.h"
+#include "sim/lab_parameter_table.h"
+#include "sim/scenes.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+}  // namespace
+
+void LabSubject::Render() {
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+    drawing.UpdateRange(solver);
+    drawing.Draw(solver);
+    OffscreenContext::FinishFrame(&RunOffscreen());
+}
+
+// The lab has no stage clocks: every step is timed whole.
+void LabSubject::TimedStep(RunRecord& record, bool) {
+    const auto started = Clock::now();
+    solver.Step();
+    record.stepMs.Add(std::chrono::duration<double, std::milli>(Clock::now() - started).count());
+}
+
+void LabSubject::Resize(long width, long height) {
+    glViewport(0, 0, static_cast<GLsizei>(width), static_cast<GLsizei>(height));
+    drawing.Frame(solver.parameters(), static_cast<float>(width) / static_cast<float>(height));
+}
+
+void LabSubject::AfterStep(long step) {
+    if (probeEvery > 0 && step % probeEvery == 0) PrintProbe();
+}
+
+void LabSubject::PrintProbe() const {
+    const DamMeasure m = MeasureDam(solver);
+    const double a = columnWidth;
+    const double g = -solver.parameters().gravity.y;
+    printf("front t=%.4f T=%.2f z=%.4f height=%.4f z/a=%.2f height/a=%.2f\n", solver.time(),
+           DamTime(solver.time(), a, g), m.front, m.height, m.front / a, m.height / a);
+    fflush(stdout);
+}
+
+std::unique_ptr<LabSubject> SetUpLab(const LabOptions& options, LabSavedState& saved, RunRecord& record) {
+    auto subject = std::make_unique<LabSubject>();
+    LabParameters p;
+    std::string why;
+    if (options.run.loadState != nullptr) {
+        p = saved.parameters;
+        subject->scene = saved.header.scene;
+    } else {
+        ParametersByName(options.preset, p);
+        subject->scene = options.scene;
+    }
+    for (const std::string& setting : options.settings) ApplyLabSetting(setting, p, why);
+
+    if (options.run.Draws() && !StartDrawing(options.run)) return nullptr;
+    LabColourFieldByName(options.colour, subject->drawing.field);
+    subject->solver.SetThreads(options.threads);
+    SceneKind kind = SceneKind::Scatter;
+    SceneByName(subject->scene, kind);
+    if (options.run.loadState != nullptr) {
+        subject->solver.SetParameters(p);
+        subject->solver.Load(saved.snapshot);
+        record.firstStep = static_cast<long>(saved.header.step);
+        printf("state loaded: %d particles at step %ld\n", subject->solver.count(), record.firstStep);
+    } else {
+        SceneLayout layout;
+        if (kind == SceneKind::Scatter) {
+            // The demo's starts: 500 particles at construction, 3000 at
+            // set-up, then --particles, each drawing from the same generator.
+            BuildScene(kind, 500, p, options.run.random);
+            layout = BuildScene(kind, 3000, p, options.run.random);
+            if (options.particles != 3000) {
+                layout = BuildScene(kind, static_cast<int32_t>(options.particles), p, options.run.random);
+            }
+        } else {
+            layout = BuildScene(kind, static_cast<int32_t>(options.particles), p, options.run.random);
+        }
+        subject->solver.SetParameters(p);
+        subject->solver.Reset(layout.positions, layout.walls);
+        record.firstStep = 0;
+    }
+    record.lastStep = record.firstStep;
+    const LabParameters& q = subject->solver.parameters();
+    if (kind == SceneKind::Dam || kind == SceneKind::DoubleDam) {
+        // The column is 2a high: its height at the start, less the half
+        // spacing each layer's site stands in from its face.
+        const int32_t n = subject->solver.movingCount();
+        float top = q.boxMin.y;
+        for (int32_t i = 0; i < n; ++i) top = std::max(top, subject->solver.position(i).y);
+        subject->columnWidth = static_cast<double>(top - q.boxMin.y) * q.simScale / 2.0 + q.particleSpacing / 4.0;
+    }
+    subject->probeEvery = options.probeEvery;
+    if (options.probeEvery > 0 && subject->columnWidth <= 0.0) {
+        fprintf(stderr, "note: --probe front measures the dam scenes; %s has no column\n", subject->scene.c_str());
+        subject->probeEvery = 0;
+    }
+    subject->drawing.Frame(q, static_cast<float>(options.run.width) / static_cast<float>(options.run.height));
+    if (subject->probeEvery > 0) subject->PrintProbe();
+    return subject;
+}
+
+void PrintLabReport(const LabOptions& options, const LabSubject& subject, const RunRecord& record) {
+    const LabSolver& solver = subject.solver;
+    printf("lab: scene %s, preset %s%s\n", subject.scene.c_str(),
+           options.run.loadState != nullptr ? "(from the state file)" : options.preset.c_str(),
+           options.settings.empty() ? "" : ", changed by --set");
+    for (const std::string& setting : options.settings) printf("  set %s\n", setting.c_str());
+    printf("particles: %d (%d moving)\n", solver.count(), solver.movingCount());
+    printf("threads: %d\n", solver.threads());
+    printf("steps: %ld (step %ld to %ld), simulated time %.6f s\n", record.stepsDone, record.firstStep,
+           record.lastStep, solver.time());
+    printf("ms per step (median, p95):\n");
+    if (record.stepMs.Count() == 0) {
+        printf("  %-15s no sample\n", "step");
+    } else {
+        const Percentiles p = record.stepMs.Summarise();
+        printf("  %-15s %9.4f %9.4f\n", "step", p.median, p.p95);
+    }
+    long sum = 0;
+    int32_t most = 0;
+    long lonely = 0;
+    long nonFinite = 0;
+    for (int32_t i = 0; i < solver.count(); ++i) {
+        const int32_t c = solver.neighbourCount(i);
+        sum += c;
+        most = std::max(most, c);
+        if (c == 0) ++lonely;
+        const Vec3 x = solver.position(i);
+        if (!std::isfinite(x.x) || !std::isfinite(x.y) || !std::isfinite(x.z)) ++nonFinite;
+    }
+    printf("neighbours: mean %.3f, max %d\n", solver.count() > 0 ? static_cast<double>(sum) / solver.count() : 0.0,
+           most);
+    printf("particles without neighbours: %ld\n", lonely);
+    printf("non-finite positions: %ld\n", nonFinite);
+    printf("state hash: %016" PRIx64 "\n", solver.StateHash());
+    printf("bytes per particle: %.1f\n",
+           solver.count() > 0 ? static_cast<double>(solver.BytesUsed()) / solver.count() : 0.0);
+    printf("peak resident memory: %ld kB\n", ReadResidency().peak);
+    for (const KeptOutput& kept : record.outputs) {
+        const Percentiles p = kept.writeMs.Summarise();
+        printf("%s: %ld frames, ms each (median, p95): %.3f %.3f\n", kept.name, kept.writeMs.Count(), p.median,
+               p.p95);
+    }
+    if (options.run.checkEvery > 0) {
+        const SoakWatch& watch = record.watch;
+        printf("soak: %ld steps in %.1f s; non-finite %ld, outside the box %ld (summed over every step)\n",
+               record.stepsDone, record.seconds, watch.nonFinite, watch.outside);
+    }
+}

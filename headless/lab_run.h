@@ -1,0 +1,51 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "headless/lab_options.h"
+#include "headless/outputs/lab_state_file.h"
+#include "headless/run.h"
+#include "sim/lab_solver.h"
+#include "view/lab_drawing.h"
+
+// The lab's solver as the run loop and the outputs see it, with the
+// drawing its pictures come from and the dam probe.
+struct LabSubject : SteppedSubject {
+    LabSolver solver;
+    LabDrawing drawing;
+    std::string scene;
+    // Column width a of the dam scenes, metres; 0 for the others.
+    double columnWidth = 0.0;
+    long probeEvery = 0;
+
+    int32_t ParticleCount() const override { return solver.count(); }
+    Vec3 Position(int32_t i) const override { return solver.position(i); }
+    Vec3 Velocity(int32_t i) const override { return solver.velocity(i); }
+    Vec3 Acceleration(int32_t i) const override { return solver.acceleration(i); }
+    float Density(int32_t i) const override { return solver.density(i); }
+    float Pressure(int32_t i) const override { return solver.pressure(i); }
+    int32_t NeighbourCount(int32_t i) const override { return solver.neighbourCount(i); }
+    // The solver keeps its own time: its steps may be bounded.
+    double SimulatedTime(long) const override { return solver.time(); }
+    void Render() override;
+    void TimedStep(RunRecord& record, bool timesStages) override;
+    void Resize(long width, long height) override;
+    Vec3 BoxMin() const override { return solver.parameters().boxMin; }
+    Vec3 BoxMax() const override { return solver.parameters().boxMax; }
+    bool SaveState(long step, const char* path) override {
+        return SaveLabState(solver, scene.c_str(), step, path);
+    }
+    void AfterStep(long step) override;
+    // The probe's line for the current state.
+    void PrintProbe() const;
+};
+
+// Builds the solver from the options (or the loaded state), with the
+// offscreen context current when anything is drawn. Null, with a message,
+// when it cannot.
+std::unique_ptr<LabSubject> SetUpLab(const LabOptions& options, LabSavedState& saved, RunRecord& record);
+
+// The run's figures: parameters, particles, the step timings, neighbour
+// figures, the state hash, memory and each output's write times.
+void PrintLabReport(const LabOptions& options, const LabSubject& subject, const RunRecord& record);

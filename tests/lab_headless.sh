@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# The lab driver end to end: the demo's hash from the classic scatter, one
+# hash for any thread count, the command line's answers, a config file read
+# as the same --set, the probe's lines, and a saved state taken up again
+# giving the hash of one longer run.
+#   tests/lab_headless.sh LAB_DRIVER DEMO_DRIVER VERSION WORKDIR
+set -euo pipefail
+lab=$1
+demo=$2
+version=$3
+work=$4
+rm -rf "$work" && mkdir -p "$work"
+fail() { echo "FAIL: $*" >&2; exit 1; }
+hash_of() { sed -n 's/^state hash: //p' <<<"$1"; }
+
+out=$("$lab" --preset classic --scene scatter --steps 100)
+[ "$(hash_of "$out")" = 9dc9c7d09e2e5a4d ] || fail "classic scatter, 100 steps: $(hash_of "$out")"
+grep -Eq '^  step +[0-9]+\.[0-9]+ +[0-9]+\.[0-9]+$' <<<"$out" || fail "no step timing line: $out"
+
+dam=(--preset water --scene dam --particles 2000)
+one=$(hash_of "$("$lab" "${dam[@]}" --steps 60 --threads 1)")
+three=$(hash_of "$("$lab" "${dam[@]}" --steps 60 --threads 3)")
+[ -n "$one" ] && [ "$one" = "$three" ] || fail "water dam: 1 thread $one, 3 threads $three"
+
+# Command lines -> exit code and a piece of what the driver says.
+cases=(
+  "0|usage: pondsim-lab-headless|--help"
+  "0|pondsim-lab-headless $version|--version"
+  "2|unknown argument '--bogus'|--steps 0 --bogus"
+  "2|--steps wants a whole number from 0 to 1000000000|--steps -1"
+  "2|no parameter is called speed|--steps 0 --set speed=1"
+  "2|viscosity must lie from 0|--steps 0 --set viscosity=-1"
+  "2|equationOfState takes one of linear|tait|--steps 0 --set equationOfState=cubic"
+  "2|--scene wants scatter|--scene moon"
+  "2|--probe wants front|--probe back"
+  "2|--particles and --load-state|--particles 5 --load-state $work/none"
+  "2|does not exist|--steps 0 --snapshot /nonexistent-$$/x.png"
+)
+for entry in "${cases[@]}"; do
+  # exit code|what it says (may hold a bar)|command line
+  want=${entry%%|*}
+  rest=${entry#*|}
+  said=${rest%|*}
+  line=${rest##*|}
+  rc=0
+  # shellcheck disable=SC2086  # the table's command lines split on spaces
+  out=$("$lab" $line 2>&1) || rc=$?
+  [ "$rc" -eq "$want" ] && [[ "$out" == *"$said"* ]] || fail "$line: exit $rc (not $want), said: $out"
+done
+
+# A config file says what the command line says.
+cat >"$work/lab.toml" <<'TOML'
+# the same run as the command line below
+preset = "water"
+scene = "pool"
+particles = 1500
+steps = 20
+set = ["viscosity=0.25", "speedOfSound=40"]
+TOML
+from_file=$(hash_of "$("$lab" --config "$work/lab.toml")")
+given=$(hash_of "$("$lab" --preset water --scene pool --particles 1500 --steps 20 --set viscosity=0.25 --set speedOfSound=40)")
+plain=$(hash_of "$("$lab" --preset water --scene pool --particles 1500 --steps 20)")
+[ "$from_file" = "$given" ] && [ "$given" != "$plain" ] || fail "config $from_file, --set $given, neither $plain"
+
+# The probe: a line at the start and every K steps, each naming its values.
+out=$("$lab" "${dam[@]}" --steps 40 --probe front 10)
+lines=$(grep -c '^front ' <<<"$out" || true)
+[ "$lines" -eq 5 ] || fail "--probe front 10 over 40 steps printed $lines lines"
+bad=$(grep '^front ' <<<"$out" | grep -Evc '^front t=[0-9]+\.[0-9]{4} T=[0-9]+\.[0-9]{2} z=[0-9]+\.[0-9]{4} height=[0-9]+\.[0-9]{4} z/a=[0-9]+\.[0-9]{2} height/a=[0-9]+\.[0-9]{2}$' || true)
+[ "$bad" -eq 0 ] || fail "probe lines not in their form: $out"
+grep -q '^front t=0.0000 T=0.00 z=[0-9.]* height=[0-9.]* z/a=1.00 height/a=2.00$' <<<"$out" || fail "dam start is not z/a 1, height/a 2: $out"
+
+# Saved and taken up again: the hash of one run of the sum of the steps, for
+# capped lists (classic) and bounded steps with walls (water).
+for run in "--preset classic --scene scatter" "${dam[*]}"; do
+  # shellcheck disable=SC2086
+  whole=$("$lab" $run --steps 50 | grep -E '^state hash|simulated time' | sed 's/^steps: .*,//')
+  # shellcheck disable=SC2086
+  saved=$("$lab" $run --steps 30 --save-state "$work/lab.state" | grep -E '^state hash|simulated time' | sed 's/^steps: .*,//')
+  again=$("$lab" --steps 20 --load-state "$work/lab.state" | grep -E '^state hash|simulated time' | sed 's/^steps: .*,//')
+  [ "$whole" = "$again" ] || fail "$run: 50 steps $whole, 30 saved and 20 more $again"
+  # Taken up with no step: the saved lists and counts as they were.
+  loaded=$("$lab" --steps 0 --load-state "$work/lab.state" | grep -E '^state hash|simulated time' | sed 's/^steps: .*,//')
+  [ "$saved" = "$loaded" ] || fail "$run: saved $saved, loaded $loaded"
+done
+# A damaged file, and a demo driver's, are refused before anything is built.
+size=$(stat -c %s "$work/lab.state")
+printf '\x55' | dd of="$work/lab.state" bs=1 seek=$((size / 2)) conv=notrunc status=none
+rc=0
+out=$("$lab" --steps 1 --load-state "$work/lab.state" 2>&1) || rc=$?
+[ "$rc" -eq 2 ] && [[ "$out" == *checksum* ]] || fail "damaged state: exit $rc, said: $out"
+"$demo" --steps 1 --save-state "$work/demo.state" >/dev/null
+rc=0
+out=$("$lab" --steps 1 --load-state "$work/demo.state" 2>&1) || rc=$?
+[ "$rc" -eq 2 ] && [[ "$out" == *"demo driver"* ]] || fail "demo state: exit $rc, said: $out"
+echo "lab driver: all checks passed"
