@@ -1,8 +1,57 @@
 #include <windows.h>
 
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+
 #include "lab/lab_window.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showMode) {
+namespace {
+
+// "--particles N", "--scene NAME" and "--preset NAME" (as the headless
+// driver names them):
+// the start the window opens on. Anything else is left alone.
+void ReadCommandLine(const char* line, LabView& view) {
+    std::istringstream words(line != nullptr ? line : "");
+    std::string word, value;
+    LabCommand command;
+    command.kind = LabCommand::Kind::SetScene;
+    command.scene = view.run.scene();
+    command.count = view.run.requestedCount();
+    bool any = false;
+    while (words >> word) {
+        if (word == "--particles" && words >> value) {
+            const long n = std::strtol(value.c_str(), nullptr, 10);
+            if (n > 0 && n <= 20000000) command.count = static_cast<int32_t>(n);
+            any = true;
+        } else if (word == "--preset" && words >> value) {
+            LabParameters p;
+            if (!ParametersByName(value, p)) continue;
+            LabCommand preset;
+            preset.kind = LabCommand::Kind::SetPreset;
+            preset.preset = value;
+            view.run.Post(preset);
+            view.presetIndex = value == "water" ? 1 : 0;
+            any = true;
+        } else if (word == "--scene" && words >> value) {
+            any = SceneByName(value, command.scene) || any;
+        }
+    }
+    if (!any) return;
+    view.count = command.count;
+    // The panel lists the scenes in their declared order.
+    view.sceneIndex = static_cast<int>(command.scene);
+    view.run.Post(command);
+    // The panel's fields follow what the run will start with.
+    view.run.Apply();
+    view.editing = view.run.solver().parameters();
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showMode) {
+    ReadCommandLine(commandLine, TheLabView());
     char className[] = "PondsimLab";
     WNDCLASSA windowClass = {};
     windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_OWNDC;

@@ -1,4 +1,5 @@
 #include <cinttypes>
+#include <string>
 #include <cstdio>
 
 #include "imgui.h"
@@ -180,6 +181,39 @@ void ColourSection(LabView& view) {
     ImGui::Text("%.4g .. %.4g %s", low, high, LabColourFieldUnit(d.field));
 }
 
+#ifdef PONDSIM_LAB_RECORD
+void RecordSection(LabView& view) {
+    LabRecorder& r = view.recorder;
+    ImGui::SetNextItemWidth(220.0f);
+    if (ImGui::InputText("folder", view.folderField, sizeof view.folderField)) r.folder = view.folderField;
+    static int every = 10;
+    if (r.vtk == nullptr) {
+        ImGui::SetNextItemWidth(90.0f);
+        ImGui::InputInt("steps apart", &every);
+        ImGui::SameLine();
+        if (ImGui::Button("Export VTK")) {
+            if (r.StartExport(view.run, every)) std::printf("lab export: %s\n", r.folder.c_str());
+        }
+    } else {
+        ImGui::Text("exporting every %d steps", r.exportEvery);
+        ImGui::SameLine();
+        if (ImGui::Button("Stop export")) r.StopExport(view.run);
+    }
+    if (ImGui::Button("Save state")) {
+        view.lastSaved = r.SaveState(view.run);
+        if (!view.lastSaved.empty()) PrintLabState(view.run, ("saved " + view.lastSaved).c_str());
+    }
+    if (!view.lastSaved.empty()) {
+        ImGui::SameLine();
+        if (ImGui::Button("Load it again") && r.LoadState(view.run, view.lastSaved)) {
+            view.editing = view.run.solver().parameters();
+            PrintLabState(view.run, ("loaded " + view.lastSaved).c_str());
+        }
+    }
+    std::fflush(stdout);
+}
+#endif
+
 void NumbersSection(LabView& view) {
     const LabSolver& solver = view.run.solver();
     ImGui::Text("%.1f frames/s   %.2f ms/step", view.framesPerSecond, view.stepMs);
@@ -198,6 +232,9 @@ float DrawLabPanel(LabView& view) {
     if (ImGui::CollapsingHeader("Scene", ImGuiTreeNodeFlags_DefaultOpen)) SceneSection(view);
     if (ImGui::CollapsingHeader("Parameters", ImGuiTreeNodeFlags_DefaultOpen)) ParameterSection(view);
     if (ImGui::CollapsingHeader("Colour", ImGuiTreeNodeFlags_DefaultOpen)) ColourSection(view);
+#ifdef PONDSIM_LAB_RECORD
+    if (ImGui::CollapsingHeader("Record")) RecordSection(view);
+#endif
     if (ImGui::CollapsingHeader("Numbers", ImGuiTreeNodeFlags_DefaultOpen)) NumbersSection(view);
     if (ImGui::CollapsingHeader("Controls")) {
         ImGui::TextUnformatted(
@@ -205,7 +242,7 @@ float DrawLabPanel(LabView& view) {
             "arrows move   Enter up   Shift down\n"
             "left drag look   wheel nearer/farther\n"
             "Home camera back   C colour field\n"
-            "H print state hash");
+            "H print state hash   F print frame figures");
     }
     if (ImGui::Button("Camera back (Home)")) view.drawing.camera = view.startCamera;
     ImGui::End();

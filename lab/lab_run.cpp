@@ -4,11 +4,12 @@
 
 SceneLayout BuildLabScene(SceneKind kind, int32_t count, LabParameters& parameters) {
     std::srand(1);
-    if (kind == SceneKind::Scatter) {
-        LabParameters scratch = parameters;
-        BuildScene(SceneKind::Scatter, 500, scratch, std::rand);
-    }
-    return BuildScene(kind, count, parameters, std::rand);
+    if (kind != SceneKind::Scatter) return BuildScene(kind, count, parameters, std::rand);
+    // pondsim-lab-headless draws the same: 500, 3000, then the count.
+    BuildScene(SceneKind::Scatter, 500, parameters, std::rand);
+    SceneLayout layout = BuildScene(SceneKind::Scatter, 3000, parameters, std::rand);
+    if (count != 3000) layout = BuildScene(SceneKind::Scatter, count, parameters, std::rand);
+    return layout;
 }
 
 LabRun::LabRun() {

@@ -84,6 +84,6 @@ private:
 };
 
 // The start of a scene, as the lab builds it: the scatter draws from the
-// runtime's rand() as a fresh process finds it, after the demo's first 500
-// particles, so that the classic scatter of 3000 is the demo's own start.
+// runtime's rand() as a fresh process finds it, after the demo's 500 and
+// 3000 particles (the demo's own start), as the headless driver does.
 SceneLayout BuildLabScene(SceneKind kind, int32_t count, LabParameters& parameters);

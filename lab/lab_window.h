@@ -5,6 +5,9 @@
 #include <cstdint>
 
 #include "lab/lab_run.h"
+#ifdef PONDSIM_LAB_RECORD
+#include "lab/lab_record.h"
+#endif
 #include "view/lab_drawing.h"
 
 // The private frame message, as the demo's shell sends it when the queue is idle.
@@ -34,6 +37,11 @@ struct LabView {
     int threads = 0;
     bool layoutShown = false;
     float panelWidth = 0.0f;
+#ifdef PONDSIM_LAB_RECORD
+    LabRecorder recorder;
+    std::string lastSaved;
+    char folderField[256] = "pondsim-lab-out";
+#endif
     // Frame timing for the panel.
     double framesPerSecond = 0.0;
     double stepMs = 0.0;

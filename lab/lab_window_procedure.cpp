@@ -60,6 +60,7 @@ void FrameBox(LabView& view) {
 }
 
 void SetupView(LabView& view) {
+    view.run.Apply();
     FrameBox(view);
     view.editing = view.run.solver().parameters();
 
@@ -84,10 +85,19 @@ void SetupView(LabView& view) {
     PrintLabState(view.run, "start");
 }
 
+void AfterSteps(LabView& view) {
+#ifdef PONDSIM_LAB_RECORD
+    view.recorder.AfterSteps(view.run);
+#else
+    (void)view;
+#endif
+}
+
 // Applies what the keys and the panel asked for, and says what the run
 // became after a pause, a step or a reset: the lines tests follow.
 void ApplyCommands(LabView& view) {
     if (view.run.Apply() == 0) return;
+    AfterSteps(view);
     using Kind = LabCommand::Kind;
     switch (view.run.lastApplied()) {
     case Kind::Step: PrintLabState(view.run, "step"); break;
@@ -122,6 +132,11 @@ void LabKey(LabView& view, WPARAM key, bool down) {
     case 'H':
         PrintLabState(view.run, "asked");
         return;
+    case 'F':
+        std::printf("lab figures: %.1f frames/s, %.2f ms a step, %d particles, %d threads\n", view.framesPerSecond,
+                    view.stepMs, view.run.solver().count(), view.run.solver().threads());
+        std::fflush(stdout);
+        return;
     case VK_HOME: view.drawing.camera = view.startCamera; return;
     case 'C':
         view.drawing.field = static_cast<LabColourField>((static_cast<int>(view.drawing.field) + 1) % 4);
@@ -142,6 +157,7 @@ void Render(LabView& view) {
     if (view.everyFrame) {
         const Clock::time_point before = Clock::now();
         if (view.run.Tick() > 0) {
+            AfterSteps(view);
             view.stepMs = std::chrono::duration<double, std::milli>(Clock::now() - before).count() /
                           view.run.stepsPerTick;
         }
@@ -314,6 +330,7 @@ LRESULT CALLBACK LabWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             if (!view.everyFrame) {
                 const Clock::time_point before = Clock::now();
                 if (view.run.Tick() > 0) {
+            AfterSteps(view);
                     view.stepMs = std::chrono::duration<double, std::milli>(Clock::now() - before).count() /
                                   view.run.stepsPerTick;
                 }

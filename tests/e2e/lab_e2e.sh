@@ -84,9 +84,9 @@ for _ in $(seq 99); do xdotool key period; done
 await_state step 100
 window_100=$hash
 if [ "$suffix" = .exe ]; then
-  headless_100=$(wine "$build/headless/pondsim-headless.exe" --steps 100 | tr -d '\r' | sed -n 's/^state hash: //p')
+  headless_100=$(wine "$build/headless/pondsim-lab-headless.exe" --steps 100 | tr -d '\r' | sed -n 's/^state hash: //p')
 else
-  headless_100=$("$build/headless/pondsim-headless" --steps 100 | sed -n 's/^state hash: //p')
+  headless_100=$("$build/headless/pondsim-lab-headless" --steps 100 | sed -n 's/^state hash: //p')
 fi
 e2e_note "100 steps: window $window_100, headless $headless_100"
 [ "$window_100" = "$headless_100" ] || e2e_fail "window $window_100 after 100 steps, headless $headless_100"
