@@ -1,3 +1,4 @@
+#include <cfloat>
 #include <cinttypes>
 #include <string>
 #include <cstdio>
@@ -153,6 +154,9 @@ void ColourSection(LabView& view) {
     if (ImGui::Combo("colour by", &field, "neighbours\0density\0pressure\0speed\0")) {
         d.field = static_cast<LabColourField>(field);
     }
+    ImGui::SetNextItemWidth(140.0f);
+    ImGui::SliderFloat("point size [px]", &d.pointSize, 1.0f, 20.0f, "%.0f");
+    ImGui::Checkbox("wall particles", &d.fixedParticles);
     const bool neighbours = d.field == LabColourField::Neighbours;
     if (!neighbours) {
         ImGui::Checkbox("range from the values", &d.automaticRange);
@@ -214,10 +218,23 @@ void RecordSection(LabView& view) {
 }
 #endif
 
+void Plot(const char* label, const LabView::History& h, const char* format, float last) {
+    char overlay[64];
+    std::snprintf(overlay, sizeof overlay, format, static_cast<double>(last));
+    ImGui::PlotLines(label, h.values, LabView::kSamples, h.next, overlay, FLT_MAX, FLT_MAX, ImVec2(220.0f, 36.0f));
+}
+
 void NumbersSection(LabView& view) {
     const LabSolver& solver = view.run.solver();
-    ImGui::Text("%.1f frames/s   %.2f ms/step", view.framesPerSecond, view.stepMs);
-    ImGui::Text("%d particles   step %" PRId64 "   t = %.3f s", solver.count(), solver.steps(), solver.time());
+    ImGui::Text("%d particles (%d moving)   step %" PRId64 "   t = %.3f s", solver.count(), solver.movingCount(),
+                solver.steps(), solver.time());
+    const int newest = (view.fpsHistory.next + LabView::kSamples - 1) % LabView::kSamples;
+    Plot("frames/s", view.fpsHistory, "%.1f", view.fpsHistory.values[newest]);
+    Plot("ms a step", view.stepHistory, "%.2f ms", view.stepHistory.values[newest]);
+    Plot("density error", view.densityErrorHistory, "%.4f", view.densityErrorHistory.values[newest]);
+    Plot("kinetic energy", view.energyHistory, "%.4g J", view.energyHistory.values[newest]);
+    ImGui::TextDisabled("over the last %.0f s; density error: mean |rho/rho0 - 1|",
+                        LabView::kSamples * LabView::kSampleSeconds);
 }
 
 }  // namespace

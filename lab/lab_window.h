@@ -45,6 +45,20 @@ struct LabView {
     // Frame timing for the panel.
     double framesPerSecond = 0.0;
     double stepMs = 0.0;
+    // The numbers over the last seconds, a sample every kSampleSeconds, the
+    // newest at [next - 1].
+    static constexpr int kSamples = 60;
+    static constexpr double kSampleSeconds = 0.25;
+    struct History {
+        float values[kSamples] = {};
+        int next = 0;
+        void Add(float v) {
+            values[next] = v;
+            next = (next + 1) % kSamples;
+        }
+    };
+    History fpsHistory, stepHistory, densityErrorHistory, energyHistory;
+    double sinceSample = 0.0;
 };
 
 LabView& TheLabView();

@@ -23,8 +23,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr float kPixelsPerWheelStep = 4.0f;
-
 struct Pointer {
     int x = 0, y = 0;
     bool looking = false;
@@ -61,6 +59,7 @@ void FrameBox(LabView& view) {
 
 void SetupView(LabView& view) {
     view.run.Apply();
+    view.drawing.fixedParticles = false;
     FrameBox(view);
     view.editing = view.run.solver().parameters();
 
@@ -149,11 +148,37 @@ void LabKey(LabView& view, WPARAM key, bool down) {
     ApplyCommands(view);
 }
 
+// The numbers the panel plots: mean |density / rest density - 1| and the
+// kinetic energy (joules) of the moving particles.
+void Sample(LabView& view) {
+    const LabSolver& s = view.run.solver();
+    const LabParameters& p = s.parameters();
+    double error = 0.0, energy = 0.0;
+    const int32_t n = s.movingCount();
+    for (int32_t i = 0; i < n; ++i) {
+        const double rho = s.density(i);
+        error += std::fabs(rho / static_cast<double>(p.restDensity) - 1.0);
+        const Vec3 v = s.velocity(i);
+        energy += 0.5 * static_cast<double>(p.particleMass) * (static_cast<double>(v.x) * v.x +
+                                                                static_cast<double>(v.y) * v.y +
+                                                                static_cast<double>(v.z) * v.z);
+    }
+    view.fpsHistory.Add(static_cast<float>(view.framesPerSecond));
+    view.stepHistory.Add(static_cast<float>(view.stepMs));
+    view.densityErrorHistory.Add(n > 0 ? static_cast<float>(error / n) : 0.0f);
+    view.energyHistory.Add(static_cast<float>(energy));
+}
+
 void Render(LabView& view) {
     const Clock::time_point now = Clock::now();
     const double seconds = std::chrono::duration<double>(now - lastFrame).count();
     lastFrame = now;
     if (seconds > 0.0) view.framesPerSecond = 0.9 * view.framesPerSecond + 0.1 / seconds;
+    view.sinceSample += seconds;
+    if (view.sinceSample >= LabView::kSampleSeconds) {
+        view.sinceSample = 0.0;
+        Sample(view);
+    }
     if (view.everyFrame) {
         const Clock::time_point before = Clock::now();
         if (view.run.Tick() > 0) {
@@ -397,10 +422,16 @@ LRESULT CALLBACK LabWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             io->MouseWheel += static_cast<float>(static_cast<short>(HIWORD(wParam))) / WHEEL_DELTA;
         } else {
             const float steps = static_cast<float>(static_cast<short>(HIWORD(wParam))) / WHEEL_DELTA;
+            // A notch moves a ninth of the box's longest side (4 units in
+            // the demo's box), whatever units the scene is in.
+            const LabParameters& p = view.run.solver().parameters();
+            const float side = std::fmax(p.boxMax.x - p.boxMin.x,
+                                         std::fmax(p.boxMax.y - p.boxMin.y, p.boxMax.z - p.boxMin.z));
+            const float step = steps * side / 9.0f;
             Camera& c = view.drawing.camera;
-            c.position.x = c.position.x - c.back.x * steps * kPixelsPerWheelStep;
-            c.position.y = c.position.y - c.back.y * steps * kPixelsPerWheelStep;
-            c.position.z = c.position.z - c.back.z * steps * kPixelsPerWheelStep;
+            c.position.x = c.position.x - c.back.x * step;
+            c.position.y = c.position.y - c.back.y * step;
+            c.position.z = c.position.z - c.back.z * step;
         }
         return 0;
 

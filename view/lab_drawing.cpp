@@ -141,7 +141,7 @@ void LabDrawing::Draw(const LabSolver& solver) const {
     glLoadMatrixf(clip.m);
     glPointSize(pointSize);
     glBegin(GL_POINTS);
-    const int32_t n = solver.count();
+    const int32_t n = fixedParticles ? solver.count() : solver.movingCount();
     for (int32_t i = 0; i < n; ++i) {
         const PointColour c = ColourOf(solver, i);
         const Vec3 p = solver.position(i);

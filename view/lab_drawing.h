@@ -39,6 +39,9 @@ struct LabDrawing {
     float low = 0.0f;
     float high = 1.0f;
     float pointSize = 10.0f;
+    // Whether the fixed wall particles are drawn too; a window leaves them
+    // out, since the near wall would hide the fluid.
+    bool fixedParticles = true;
     Camera camera;
     float nearPlane = 1.0f;
     float farPlane = 5001.0f;
