@@ -61,6 +61,11 @@ from_file=$(hash_of "$("$lab" --config "$work/lab.toml")")
 given=$(hash_of "$("$lab" --preset water --scene pool --particles 1500 --steps 20 --set viscosity=0.25 --set speedOfSound=40)")
 plain=$(hash_of "$("$lab" --preset water --scene pool --particles 1500 --steps 20)")
 [ "$from_file" = "$given" ] && [ "$given" != "$plain" ] || fail "config $from_file, --set $given, neither $plain"
+# A key the driver does not know is refused there too.
+echo 'viscosity = 0.25' >"$work/bad.toml"
+rc=0
+out=$("$lab" --config "$work/bad.toml" 2>&1) || rc=$?
+[ "$rc" -eq 2 ] && [[ "$out" == *"--config"*viscosity* ]] || fail "unknown config key: exit $rc, said: $out"
 
 # The probe: a line at the start and every K steps, each naming its values.
 out=$("$lab" "${dam[@]}" --steps 40 --probe front 10)
