@@ -257,6 +257,7 @@ ParseResult ParseLabOptions(int argc, char** argv, LabOptions& options) {
             }
         }
     }
-    if (options.particles < 0) options.particles = DefaultParticles(options.scene);
+    options.particlesGiven = app.count("--particles") > 0;
+    if (!options.particlesGiven) options.particles = DefaultParticles(options.scene);
     return ParseResult::Run;
 }

@@ -77,10 +77,12 @@ std::unique_ptr<LabSubject> SetUpLab(const LabOptions& options, LabSavedState& s
         SceneLayout layout;
         if (kind == SceneKind::Scatter) {
             // The demo's starts: 500 particles at construction, 3000 at
-            // set-up, then --particles, each drawing from the same generator.
+            // set-up, then a reseed with --particles, each drawing from the
+            // same generator, so that the demo drivers' --particles N is
+            // this one's.
             BuildScene(kind, 500, p, options.run.random);
             layout = BuildScene(kind, 3000, p, options.run.random);
-            if (options.particles != 3000) {
+            if (options.particlesGiven) {
                 layout = BuildScene(kind, static_cast<int32_t>(options.particles), p, options.run.random);
             }
         } else {

@@ -16,6 +16,10 @@ hash_of() { sed -n 's/^state hash: //p' <<<"$1"; }
 out=$("$lab" --preset classic --scene scatter --steps 100)
 [ "$(hash_of "$out")" = 9dc9c7d09e2e5a4d ] || fail "classic scatter, 100 steps: $(hash_of "$out")"
 grep -Eq '^  step +[0-9]+\.[0-9]+ +[0-9]+\.[0-9]+$' <<<"$out" || fail "no step timing line: $out"
+# --particles reseeds as the demo driver's does, past its 4000 paired too.
+lab_hash=$(hash_of "$("$lab" --steps 30 --particles 4200)")
+demo_hash=$(hash_of "$("$demo" --steps 30 --particles 4200 2>/dev/null)")
+[ "$lab_hash" = "$demo_hash" ] || fail "--particles 4200: lab $lab_hash, demo driver $demo_hash"
 
 dam=(--preset water --scene dam --particles 2000)
 one=$(hash_of "$("$lab" "${dam[@]}" --steps 60 --threads 1)")
