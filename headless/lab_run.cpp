@@ -19,6 +19,8 @@ using Clock = std::chrono::steady_clock;
 }  // namespace
 
 void LabSubject::Render() {
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    glEnable(GL_DEPTH_TEST);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
     drawing.UpdateRange(solver);
     drawing.Draw(solver);
@@ -35,6 +37,7 @@ void LabSubject::TimedStep(RunRecord& record, bool) {
 void LabSubject::Resize(long width, long height) {
     glViewport(0, 0, static_cast<GLsizei>(width), static_cast<GLsizei>(height));
     drawing.Frame(solver.parameters(), static_cast<float>(width) / static_cast<float>(height));
+    drawing.FitPointSize(solver.parameters(), static_cast<float>(height));
 }
 
 void LabSubject::AfterStep(long step) {
@@ -108,6 +111,7 @@ std::unique_ptr<LabSubject> SetUpLab(const LabOptions& options, LabSavedState& s
         subject->probeEvery = 0;
     }
     subject->drawing.Frame(q, static_cast<float>(options.run.width) / static_cast<float>(options.run.height));
+    subject->drawing.FitPointSize(q, static_cast<float>(options.run.height));
     if (subject->probeEvery > 0) subject->PrintProbe();
     return subject;
 }

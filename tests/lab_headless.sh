@@ -20,6 +20,11 @@ grep -Eq '^  step +[0-9]+\.[0-9]+ +[0-9]+\.[0-9]+$' <<<"$out" || fail "no step t
 lab_hash=$(hash_of "$("$lab" --steps 30 --particles 4200)")
 demo_hash=$(hash_of "$("$demo" --steps 30 --particles 4200 2>/dev/null)")
 [ "$lab_hash" = "$demo_hash" ] || fail "--particles 4200: lab $lab_hash, demo driver $demo_hash"
+# The classic scatter's picture is the demo's, pixel for pixel: the same
+# camera, points and colours.
+"$lab" --steps 20 --size 160x120 --snapshot "$work/lab.png" >/dev/null
+"$demo" --steps 20 --size 160x120 --snapshot "$work/demo.png" >/dev/null
+cmp -s "$work/lab.png" "$work/demo.png" || fail "the classic scatter's snapshot differs from the demo driver's"
 
 dam=(--preset water --scene dam --particles 2000)
 one=$(hash_of "$("$lab" "${dam[@]}" --steps 60 --threads 1)")
