@@ -98,12 +98,10 @@ std::unique_ptr<LabSubject> SetUpLab(const LabOptions& options, LabSavedState& s
     record.lastStep = record.firstStep;
     const LabParameters& q = subject->solver.parameters();
     if (kind == SceneKind::Dam || kind == SceneKind::DoubleDam) {
-        // The column is 2a high: its height at the start, less the half
-        // spacing each layer's site stands in from its face.
-        const int32_t n = subject->solver.movingCount();
-        float top = q.boxMin.y;
-        for (int32_t i = 0; i < n; ++i) top = std::max(top, subject->solver.position(i).y);
-        subject->columnWidth = static_cast<double>(top - q.boxMin.y) * q.simScale / 2.0 + q.particleSpacing / 4.0;
+        // The scene's box is 4a long (6a with two columns): a holds for a
+        // loaded state too, whatever the water has done since.
+        const float length = q.boxMax.x - q.boxMin.x;
+        subject->columnWidth = static_cast<double>(length) * q.simScale / (kind == SceneKind::Dam ? 4.0 : 6.0);
     }
     subject->probeEvery = options.probeEvery;
     if (options.probeEvery > 0 && subject->columnWidth <= 0.0) {
