@@ -103,6 +103,8 @@ ParseResult ParseLabOptions(int argc, char** argv, LabOptions& options) {
     app.set_config("--config", "", "read these options from FILE (INI or TOML: steps = 100, scene = \"dam\",\n"
                                    "set = [\"viscosity=0.5\"]); the command line overrides it");
 
+    // A key the driver does not know is a mistake in a file as on the command line.
+    app.allow_config_extras(CLI::config_extras_mode::error);
     app.add_option("--preset", options.preset, "classic (the demo's fluid, default) or water")
         ->check(OneOf({"classic", "water"}));
     app.add_option("--scene", options.scene, "scatter (default), dam, double-dam, pool or drop")
@@ -191,6 +193,12 @@ ParseResult ParseLabOptions(int argc, char** argv, LabOptions& options) {
         if (first.size() > 2 && first.front() == '[') first = first.substr(1, first.find_first_of(",]") - 1);
         fprintf(stderr, "unknown argument '%s' (try --help)\n", first.c_str());
         return ParseResult::Fail;
+    } catch (const CLI::FileError& e) {
+        fprintf(stderr, "--config: %s\n", e.what());
+        return ParseResult::Fail;
+    } catch (const CLI::ConfigError& e) {
+        fprintf(stderr, "--config: %s\n", e.what());
+        return ParseResult::Fail;
     } catch (const CLI::ParseError& e) {
         fprintf(stderr, "%s (try --help)\n", DemoWording(e.what()).c_str());
         return ParseResult::Fail;
@@ -249,6 +257,7 @@ ParseResult ParseLabOptions(int argc, char** argv, LabOptions& options) {
             }
         }
     }
-    if (options.particles < 0) options.particles = DefaultParticles(options.scene);
+    options.particlesGiven = app.count("--particles") > 0;
+    if (!options.particlesGiven) options.particles = DefaultParticles(options.scene);
     return ParseResult::Run;
 }

@@ -13,8 +13,9 @@ struct LabOptions {
     Options run;
     std::string preset = "classic";
     std::string scene = "scatter";
-    // Particles asked for; -1: the scene's default.
+    // Particles asked for (the scene's default unless particlesGiven).
     long particles = -1;
+    bool particlesGiven = false;
     int threads = 1;
     // --set NAME=VALUE, in the order given (a config file's first).
     std::vector<std::string> settings;

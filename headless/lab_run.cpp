@@ -19,6 +19,8 @@ using Clock = std::chrono::steady_clock;
 }  // namespace
 
 void LabSubject::Render() {
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    glEnable(GL_DEPTH_TEST);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
     drawing.UpdateRange(solver);
     drawing.Draw(solver);
@@ -35,6 +37,7 @@ void LabSubject::TimedStep(RunRecord& record, bool) {
 void LabSubject::Resize(long width, long height) {
     glViewport(0, 0, static_cast<GLsizei>(width), static_cast<GLsizei>(height));
     drawing.Frame(solver.parameters(), static_cast<float>(width) / static_cast<float>(height));
+    drawing.FitPointSize(solver.parameters(), static_cast<float>(height));
 }
 
 void LabSubject::AfterStep(long step) {
@@ -77,10 +80,12 @@ std::unique_ptr<LabSubject> SetUpLab(const LabOptions& options, LabSavedState& s
         SceneLayout layout;
         if (kind == SceneKind::Scatter) {
             // The demo's starts: 500 particles at construction, 3000 at
-            // set-up, then --particles, each drawing from the same generator.
+            // set-up, then a reseed with --particles, each drawing from the
+            // same generator, so that the demo drivers' --particles N is
+            // this one's.
             BuildScene(kind, 500, p, options.run.random);
             layout = BuildScene(kind, 3000, p, options.run.random);
-            if (options.particles != 3000) {
+            if (options.particlesGiven) {
                 layout = BuildScene(kind, static_cast<int32_t>(options.particles), p, options.run.random);
             }
         } else {
@@ -93,12 +98,10 @@ std::unique_ptr<LabSubject> SetUpLab(const LabOptions& options, LabSavedState& s
     record.lastStep = record.firstStep;
     const LabParameters& q = subject->solver.parameters();
     if (kind == SceneKind::Dam || kind == SceneKind::DoubleDam) {
-        // The column is 2a high: its height at the start, less the half
-        // spacing each layer's site stands in from its face.
-        const int32_t n = subject->solver.movingCount();
-        float top = q.boxMin.y;
-        for (int32_t i = 0; i < n; ++i) top = std::max(top, subject->solver.position(i).y);
-        subject->columnWidth = static_cast<double>(top - q.boxMin.y) * q.simScale / 2.0 + q.particleSpacing / 4.0;
+        // The scene's box is 4a long (6a with two columns): a holds for a
+        // loaded state too, whatever the water has done since.
+        const float length = q.boxMax.x - q.boxMin.x;
+        subject->columnWidth = static_cast<double>(length) * q.simScale / (kind == SceneKind::Dam ? 4.0 : 6.0);
     }
     subject->probeEvery = options.probeEvery;
     if (options.probeEvery > 0 && subject->columnWidth <= 0.0) {
@@ -106,6 +109,7 @@ std::unique_ptr<LabSubject> SetUpLab(const LabOptions& options, LabSavedState& s
         subject->probeEvery = 0;
     }
     subject->drawing.Frame(q, static_cast<float>(options.run.width) / static_cast<float>(options.run.height));
+    subject->drawing.FitPointSize(q, static_cast<float>(options.run.height));
     if (subject->probeEvery > 0) subject->PrintProbe();
     return subject;
 }

@@ -156,7 +156,7 @@ void ColourSection(LabView& view) {
     }
     ImGui::SetNextItemWidth(140.0f);
     ImGui::SliderFloat("point size [px]", &d.pointSize, 1.0f, 20.0f, "%.0f");
-    ImGui::Checkbox("wall particles", &d.fixedParticles);
+    ImGui::Checkbox("wall particles", &d.drawFixed);
     const bool neighbours = d.field == LabColourField::Neighbours;
     if (!neighbours) {
         ImGui::Checkbox("range from the values", &d.automaticRange);

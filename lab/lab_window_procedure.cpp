@@ -59,7 +59,6 @@ void FrameBox(LabView& view) {
 
 void SetupView(LabView& view) {
     view.run.Apply();
-    view.drawing.fixedParticles = false;
     FrameBox(view);
     view.editing = view.run.solver().parameters();
 

@@ -16,6 +16,15 @@ hash_of() { sed -n 's/^state hash: //p' <<<"$1"; }
 out=$("$lab" --preset classic --scene scatter --steps 100)
 [ "$(hash_of "$out")" = 9dc9c7d09e2e5a4d ] || fail "classic scatter, 100 steps: $(hash_of "$out")"
 grep -Eq '^  step +[0-9]+\.[0-9]+ +[0-9]+\.[0-9]+$' <<<"$out" || fail "no step timing line: $out"
+# --particles reseeds as the demo driver's does, past its 4000 paired too.
+lab_hash=$(hash_of "$("$lab" --steps 30 --particles 4200)")
+demo_hash=$(hash_of "$("$demo" --steps 30 --particles 4200 2>/dev/null)")
+[ "$lab_hash" = "$demo_hash" ] || fail "--particles 4200: lab $lab_hash, demo driver $demo_hash"
+# The classic scatter's picture is the demo's, pixel for pixel: the same
+# camera, points and colours.
+"$lab" --steps 20 --size 160x120 --snapshot "$work/lab.png" >/dev/null
+"$demo" --steps 20 --size 160x120 --snapshot "$work/demo.png" >/dev/null
+cmp -s "$work/lab.png" "$work/demo.png" || fail "the classic scatter's snapshot differs from the demo driver's"
 
 dam=(--preset water --scene dam --particles 2000)
 one=$(hash_of "$("$lab" "${dam[@]}" --steps 60 --threads 1)")
@@ -61,6 +70,11 @@ from_file=$(hash_of "$("$lab" --config "$work/lab.toml")")
 given=$(hash_of "$("$lab" --preset water --scene pool --particles 1500 --steps 20 --set viscosity=0.25 --set speedOfSound=40)")
 plain=$(hash_of "$("$lab" --preset water --scene pool --particles 1500 --steps 20)")
 [ "$from_file" = "$given" ] && [ "$given" != "$plain" ] || fail "config $from_file, --set $given, neither $plain"
+# A key the driver does not know is refused there too.
+echo 'viscosity = 0.25' >"$work/bad.toml"
+rc=0
+out=$("$lab" --config "$work/bad.toml" 2>&1) || rc=$?
+[ "$rc" -eq 2 ] && [[ "$out" == *"--config"*viscosity* ]] || fail "unknown config key: exit $rc, said: $out"
 
 # The probe: a line at the start and every K steps, each naming its values.
 out=$("$lab" "${dam[@]}" --steps 40 --probe front 10)

@@ -111,9 +111,30 @@ void LabDrawing::Project(float aspect) {
     Perspective(projection, kFieldOfViewDegrees, aspect > 0.0f ? aspect : 1.0f, nearPlane, farPlane);
 }
 
+void LabDrawing::FitPointSize(const LabParameters& parameters, float viewportHeight) {
+    const Vec3& lo = parameters.boxMin;
+    const Vec3& hi = parameters.boxMax;
+    if (lo.x == 0.0f && lo.y == 0.0f && lo.z == 0.0f && hi.x == 36.0f && hi.y == 36.0f && hi.z == 36.0f) {
+        pointSize = 10.0f;
+        return;
+    }
+    // The spacing seen at the box's centre, in pixels.
+    const float centreZ = (lo.z + hi.z) * 0.5f;
+    const float distance = camera.position.z - centreZ;
+    const double halfAngle = kFieldOfViewDegrees * 0.5 * 3.14159265358979 / 180.0;
+    const float spacing = parameters.particleSpacing / parameters.simScale;
+    const float pixels =
+        distance > 0.0f ? spacing / (2.0f * distance * static_cast<float>(std::tan(halfAngle))) * viewportHeight : 1.0f;
+    pointSize = pixels < 1.0f ? 1.0f : pixels;
+}
+
+int32_t LabDrawing::DrawnCount(const LabSolver& solver) const {
+    return drawFixed ? solver.count() : solver.movingCount();
+}
+
 void LabDrawing::UpdateRange(const LabSolver& solver) {
     if (!automaticRange || field == LabColourField::Neighbours) return;
-    const int32_t n = solver.count();
+    const int32_t n = DrawnCount(solver);
     if (n == 0) return;
     float lowest = LabFieldValue(solver, field, 0);
     float highest = lowest;
@@ -141,7 +162,7 @@ void LabDrawing::Draw(const LabSolver& solver) const {
     glLoadMatrixf(clip.m);
     glPointSize(pointSize);
     glBegin(GL_POINTS);
-    const int32_t n = fixedParticles ? solver.count() : solver.movingCount();
+    const int32_t n = DrawnCount(solver);
     for (int32_t i = 0; i < n; ++i) {
         const PointColour c = ColourOf(solver, i);
         const Vec3 p = solver.position(i);

@@ -39,9 +39,9 @@ struct LabDrawing {
     float low = 0.0f;
     float high = 1.0f;
     float pointSize = 10.0f;
-    // Whether the fixed wall particles are drawn too; a window leaves them
-    // out, since the near wall would hide the fluid.
-    bool fixedParticles = true;
+    // Fixed wall particles drawn too; off, only the fluid shows (the walls
+    // would hide it) and only its values set the automatic range.
+    bool drawFixed = false;
     Camera camera;
     float nearPlane = 1.0f;
     float farPlane = 5001.0f;
@@ -53,6 +53,12 @@ struct LabDrawing {
     void Frame(const LabParameters& parameters, float aspect);
     // A projection for a new aspect, keeping the camera.
     void Project(float aspect);
+    // Points about as wide as the parameters' lattice spacing looks from
+    // the camera in a viewport of the given height (the demo's 10 pixels in
+    // the demo's box), at least one pixel.
+    void FitPointSize(const LabParameters& parameters, float viewportHeight);
+    // The particles drawn: all, or the moving ones.
+    int32_t DrawnCount(const LabSolver& solver) const;
     // With automaticRange: low and high from the smallest and largest value
     // of the field over all particles (speed from 0). A range of a single
     // value is widened so that the map stays defined.
