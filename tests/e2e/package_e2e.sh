@@ -93,7 +93,8 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y "$deb" >>"$work/apt.log" 2>&1 
 mapfile -t files < <(dpkg -L pondsim | while read -r path; do [ -d "$path" ] || echo "$path"; done)
 ((${#files[@]} > 0)) || e2e_fail "dpkg lists no files of pondsim"
 e2e_note "installed: ${#files[@]} files"
-desktop-file-validate /usr/share/applications/pondsim.desktop /usr/share/applications/pondsim-wide.desktop ||
+desktop-file-validate /usr/share/applications/pondsim.desktop /usr/share/applications/pondsim-wide.desktop \
+  /usr/share/applications/pondsim-lab.desktop ||
   e2e_fail "invalid desktop entries"
 readme_links /usr/share/doc/pondsim "the installed package"
 
@@ -124,7 +125,7 @@ unpacked="$work/unpacked"
 mkdir "$unpacked"
 (cd "$unpacked" && cmake -E tar xf "$zip") || e2e_fail "cannot unpack $zip"
 folder="$unpacked/pondsim-$version-windows-x64"
-for name in pondsim.exe pondsim-wide.exe pondsim-lab-headless.exe README.md LICENSE controls.txt; do
+for name in pondsim.exe pondsim-wide.exe pondsim-lab.exe pondsim-lab-headless.exe README.md LICENSE controls.txt; do
   [ -f "$folder/$name" ] || e2e_fail "$name is not in the zip"
 done
 readme_links "$folder" "$(basename "$zip")"
@@ -132,7 +133,7 @@ readme_links "$folder" "$(basename "$zip")"
 e2e_note "== $(basename "$web"), $(du -k "$web" | cut -f1) kB"
 (cd "$unpacked" && cmake -E tar xf "$web") || e2e_fail "cannot unpack $web"
 pages="$unpacked/pondsim-$version-web"
-for name in index.html pondsim.svg README.md LICENSE {pondsim,pondsim-wide}.{html,js,wasm}; do
+for name in index.html pondsim.svg README.md LICENSE {pondsim,pondsim-wide,pondsim-lab}.{html,js,wasm}; do
   [ -f "$pages/$name" ] || e2e_fail "$name is not in the web archive"
 done
 readme_links "$pages" "$(basename "$web")"
