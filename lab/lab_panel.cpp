@@ -259,7 +259,8 @@ float DrawLabPanel(LabView& view) {
             "arrows move   Enter up   Shift down\n"
             "left drag look   wheel nearer/farther\n"
             "Home camera back   C colour field\n"
-            "H print state hash   F print frame figures");
+            "H print state hash   F print frame figures\n"
+            "S save the state into the record folder");
     }
     if (ImGui::Button("Camera back (Home)")) view.drawing.camera = view.startCamera;
     ImGui::End();

@@ -130,6 +130,12 @@ void LabKey(LabView& view, WPARAM key, bool down) {
     case 'H':
         PrintLabState(view.run, "asked");
         return;
+#ifdef PONDSIM_LAB_RECORD
+    case 'S':
+        view.lastSaved = view.recorder.SaveState(view.run);
+        if (!view.lastSaved.empty()) PrintLabState(view.run, ("saved " + view.lastSaved).c_str());
+        return;
+#endif
     case 'F':
         std::printf("lab figures: %.1f frames/s, %.2f ms a step, %d particles, %d threads\n", view.framesPerSecond,
                     view.stepMs, view.run.solver().count(), view.run.solver().threads());

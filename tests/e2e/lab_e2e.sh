@@ -23,6 +23,8 @@ program="$build/apps/pondsim-lab/pondsim-lab$suffix"
 work="$build/e2e-lab$suffix"
 rm -rf "$work"
 mkdir -p "$work"
+# The program writes its record folder where it starts: in here.
+cd "$work"
 trap e2e_cleanup EXIT
 e2e_start_xvfb "$work"
 probe=$(e2e_build_x11_probe "$work") || e2e_fail "cannot build x11-probe"
@@ -123,6 +125,21 @@ for _ in $(seq 20); do xdotool key period; done
 await_state step 20
 [ "$hash" != "$step20" ] || e2e_fail "viscosity 0.5 stepped as 0.05 did: $hash"
 e2e_note "20 steps at viscosity 0.5: $hash (0.05: $step20)"
+
+# S saves the state into the record folder, as the headless driver's state
+# file: the driver takes it up with the hash the window printed.
+xdotool key s
+e2e_wait 30 "the saved state" grep -q "^lab saved " "$log" || e2e_fail "S saved no state"
+saved=$(tr -d '\r' <"$log" | sed -n 's/^lab saved \(.*\): step \([0-9]*\) hash \([0-9a-f]*\)$/\1 \3/p' | tail -n 1)
+[ -f "${saved% *}" ] || e2e_fail "no state file ${saved% *}"
+if [ "$suffix" = .exe ]; then
+  loaded=$(wine "$build/headless/pondsim-lab-headless.exe" --load-state "${saved% *}" --steps 0 | tr -d '\r' |
+    sed -n 's/^state hash: //p')
+else
+  loaded=$("$build/headless/pondsim-lab-headless" --load-state "${saved% *}" --steps 0 | sed -n 's/^state hash: //p')
+fi
+[ "$loaded" = "${saved#* }" ] || e2e_fail "the driver loaded ${saved% *} with hash $loaded, the window saved ${saved#* }"
+e2e_note "state saved at hash ${saved#* }, loaded by the driver with $loaded"
 
 # Colour by density: the same paused state in other colours.
 shot colour-before >/dev/null
