@@ -157,6 +157,10 @@ void ColourSection(LabView& view) {
     ImGui::SetNextItemWidth(140.0f);
     ImGui::SliderFloat("point size [px]", &d.pointSize, 1.0f, 20.0f, "%.0f");
     ImGui::Checkbox("wall particles", &d.drawFixed);
+    if (view.spheres.available) {
+        ImGui::SameLine();
+        ImGui::Checkbox("spheres", &view.drawSpheres);
+    }
     const bool neighbours = d.field == LabColourField::Neighbours;
     if (!neighbours) {
         ImGui::Checkbox("range from the values", &d.automaticRange);

@@ -8,6 +8,7 @@
 #ifdef PONDSIM_LAB_RECORD
 #include "lab/lab_record.h"
 #endif
+#include "lab/sphere_sprites.h"
 #include "view/lab_drawing.h"
 
 // The private frame message, as the demo's shell sends it when the queue is idle.
@@ -37,6 +38,8 @@ struct LabView {
     int threads = 0;
     bool layoutShown = false;
     float panelWidth = 0.0f;
+    SphereSprites spheres;
+    bool drawSpheres = false;
 #ifdef PONDSIM_LAB_RECORD
     LabRecorder recorder;
     std::string lastSaved;

@@ -78,6 +78,7 @@ void SetupView(LabView& view) {
     io.KeyMap[ImGuiKey_Escape] = VK_ESCAPE;
     ImGui::StyleColorsDark();
     ImGui_ImplOpenGL2_Init();
+    view.spheres.Init();
     imguiReady = true;
     lastFrame = Clock::now();
     PrintLabState(view.run, "start");
@@ -238,7 +239,10 @@ void Render(LabView& view) {
         view.drawing.Project(static_cast<float>(fluidWidth) / static_cast<float>(view.height));
         view.drawing.UpdateRange(view.run.solver());
         // The box first, through the matrix the particles are drawn with.
+        const bool spheres = view.drawSpheres && view.spheres.available;
+        if (spheres) view.spheres.Begin();
         view.drawing.Draw(view.run.solver());
+        if (spheres) view.spheres.End();
         DrawBoxWireframe(view.run.solver().parameters());
         glViewport(0, 0, view.width, view.height);
     }
