@@ -5,11 +5,13 @@
 #include <cmath>
 #include <vector>
 
+#ifndef __EMSCRIPTEN__
 namespace {
 
 constexpr int kSide = 64;
 
 }  // namespace
+#endif
 
 void SphereSprites::Init() {
 #ifdef __EMSCRIPTEN__
