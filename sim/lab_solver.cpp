@@ -359,7 +359,7 @@ void LabSolver::GatherAllPairs() {
     // Each list takes its earlier partners first (in their order), then
     // its later ones. A range of sorted places is filled by one thread,
     // which reads the pairs of every place whose stencil reaches the range.
-    const int32_t rangeSize = std::max(16 * kBlock, placed / (4 * threads_) + 1);
+    const int32_t rangeSize = std::max(4 * kBlock, placed / (4 * threads_) + 1);
     const int32_t ranges = (placed + rangeSize - 1) / rangeSize;
     const int32_t reachCells = (r * side_[1] + r) * side_[2] + r;
     // fn(q, p) for every pair of places q < p with p in the range, in
