@@ -146,15 +146,11 @@ void LabSolver::Load(const Snapshot& in) {
     } else {
         // The lists of the step that made the snapshot, which were found
         // from the positions at its start, not from these.
-        size_t next = 0;
-        blockLists_.resize(std::max(blockLists_.size(), (n + kBlock - 1) / kBlock));
-        for (std::vector<int32_t>& list : blockLists_) list.clear();
+        lists_ = in.slots;
+        int32_t next = 0;
         for (size_t i = 0; i < n; ++i) {
-            std::vector<int32_t>& list = blockLists_[i / kBlock];
-            listStart_[i] = static_cast<int32_t>(list.size());
-            const auto from = in.slots.begin() + static_cast<std::ptrdiff_t>(next);
-            list.insert(list.end(), from, from + in.counts[i]);
-            next += static_cast<size_t>(in.counts[i]);
+            listStart_[i] = next;
+            next += in.counts[i];
         }
     }
     time_ = in.time;
@@ -232,10 +228,9 @@ void LabSolver::BuildGrid(int32_t paired) {
 }
 
 // For every particle a below `paired`: the partners within the search
-// radius, all of them or (Higher) only those of higher index, in ascending
-// order. They go to a's block list, from listStart_[a], pairCount_[a] long.
-template <bool Higher>
-void LabSolver::GatherPairs(int32_t paired) {
+// radius of higher index, in ascending order. They go to a's block list,
+// from listStart_[a], pairCount_[a] long.
+void LabSolver::GatherHigherPairs(int32_t paired) {
     const float scale = parameters_.simScale;
     const float radiusSquared = constants_.searchRadiusSquared;
     const int32_t blocks = (paired + kBlock - 1) / kBlock;
@@ -284,7 +279,7 @@ void LabSolver::GatherPairs(int32_t paired) {
                         const Floats dz = az - LoadLanes<Floats>(&sortedZ_[s]);
                         // The demo's pair test: y first, scaled twice.
                         const Floats d2 = ((dy * dy + dx * dx) + dz * dz) * scale * scale;
-                        const Ints keep = (d2 < radiusSquared) & (Higher ? b > a : b != a) & (kLaneNumbers < to - s);
+                        const Ints keep = (d2 < radiusSquared) & (b > a) & (kLaneNumbers < to - s);
                         for (int bits = LaneBits(keep); bits != 0; bits &= bits - 1) {
                             out[used++] = b[__builtin_ctz(static_cast<unsigned>(bits))];
                         }
@@ -292,8 +287,136 @@ void LabSolver::GatherPairs(int32_t paired) {
                 }
             }
             pairCount_[a] = used - listStart_[a];
-            if (Higher) std::sort(list.begin() + listStart_[a], list.begin() + used);
+            std::sort(list.begin() + listStart_[a], list.begin() + used);
         }
+    });
+}
+
+// Without a cap: every particle's partners within the search radius in
+// their sorted order (by cell, then index), the order a scan of its whole
+// stencil of cells meets them in. Each pair is tested once, from the
+// partner that comes first in that order, over the half of the stencil
+// that comes after it; both partners' lists then take the pair, in order.
+void LabSolver::GatherAllPairs() {
+    const float scale = parameters_.simScale;
+    const float radiusSquared = constants_.searchRadiusSquared;
+    const int32_t placed = cellStart_.back();
+    const int32_t blocks = (placed + kBlock - 1) / kBlock;
+    if (forward_.size() < static_cast<size_t>(blocks)) forward_.resize(static_cast<size_t>(blocks));
+    forwardStart_.resize(static_cast<size_t>(placed));
+    forwardCount_.resize(static_cast<size_t>(placed));
+    cursor_.resize(static_cast<size_t>(placed));
+    constexpr int32_t r = kCellsPerRadius;
+    ForEach(blocks, 1, [&](int32_t block) {
+        std::vector<int32_t>& list = forward_[static_cast<size_t>(block)];
+        int32_t used = 0;
+        const int32_t end = std::min(placed, (block + 1) * kBlock);
+        for (int32_t p = block * kBlock; p < end; ++p) {
+            forwardStart_[p] = used;
+            const int32_t cell = cellOf_[sortedIndex_[p]];
+            const int32_t cz = cell % side_[2];
+            const int32_t cy = (cell / side_[2]) % side_[1];
+            const int32_t cx = cell / (side_[2] * side_[1]);
+            const float ax = sortedX_[p];
+            const float ay = sortedY_[p];
+            const float az = sortedZ_[p];
+            // Candidates four at a time, as sorted places; the sorted arrays
+            // carry padding past their end, and lanes past `to` are masked
+            // off. Partners land in ascending order, unconditionally
+            // written, kept by moving the end on.
+            const auto scan = [&](int32_t from, int32_t to) {
+                if (static_cast<size_t>(used + (to - from) + kLanes) > list.size()) {
+                    list.resize(std::max(list.size() * 2, static_cast<size_t>(used + (to - from)) + 1024));
+                }
+                int32_t* out = list.data();
+                for (int32_t s = from; s < to; s += kLanes) {
+                    const Floats dx = ax - LoadLanes<Floats>(&sortedX_[s]);
+                    const Floats dy = ay - LoadLanes<Floats>(&sortedY_[s]);
+                    const Floats dz = az - LoadLanes<Floats>(&sortedZ_[s]);
+                    // The demo's pair test: y first, scaled twice; the same
+                    // from either partner, as squares do not see the sign.
+                    const Floats d2 = ((dy * dy + dx * dx) + dz * dz) * scale * scale;
+                    const Ints keep = (d2 < radiusSquared) & (kLaneNumbers < to - s);
+                    for (int bits = LaneBits(keep); bits != 0; bits &= bits - 1) {
+                        out[used++] = s + __builtin_ctz(static_cast<unsigned>(bits));
+                    }
+                }
+            };
+            const int32_t zBottom = std::max(0, cz - r);
+            const int32_t zTop = std::min(side_[2] - 1, cz + r);
+            // The rest of its own row: later ones in its cell, the cells above.
+            scan(p + 1, cellStart_[(cx * side_[1] + cy) * side_[2] + zTop + 1]);
+            for (int32_t x = cx; x <= std::min(side_[0] - 1, cx + r); ++x) {
+                for (int32_t y = x == cx ? cy + 1 : std::max(0, cy - r); y <= std::min(side_[1] - 1, cy + r); ++y) {
+                    const int32_t row = (x * side_[1] + y) * side_[2];
+                    scan(cellStart_[row + zBottom], cellStart_[row + zTop + 1]);
+                }
+            }
+            forwardCount_[p] = used - forwardStart_[p];
+        }
+    });
+
+    // Each list takes its earlier partners first (in their order), then
+    // its later ones. A range of sorted places is filled by one thread,
+    // which reads the pairs of every place whose stencil reaches the range.
+    const int32_t rangeSize = std::max(4 * kBlock, placed / (4 * threads_) + 1);
+    const int32_t ranges = (placed + rangeSize - 1) / rangeSize;
+    const int32_t reachCells = (r * side_[1] + r) * side_[2] + r;
+    // fn(q, p) for every pair of places q < p with p in the range, in
+    // ascending q; own(q) once every q in the range has had all its earlier
+    // partners.
+    const auto forEachEarlierPair = [&](int32_t range, auto fn, auto own) {
+        const int32_t first = range * rangeSize;
+        const int32_t last = std::min(placed, first + rangeSize);
+        const int32_t lowCell = std::max(0, cellOf_[sortedIndex_[first]] - reachCells);
+        for (int32_t q = cellStart_[static_cast<size_t>(lowCell)]; q < first; ++q) {
+            const int32_t* later = forward_[static_cast<size_t>(q / kBlock)].data() + forwardStart_[q];
+            for (int32_t e = 0; e < forwardCount_[q]; ++e) {
+                if (later[e] >= last) break;
+                if (later[e] >= first) fn(q, later[e]);
+            }
+        }
+        for (int32_t q = first; q < last; ++q) {
+            own(q);
+            const int32_t* later = forward_[static_cast<size_t>(q / kBlock)].data() + forwardStart_[q];
+            const int32_t* const end = later + forwardCount_[q];
+            for (; later < end && *later < last; ++later) fn(q, *later);
+        }
+    };
+    ForEach(ranges, 1, [&](int32_t range) {
+        const int32_t first = range * rangeSize;
+        const int32_t last = std::min(placed, first + rangeSize);
+        for (int32_t p = first; p < last; ++p) cursor_[p] = 0;
+        forEachEarlierPair(range, [&](int32_t, int32_t p) { ++cursor_[p]; }, [](int32_t) {});
+    });
+    // The lists lie in sorted order, so that a range's writes stay close.
+    std::fill(listCount_.begin(), listCount_.end(), 0);
+    std::fill(listStart_.begin(), listStart_.end(), 0);
+    int32_t total = 0;
+    for (int32_t p = 0; p < placed; ++p) {
+        const int32_t listed = cursor_[p] + forwardCount_[p];
+        cursor_[p] = total;
+        total += listed;
+    }
+    // Growth by a sixteenth, not the doubling resize would do: the lists
+    // are most of the solver's memory.
+    if (static_cast<size_t>(total) > lists_.capacity()) lists_.reserve(static_cast<size_t>(total) + total / 16);
+    lists_.resize(static_cast<size_t>(total));
+    ForEach(placed, kPiece, [&](int32_t p) {
+        const int32_t a = sortedIndex_[p];
+        listStart_[a] = cursor_[p];
+        listCount_[a] = (p + 1 < placed ? cursor_[p + 1] : total) - cursor_[p];
+    });
+    ForEach(ranges, 1, [&](int32_t range) {
+        // A place's own later partners go in when its earlier ones are in:
+        // when the scan reaches it.
+        forEachEarlierPair(
+            range, [&](int32_t q, int32_t p) { lists_[cursor_[p]++] = sortedIndex_[q]; },
+            [&](int32_t p) {
+                const int32_t* later = forward_[static_cast<size_t>(p / kBlock)].data() + forwardStart_[p];
+                int32_t* out = &lists_[cursor_[p]];
+                for (int32_t e = 0; e < forwardCount_[p]; ++e) out[e] = sortedIndex_[later[e]];
+            });
     });
 }
 
@@ -303,12 +426,7 @@ void LabSolver::FindNeighbours() {
     const int cap = parameters_.neighbourCap;
     if (cap <= 0) {
         BuildGrid(limit);
-        GatherPairs<false>(limit);
-        for (int32_t i = limit; i < n; ++i) {
-            listCount_[i] = 0;
-            listStart_[i] = 0;
-        }
-        std::copy(pairCount_.begin(), pairCount_.begin() + limit, listCount_.begin());
+        GatherAllPairs();
         return;
     }
 
@@ -325,7 +443,7 @@ void LabSolver::FindNeighbours() {
     slots_.resize(static_cast<size_t>(n) * cap);
     std::fill(listCount_.begin(), listCount_.end(), 0);
     BuildGrid(m);
-    GatherPairs<true>(m);
+    GatherHigherPairs(m);
     // Rejected pairs have no effect, so visiting only the accepted ones, in
     // the scan's order, records what the all-pairs scan records.
     for (int32_t a = 0; a < m; ++a) {
@@ -453,9 +571,10 @@ size_t LabSolver::BytesUsed() const {
         bytes += v->capacity() * sizeof(float);
     }
     for (const auto* v : {&listCount_, &slots_, &copyCount_, &listStart_, &pairCount_, &cellOf_, &cellStart_,
-                          &sortedIndex_}) {
+                          &sortedIndex_, &lists_, &forwardStart_, &forwardCount_, &cursor_}) {
         bytes += v->capacity() * sizeof(int32_t);
     }
     for (const auto& list : blockLists_) bytes += list.capacity() * sizeof(int32_t);
+    for (const auto& list : forward_) bytes += list.capacity() * sizeof(int32_t);
     return bytes;
 }

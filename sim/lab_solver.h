@@ -62,7 +62,7 @@ public:
     int32_t neighbourCount(int32_t i) const { return listCount_[i]; }
     const int32_t* neighbours(int32_t i) const {
         return parameters_.neighbourCap > 0 ? &slots_[static_cast<size_t>(i) * parameters_.neighbourCap]
-                                            : blockLists_[i / kBlock].data() + listStart_[i];
+                                            : lists_.data() + listStart_[i];
     }
     // Sets a particle's velocity (scenes that start in motion).
     void SetVelocity(int32_t i, const Vec3& v);
@@ -105,8 +105,8 @@ private:
     void ForEach(int32_t n, int32_t grain, Fn fn);
 
     void BuildGrid(int32_t paired);
-    template <bool Higher>
-    void GatherPairs(int32_t paired);
+    void GatherHigherPairs(int32_t paired);
+    void GatherAllPairs();
     void FindNeighbours();
     void ComputeDensity();
     void ComputeForces();
@@ -132,12 +132,22 @@ private:
     // search.
     std::vector<int32_t> slots_;
     std::vector<int32_t> copyCount_;
-    // Without a cap, or the candidates of the capped search: per block of
-    // kBlock particles, their lists one after another; listStart_ is the
-    // place in its block's list.
+    // The candidates of the capped search: per block of kBlock particles,
+    // their lists one after another; listStart_ is the place in its block's
+    // list.
     std::vector<std::vector<int32_t>> blockLists_;
     std::vector<int32_t> listStart_;
     std::vector<int32_t> pairCount_;
+    // Without a cap: every particle's list, in index order, from
+    // listStart_. The search finds each pair once, from the partner earlier
+    // in the sorted order: per block of kBlock sorted places, the later
+    // partners' places, from forwardStart_, forwardCount_ long; cursor_ is
+    // where a sorted place's list fills next.
+    std::vector<int32_t> lists_;
+    std::vector<std::vector<int32_t>> forward_;
+    std::vector<int32_t> forwardStart_;
+    std::vector<int32_t> forwardCount_;
+    std::vector<int32_t> cursor_;
 
     // The grid: cell of every particle (-1: never paired), particles sorted
     // by cell (ascending index within a cell) with their positions.
