@@ -31,6 +31,14 @@ and its points are drawn round.")
   install(FILES ${man_dir}/${program}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
 
+# The lab's window takes a few options of its own; its page is written too.
+configure_file(packaging/pondsim-lab.1.in ${man_dir}/pondsim-lab.1 @ONLY)
+execute_process(
+  COMMAND gzip -9nc ${man_dir}/pondsim-lab.1
+  OUTPUT_FILE ${man_dir}/pondsim-lab.1.gz
+  COMMAND_ERROR_IS_FATAL ANY)
+install(FILES ${man_dir}/pondsim-lab.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
 find_program(PONDSIM_HELP2MAN help2man)
 if(CMAKE_CROSSCOMPILING OR NOT PONDSIM_HELP2MAN)
   message(STATUS "No manual pages of the headless drivers: they need a native build and help2man")

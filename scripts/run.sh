@@ -2,13 +2,13 @@
 # Installs, builds and runs the demo: the window on a desktop; without a
 # display the fluid runs headless for 1000 steps and prints its figures.
 #
-# Usage: scripts/run.sh [pondsim|pondsim-wide]   (pondsim)
+# Usage: scripts/run.sh [pondsim|pondsim-wide|pondsim-lab]   (pondsim)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 program=${1:-pondsim}
 case "$program" in
-  pondsim | pondsim-wide) ;;
-  *) echo "usage: scripts/run.sh [pondsim|pondsim-wide]" >&2; exit 2 ;;
+  pondsim | pondsim-wide | pondsim-lab) ;;
+  *) echo "usage: scripts/run.sh [pondsim|pondsim-wide|pondsim-lab]" >&2; exit 2 ;;
 esac
 
 # Only what the programs need: no test toolchain, and no tests built, in a
