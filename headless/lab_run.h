@@ -4,6 +4,7 @@
 #include <string>
 
 #include "headless/lab_options.h"
+#include "headless/outputs/lab_particles.h"
 #include "headless/outputs/lab_state_file.h"
 #include "headless/run.h"
 #include "sim/lab_solver.h"
@@ -11,7 +12,7 @@
 
 // The lab's solver as the run loop and the outputs see it, with the
 // drawing its pictures come from and the dam probe.
-struct LabSubject : SteppedSubject {
+struct LabSubject : LabParticles<SteppedSubject> {
     LabSolver solver;
     LabDrawing drawing;
     std::string scene;
@@ -19,15 +20,7 @@ struct LabSubject : SteppedSubject {
     double columnWidth = 0.0;
     long probeEvery = 0;
 
-    int32_t ParticleCount() const override { return solver.count(); }
-    Vec3 Position(int32_t i) const override { return solver.position(i); }
-    Vec3 Velocity(int32_t i) const override { return solver.velocity(i); }
-    Vec3 Acceleration(int32_t i) const override { return solver.acceleration(i); }
-    float Density(int32_t i) const override { return solver.density(i); }
-    float Pressure(int32_t i) const override { return solver.pressure(i); }
-    int32_t NeighbourCount(int32_t i) const override { return solver.neighbourCount(i); }
-    // The solver keeps its own time: its steps may be bounded.
-    double SimulatedTime(long) const override { return solver.time(); }
+    const LabSolver& Solver() const override { return solver; }
     void Render() override;
     void TimedStep(RunRecord& record, bool timesStages) override;
     void Resize(long width, long height) override;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "headless/outputs/lab_particles.h"
 #include "headless/outputs/lab_state_file.h"
 #include "headless/outputs/output.h"
 #include "lab/lab_run.h"
@@ -9,17 +10,10 @@
 namespace {
 
 // The run's particles as the outputs read them.
-struct RunView : RunSubject {
+struct RunView : LabParticles<RunSubject> {
     const LabSolver& solver;
     explicit RunView(const LabSolver& solver) : solver(solver) {}
-    int32_t ParticleCount() const override { return solver.count(); }
-    Vec3 Position(int32_t i) const override { return solver.position(i); }
-    Vec3 Velocity(int32_t i) const override { return solver.velocity(i); }
-    Vec3 Acceleration(int32_t i) const override { return solver.acceleration(i); }
-    float Density(int32_t i) const override { return solver.density(i); }
-    float Pressure(int32_t i) const override { return solver.pressure(i); }
-    int32_t NeighbourCount(int32_t i) const override { return solver.neighbourCount(i); }
-    double SimulatedTime(long) const override { return solver.time(); }
+    const LabSolver& Solver() const override { return solver; }
     // The window draws its own frames.
     void Render() override {}
 };

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "sim/fnv_hash.h"
 #include "sim/lanes.h"
 #include "sim/sph_kernels.h"
 
@@ -30,21 +31,6 @@ int32_t CellCoordinate(float p, float origin, float inverse, int32_t side) {
     const float top = static_cast<float>(side - 1);
     return static_cast<int32_t>(c < 0.0f ? 0.0f : (c > top ? top : c));
 }
-
-class Fnv {
-public:
-    void Add(const void* data, size_t size) {
-        const auto* bytes = static_cast<const unsigned char*>(data);
-        for (size_t i = 0; i < size; ++i) {
-            value_ ^= bytes[i];
-            value_ *= 0x100000001b3ull;
-        }
-    }
-    uint64_t value() const { return value_; }
-
-private:
-    uint64_t value_ = 0xcbf29ce484222325ull;
-};
 
 }  // namespace
 
@@ -553,7 +539,7 @@ void LabSolver::Integrate(float timeStep) {
 }
 
 uint64_t LabSolver::StateHash() const {
-    Fnv hash;
+    ::StateHash hash;  // the class, not this member function
     for (int32_t i = 0; i < count(); ++i) {
         const float fields[11] = {x_[i],  y_[i],  z_[i],  vx_[i],        vy_[i],      vz_[i],
                                   ax_[i], ay_[i], az_[i], pressure_[i], density_[i]};
