@@ -73,14 +73,6 @@ bool CheckOutputFolder(const char* option, const char* path) {
 
 bool CheckVideo(const Options& options) {
     if (!CheckOutputFile("--video", options.video)) return false;
-    if (VideoStream::CodecFor(options.video) == nullptr) {
-        fprintf(stderr, "--video %s: the name must end in .mp4 (H.264) or .webm (VP9)\n", options.video);
-        return false;
-    }
-    if (options.width % 2 != 0 || options.height % 2 != 0) {
-        fprintf(stderr, "--video needs a --size with even sides; %ldx%ld is not\n", options.width, options.height);
-        return false;
-    }
     if (VideoStream::FindEncoder().empty()) {
 #ifdef _WIN32
         fprintf(stderr, "--video needs ffmpeg.exe in one of the folders of PATH; get a Windows build of ffmpeg and "
@@ -123,6 +115,7 @@ void NoteIdleOptions(const Options& options) {
 }  // namespace
 
 bool Preflight(const Options& options) {
+    if (!OptionsAgree(options)) return false;
     NoteIdleOptions(options);
     if (options.snapshot != nullptr && !CheckOutputFile("--snapshot", options.snapshot)) return false;
     if (options.record != nullptr && !CheckOutputFolder("--record", options.record)) return false;
@@ -138,9 +131,21 @@ bool Preflight(const Options& options) {
         fprintf(stderr, "--load-state %s: no such file\n", options.loadState);
         return false;
     }
+    return options.video == nullptr || TryVideo(options);
+}
+
+bool OptionsAgree(const Options& options) {
+    if (options.video != nullptr && VideoStream::CodecFor(options.video) == nullptr) {
+        fprintf(stderr, "--video %s: the name must end in .mp4 (H.264) or .webm (VP9)\n", options.video);
+        return false;
+    }
+    if (options.video != nullptr && (options.width % 2 != 0 || options.height % 2 != 0)) {
+        fprintf(stderr, "--video needs a --size with even sides; %ldx%ld is not\n", options.width, options.height);
+        return false;
+    }
     if (options.loadState != nullptr && options.particles >= 0) {
         fprintf(stderr, "--particles and --load-state both say where the particles come from; give one\n");
         return false;
     }
-    return options.video == nullptr || TryVideo(options);
+    return true;
 }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "headless/options.h"
+#include "headless/preflight.h"
 #include "tests/fuzz/fuzz_checks.h"
 
 namespace {
@@ -73,6 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (chdir(scratch) != 0) abort();
     Options options;
     const ParseResult result = ParseOptions(static_cast<int>(argv.size() - 1), argv.data(), options);
+    // What the options say together is judged before anything outside them
+    // (folders, ffmpeg) is looked at; only a run past that is held to range.
+    const bool agree = result != ParseResult::Run || OptionsAgree(options);
     stdout = console[0];
     stderr = console[1];
     fclose(out);
@@ -88,7 +92,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case ParseResult::Fail:
             if (said[0] == '\0') FuzzFail("exit 2 without a message", 0);
             return 0;
-        case ParseResult::Run: break;
+        case ParseResult::Run:
+            if (!agree) {
+                if (said[0] == '\0') FuzzFail("refused options without a message", 0);
+                return 0;
+            }
+            break;
         default: FuzzFail("neither run, exit 0 nor exit 2", static_cast<long long>(result));
     }
     if (options.steps < 0 || options.steps > 1000000000L || options.particles < -1 || options.particles > 2000000L ||
