@@ -40,3 +40,16 @@ bool PlaceFile(const std::string& path, bool written) {
     }
     return true;
 }
+
+bool RefuseState(const char* path, const char* why) {
+    fprintf(stderr, "--load-state %s: %s\n", path, why);
+    return false;
+}
+
+FILE* OpenStateFile(const char* path, uintmax_t& size) {
+    std::error_code error;
+    size = std::filesystem::file_size(path, error);
+    FILE* file = error ? nullptr : fopen(path, "rb");
+    if (file == nullptr) RefuseState(path, "cannot read the file");
+    return file;
+}

@@ -31,11 +31,6 @@ uintmax_t PayloadBytes(const LabStateHeader& h) {
            static_cast<uintmax_t>(h.listEntries) * sizeof(int32_t);
 }
 
-bool Refuse(const char* path, const char* why) {
-    fprintf(stderr, "--load-state %s: %s\n", path, why);
-    return false;
-}
-
 }  // namespace
 
 bool SaveLabState(const LabSolver& solver, const char* scene, long step, const char* path) {
@@ -81,11 +76,9 @@ bool SaveLabState(const LabSolver& solver, const char* scene, long step, const c
 }
 
 bool LabSavedState::Read(const char* path) {
-    std::error_code error;
-    const uintmax_t fileSize = std::filesystem::file_size(path, error);
-    if (error) return Refuse(path, "cannot read the file");
-    FILE* file = fopen(path, "rb");
-    if (file == nullptr) return Refuse(path, "cannot read the file");
+    uintmax_t fileSize = 0;
+    FILE* file = OpenStateFile(path, fileSize);
+    if (file == nullptr) return false;
     const bool read = Read(file, fileSize, path);
     fclose(file);
     return read;
@@ -115,7 +108,7 @@ bool LabSavedState::Read(FILE* file, uintmax_t fileSize, const char* path) {
     } else if (fileSize != sizeof header + sizeof(LabParameters) + PayloadBytes(header) + sizeof(uint64_t)) {
         why = "truncated or padded: its size does not match its particle count";
     }
-    if (why != nullptr) return Refuse(path, why);
+    if (why != nullptr) return RefuseState(path, why);
 
     unsigned char bytes[sizeof(LabParameters)];
     bool read = fread(bytes, sizeof bytes, 1, file) == 1;
@@ -125,7 +118,7 @@ bool LabSavedState::Read(FILE* file, uintmax_t fileSize, const char* path) {
         snapshot.counts.resize(n);
         snapshot.slots.resize(static_cast<size_t>(header.listEntries));
     } catch (const std::bad_alloc&) {
-        return Refuse(path, "no memory for its particles");
+        return RefuseState(path, "no memory for its particles");
     }
     ForEachArray(snapshot, [&](void* data, size_t size) { read = read && (size == 0 || fread(data, size, 1, file) == 1); });
     uint64_t stored = 0;
@@ -134,20 +127,20 @@ bool LabSavedState::Read(FILE* file, uintmax_t fileSize, const char* path) {
     checksum.Add(&header, sizeof header);
     checksum.Add(bytes, sizeof bytes);
     ForEachArray(snapshot, [&](const void* data, size_t size) { checksum.Add(data, size); });
-    if (!read || checksum.value() != stored) return Refuse(path, "damaged: its checksum does not match");
+    if (!read || checksum.value() != stored) return RefuseState(path, "damaged: its checksum does not match");
     std::memcpy(&parameters, bytes, sizeof bytes);
     // The lists must fit the counts and the parameters, or taking them up
     // would read past them.
     int64_t listed = 0;
     for (const int32_t c : snapshot.counts) {
         if (c < 0 || (parameters.neighbourCap > 0 && c > parameters.neighbourCap)) {
-            return Refuse(path, "damaged: its lists do not fit its parameters");
+            return RefuseState(path, "damaged: its lists do not fit its parameters");
         }
         listed += c;
     }
     const int64_t expected =
         parameters.neighbourCap > 0 ? static_cast<int64_t>(n) * parameters.neighbourCap : listed;
-    if (expected != header.listEntries) return Refuse(path, "damaged: its lists do not fit its parameters");
+    if (expected != header.listEntries) return RefuseState(path, "damaged: its lists do not fit its parameters");
     snapshot.moving = header.movingCount;
     snapshot.time = header.time;
     snapshot.steps = header.step;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -30,6 +31,13 @@ std::string PartialName(const std::string& path);
 // true, replacing an older one. When written is false or the rename fails,
 // removes the partial file and returns false.
 bool PlaceFile(const std::string& path, bool written);
+
+// Says on stderr why the state file of --load-state cannot be taken up;
+// false, for the caller to return.
+bool RefuseState(const char* path, const char* why);
+// Opens a state file to read, with its size in bytes; null, refused, when
+// it cannot be read.
+FILE* OpenStateFile(const char* path, uintmax_t& size);
 
 // Something a headless run keeps as it goes. The run loop calls Start once
 // the fluid is set up (or loaded), Write then and after every N steps, and

@@ -8,6 +8,7 @@
 #include <string>
 #include <system_error>
 
+#include "headless/outputs/output.h"
 #include "sim/state_hash.h"
 
 namespace {
@@ -27,11 +28,6 @@ StateFileHeader HeaderOf(const Scene& scene, long step) {
     header.cameraUp = scene.camera.up;
     header.cameraBack = scene.camera.back;
     return header;
-}
-
-bool Refuse(const char* path, const char* why) {
-    fprintf(stderr, "--load-state %s: %s\n", path, why);
-    return false;
 }
 
 }  // namespace
@@ -70,11 +66,9 @@ bool SaveState(const Scene& scene, long step, const char* path) {
 }
 
 bool SavedState::Read(const char* path) {
-    std::error_code error;
-    const uintmax_t fileSize = std::filesystem::file_size(path, error);
-    if (error) return Refuse(path, "cannot read the file");
-    FILE* file = fopen(path, "rb");
-    if (file == nullptr) return Refuse(path, "cannot read the file");
+    uintmax_t fileSize = 0;
+    FILE* file = OpenStateFile(path, fileSize);
+    if (file == nullptr) return false;
     const bool read = Read(file, fileSize, path);
     fclose(file);
     return read;
@@ -106,13 +100,13 @@ bool SavedState::Read(FILE* file, uintmax_t fileSize, const char* path) {
                                sizeof(uint64_t)) {
         why = "truncated or padded: its size does not match its particle count";
     }
-    if (why != nullptr) return Refuse(path, why);
+    if (why != nullptr) return RefuseState(path, why);
 
     const size_t count = static_cast<size_t>(header.particleCount);
     particles.reset(new (std::nothrow) Particle[count]);
     if (particles == nullptr) {
         snprintf(text, sizeof text, "no memory for %" PRId32 " particles", header.particleCount);
-        return Refuse(path, text);
+        return RefuseState(path, text);
     }
     uint64_t stored = 0;
     const bool read = (count == 0 || fread(particles.get(), sizeof(Particle) * count, 1, file) == 1) &&
@@ -122,7 +116,7 @@ bool SavedState::Read(FILE* file, uintmax_t fileSize, const char* path) {
     checksum.Add(particles.get(), sizeof(Particle) * count);
     if (!read || checksum.value() != stored) {
         particles.reset();
-        return Refuse(path, "damaged: its checksum does not match");
+        return RefuseState(path, "damaged: its checksum does not match");
     }
     return true;
 }
