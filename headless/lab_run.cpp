@@ -8,9 +8,9 @@
 #include <cmath>
 #include <cstdio>
 
-#include "sim/dam_probe.h"
-#include "sim/lab_parameter_table.h"
-#include "sim/scenes.h"
+#include "sim/lab/dam_probe.h"
+#include "sim/lab/lab_parameter_table.h"
+#include "sim/lab/scenes.h"
 
 namespace {
 

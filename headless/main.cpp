@@ -1,7 +1,7 @@
 // Runs the scene without a window and reports how fast and how well it went.
 
 #include "headless/options.h"
-#include "headless/outputs/state_file.h"
+#include "demo/state_file.h"
 #include "headless/preflight.h"
 #include "headless/report.h"
 #include "headless/run.h"

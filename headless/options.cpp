@@ -10,7 +10,7 @@
 #include <string>
 #include <utility>
 
-#include "sim/random_sources.h"
+#include "sim/core/random_sources.h"
 
 namespace {
 

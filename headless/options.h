@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "sim/particle_system.h"
+#include "sim/demo/particle_system.h"
 
 // The headless drivers' command line, read whole before the scene exists:
 // help, version and every complaint about it come out before anything else.

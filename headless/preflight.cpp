@@ -5,7 +5,7 @@
 #include <string>
 #include <system_error>
 
-#include "headless/outputs/output.h"
+#include "outputs/pictures.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 
 #include "headless/options.h"
 #include "headless/run.h"
-#include "sim/state_hash.h"
-#include "view/scene.h"
+#include "sim/demo/state_hash.h"
+#include "demo/scene.h"
 
 DurationSample::DurationSample(long expected) {
     kept.reserve(std::min(static_cast<size_t>(std::max(expected, 0L)), kCapacity));

@@ -12,7 +12,7 @@
 #include <csignal>
 #include <cstdio>
 
-#include "sim/step_driver.h"
+#include "sim/demo/step_driver.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 #include <vector>
 
 #include "headless/options.h"
-#include "headless/outputs/output.h"
-#include "headless/outputs/state_file.h"
+#include "outputs/pictures.h"
+#include "demo/state_file.h"
 #include "headless/report.h"
-#include "sim/timing_probe.h"
-#include "view/scene.h"
+#include "sim/demo/timing_probe.h"
+#include "demo/scene.h"
 
 // One output the run keeps, with the time each write took.
 struct KeptOutput {

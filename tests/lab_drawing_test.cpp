@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "offscreen/offscreen.h"
-#include "sim/lab_solver.h"
+#include "sim/lab/lab_solver.h"
 #include "view/lab_drawing.h"
 
 namespace {

@@ -12,10 +12,10 @@
 #include <cstdlib>
 #include <vector>
 
-#include "sim/dam_probe.h"
-#include "sim/lab_solver.h"
-#include "sim/scenes.h"
-#include "sim/step_driver.h"
+#include "sim/lab/dam_probe.h"
+#include "sim/lab/lab_solver.h"
+#include "sim/lab/scenes.h"
+#include "sim/demo/step_driver.h"
 #include "test_support.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "sim/lab_parameters.h"
+#include "sim/lab/lab_parameters.h"
 #include "view/camera.h"
 #include "view/math.h"
 #include "view/particle_colour.h"
