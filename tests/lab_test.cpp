@@ -142,6 +142,21 @@ TEST(LabThreads, OneStateForAnyThreadCount) {
     for (size_t t = 1; t < hashes.size(); ++t) EXPECT_EQ(hashes[t], hashes[0]) << "thread count " << (t == 1 ? 2 : t == 2 ? 3 : 8);
 }
 
+// The checked builds (debug and the sanitizers) hold the pool's callers to
+// what it needs: a loop cut into pieces of no index would never end.
+TEST(LabThreads, PoolRefusesPiecesOfNoIndexInCheckedBuilds) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "assertions are off in this build";
+#else
+    EXPECT_DEATH(
+        {
+            WorkerPool pool(2);
+            pool.For(0, 10, 0, [](int32_t, int32_t) {});
+        },
+        "grain > 0");
+#endif
+}
+
 // Without a cap a list holds every partner within the search radius once,
 // and in one order whatever the thread count: a dam of tens of thousands
 // (enough that the threads split the lists' filling differently), its

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 #include <functional>
 
@@ -22,6 +23,7 @@ public:
     // [begin, end) in pieces of about `grain` indices: fn(first, last).
     template <class Fn>
     void For(int32_t begin, int32_t end, int32_t grain, Fn fn) {
+        assert(grain > 0);
         if (end <= begin) return;
         const int32_t pieces = (end - begin + grain - 1) / grain;
         Run(pieces, [&](int32_t piece) {
