@@ -11,7 +11,7 @@
 #   description names all three programs;
 # - the .zip, unpacked into an empty folder: each .exe under Wine shows
 #   particles and ends with exit code 0 on the close request;
-# - the web archive holds both pages with what they load;
+# - the web archive holds the three pages with what they load;
 # - each package that carries the README carries every picture it shows and
 #   every page it links; the .deb and the zip carry controls.txt with the
 #   lab's inputs.
