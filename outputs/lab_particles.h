@@ -17,5 +17,6 @@ struct LabParticles : Base {
     float Density(int32_t i) const override { return Solver().density(i); }
     float Pressure(int32_t i) const override { return Solver().pressure(i); }
     int32_t NeighbourCount(int32_t i) const override { return Solver().neighbourCount(i); }
+    bool Wall(int32_t i) const override { return i >= Solver().movingCount(); }
     double SimulatedTime(long) const override { return Solver().time(); }
 };

@@ -17,6 +17,8 @@ struct RunSubject {
     virtual float Density(int32_t i) const = 0;
     virtual float Pressure(int32_t i) const = 0;
     virtual int32_t NeighbourCount(int32_t i) const = 0;
+    // A wall particle: it stays where it was placed. The demo has none.
+    virtual bool Wall(int32_t) const { return false; }
     // Seconds of simulated time at the given step of the run.
     virtual double SimulatedTime(long step) const = 0;
     // The frame a window would show, drawn and finished in the current context.

@@ -81,6 +81,8 @@ bool VtkExport::Write(RunSubject& subject, long step) {
     AddArray<float, 1>(xml, block, "Float32", "pressure", count, [&p](int32_t i, float* v) { v[0] = p.Pressure(i); });
     AddArray<int32_t, 1>(xml, block, "Int32", "neighbourCount", count,
                          [&p](int32_t i, int32_t* v) { v[0] = p.NeighbourCount(i); });
+    // 1 for a wall particle, so that a filter (Threshold) can show the fluid alone.
+    AddArray<uint8_t, 1>(xml, block, "UInt8", "wall", count, [&p](int32_t i, uint8_t* v) { v[0] = p.Wall(i) ? 1 : 0; });
     xml += "      </PointData>\n      <Points>\n";
     AddArray<float, 3>(xml, block, "Float32", "position", count, [&p](int32_t i, float* v) { CopyVec3(p.Position(i), v); });
     // One vertex cell per particle, so that ParaView shows the points as they are.

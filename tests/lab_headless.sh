@@ -31,6 +31,12 @@ one=$(hash_of "$("$lab" "${dam[@]}" --steps 60 --threads 1)")
 three=$(hash_of "$("$lab" "${dam[@]}" --steps 60 --threads 3)")
 [ -n "$one" ] && [ "$one" = "$three" ] || fail "water dam: 1 thread $one, 3 threads $three"
 
+# The VTK export marks the dam's wall particles, which follow the moving ones.
+out=$("$lab" "${dam[@]}" --steps 0 --export "$work/vtk")
+read -r total moving < <(sed -nE 's/^particles: ([0-9]+) \(([0-9]+) moving\)$/\1 \2/p' <<<"$out")
+[ -n "${moving:-}" ] && [ "$moving" -lt "$total" ] || fail "water dam: no walls in the report: $out"
+/usr/bin/python3 "$(dirname "$0")/vtk_readback.py" --walls "$moving" "$work/vtk" >/dev/null
+
 # Command lines -> exit code and a piece of what the driver says.
 cases=(
   "0|usage: pondsim-lab-headless|--help"
