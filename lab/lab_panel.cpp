@@ -1,14 +1,21 @@
 #include <cfloat>
 #include <cinttypes>
-#include <string>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "imgui.h"
+#include "imgui_internal.h"
 #include "lab/lab_window.h"
+#include "sim/lab_parameter_table.h"
 
 namespace {
 
-constexpr float kPanelWidth = 360.0f;
+// Wide enough for a slider and the longest label with its unit beside it,
+// with the scroll bar shown.
+constexpr float kPanelWidth = 410.0f;
+constexpr float kSliderWidth = 150.0f;
 constexpr const char* kPresets[] = {"classic", "water"};
 constexpr SceneKind kSceneKinds[] = {SceneKind::Scatter, SceneKind::Dam, SceneKind::DoubleDam, SceneKind::Pool,
                                      SceneKind::Drop};
@@ -22,21 +29,65 @@ void Post(LabView& view, LabCommand::Kind kind) {
     view.run.Post(command);
 }
 
-// The last parameter slider's rectangle.
-ImVec2 sliderMin, sliderMax;
+// Where the end-to-end tests click: a slider's and a button's rectangles.
+void PrintPlace(const char* what) {
+    const ImVec2 a = ImGui::GetItemRectMin(), b = ImGui::GetItemRectMax();
+    std::printf("lab panel: %s %d %d %d %d\n", what, static_cast<int>(a.x), static_cast<int>(a.y),
+                static_cast<int>(b.x), static_cast<int>(b.y));
+}
 
-// A float parameter with its unit; true when it changed.
-bool Field(const char* label, float* value, float low, float high, const char* unit, bool logarithmic = false) {
-    ImGui::PushID(label);
-    ImGui::SetNextItemWidth(170.0f);
-    const bool changed = ImGui::SliderFloat("##v", value, low, high, "%.5g",
-                                            logarithmic ? ImGuiSliderFlags_Logarithmic : ImGuiSliderFlags_None);
-    sliderMin = ImGui::GetItemRectMin();
-    sliderMax = ImGui::GetItemRectMax();
+// The "choice|choice" of an entry as ImGui's zero-separated list.
+std::string ComboItems(const char* choices) {
+    std::string items = choices;
+    for (char& c : items) {
+        if (c == '|') c = '\0';
+    }
+    return items + '\0';
+}
+
+// A parameter's control with its label and unit, as its table entry
+// describes it; a value typed past the slider's ends is held to the
+// entry's range. True when it changed.
+bool ParameterField(const LabParameterInfo& info, LabParameters& p, bool printPlace) {
+    using Kind = LabParameterInfo::Kind;
+    ImGui::PushID(info.name);
+    const double was = info.get(p);
+    double value = was;
+    bool changed = false;
+    ImGui::SetNextItemWidth(kSliderWidth);
+    switch (info.kind) {
+    case Kind::Real:
+    case Kind::Whole:
+        changed = ImGui::SliderScalar("##v", ImGuiDataType_Double, &value, &info.low, &info.high,
+                                      info.kind == Kind::Whole ? "%.0f" : "%.5g",
+                                      info.logarithmic ? ImGuiSliderFlags_Logarithmic : ImGuiSliderFlags_None);
+        if (info.kind == Kind::Whole) value = std::round(value);
+        break;
+    case Kind::Switch: {
+        bool v = value != 0.0;
+        changed = ImGui::Checkbox("##v", &v);
+        value = v ? 1.0 : 0.0;
+        break;
+    }
+    case Kind::Choice: {
+        int v = static_cast<int>(value);
+        changed = ImGui::Combo("##v", &v, ComboItems(info.choices).c_str());
+        value = v;
+        break;
+    }
+    }
+    if (printPlace && std::strcmp(info.name, "viscosity") == 0) PrintPlace("viscosity slider");
     ImGui::SameLine();
-    ImGui::Text("%s [%s]", label, unit);
+    if (*info.unit != '\0') {
+        ImGui::Text("%s [%s]", info.label, info.unit);
+    } else {
+        ImGui::TextUnformatted(info.label);
+    }
+    if (ImGui::IsItemHovered()) ImGui::SetTooltip("%s: %s", info.name, info.meaning);
     ImGui::PopID();
-    return changed;
+    if (!changed) return false;
+    info.set(p, ClampLabParameterValue(info, value));
+    return info.get(p) != was;
 }
 
 void RunSection(LabView& view) {
@@ -57,19 +108,19 @@ void RunSection(LabView& view) {
 void SceneSection(LabView& view) {
     LabRun& run = view.run;
     bool restart = false;
-    ImGui::SetNextItemWidth(140.0f);
-    if (ImGui::BeginCombo("preset", kPresets[view.presetIndex])) {
-        for (int i = 0; i < 2; ++i) {
-            if (ImGui::Selectable(kPresets[i], i == view.presetIndex)) {
-                view.presetIndex = i;
-                LabCommand command;
-                command.kind = LabCommand::Kind::SetPreset;
-                command.preset = kPresets[i];
-                run.Post(command);
-            }
+    for (int i = 0; i < 2; ++i) {
+        if (i > 0) ImGui::SameLine();
+        if (ImGui::RadioButton(kPresets[i], i == view.presetIndex) && i != view.presetIndex) {
+            view.presetIndex = i;
+            LabCommand command;
+            command.kind = LabCommand::Kind::SetPreset;
+            command.preset = kPresets[i];
+            run.Post(command);
         }
-        ImGui::EndCombo();
+        if (view.printPlaces) PrintPlace((std::string("preset ") + kPresets[i]).c_str());
     }
+    ImGui::SameLine();
+    ImGui::TextUnformatted("preset");
     ImGui::SetNextItemWidth(140.0f);
     if (ImGui::BeginCombo("scene", SceneName(kSceneKinds[view.sceneIndex]))) {
         for (int i = 0; i < 5; ++i) {
@@ -102,39 +153,13 @@ void SceneSection(LabView& view) {
 void ParameterSection(LabView& view) {
     LabParameters& p = view.editing;
     bool changed = false;
-    changed |= Field("smoothing length", &p.smoothingLength, 0.005f, 0.1f, "m");
-    changed |= Field("search radius", &p.searchRadius, 0.005f, 0.2f, "m");
-    changed |= Field("particle mass", &p.particleMass, 1e-5f, 1.0f, "kg", true);
-    changed |= Field("rest density", &p.restDensity, 1e-4f, 2000.0f, "kg/m3", true);
-    int law = p.equationOfState == EquationOfState::Linear ? 0 : 1;
-    ImGui::SetNextItemWidth(170.0f);
-    if (ImGui::Combo("equation of state", &law, "linear\0Tait\0")) {
-        p.equationOfState = law == 0 ? EquationOfState::Linear : EquationOfState::Tait;
-        changed = true;
+    for (const char* group : LabParameterGroups()) {
+        if (!ImGui::TreeNodeEx(group, ImGuiTreeNodeFlags_DefaultOpen)) continue;
+        for (const LabParameterInfo& info : LabParameterTable()) {
+            if (info.group != nullptr && std::strcmp(info.group, group) == 0) changed |= ParameterField(info, p, view.printPlaces);
+        }
+        ImGui::TreePop();
     }
-    changed |= Field("stiffness", &p.stiffness, 0.01f, 1000.0f, "Pa m3/kg", true);
-    changed |= Field("speed of sound", &p.speedOfSound, 0.0f, 200.0f, "m/s");
-    changed |= ImGui::Checkbox("negative pressure as zero", &p.clampNegativePressure);
-    changed |= Field("pressure factor", &p.pressureFactor, 0.0f, 2.0f, "1");
-    changed |= Field("viscosity", &p.viscosity, 0.0f, 2.0f, "Pa s");
-    if (!view.layoutShown) {
-        // Where the slider is, once: the end-to-end tests click on it.
-        const ImVec2 a = sliderMin, b = sliderMax;
-        std::printf("lab panel: viscosity slider %d %d %d %d\n", static_cast<int>(a.x), static_cast<int>(a.y),
-                    static_cast<int>(b.x), static_cast<int>(b.y));
-        std::fflush(stdout);
-        view.layoutShown = true;
-    }
-    changed |= Field("gravity y", &p.gravity.y, -30.0f, 30.0f, "m/s2");
-    changed |= Field("time step", &p.timeStep, 1e-5f, 0.01f, "s", true);
-    changed |= Field("CFL number", &p.cflNumber, 0.0f, 1.0f, "1");
-    changed |= Field("force number", &p.forceNumber, 0.0f, 1.0f, "1");
-    changed |= Field("acceleration limit", &p.accelLimit, 1.0f, 1e6f, "m/s2", true);
-    changed |= ImGui::Checkbox("walls", &p.walls);
-    changed |= Field("wall thickness", &p.wallThickness, 0.0f, 0.05f, "m");
-    changed |= Field("wall stiffness", &p.wallStiffness, 10.0f, 1e6f, "1/s2", true);
-    changed |= Field("wall damping", &p.wallDamping, 0.0f, 2000.0f, "1/s");
-    changed |= Field("sim scale", &p.simScale, 0.001f, 1.0f, "m/unit", true);
     if (ImGui::Button("Back to preset")) {
         p = view.run.presetParameters();
         changed = true;
@@ -230,20 +255,23 @@ void Plot(const char* label, const LabView::History& h, const char* format, floa
 
 void NumbersSection(LabView& view) {
     const LabSolver& solver = view.run.solver();
-    ImGui::Text("%d particles (%d moving)   step %" PRId64 "   t = %.3f s", solver.count(), solver.movingCount(),
-                solver.steps(), solver.time());
+    ImGui::Text("%d particles (%d moving)", solver.count(), solver.movingCount());
+    ImGui::Text("step %" PRId64 "   t = %.3f s", solver.steps(), solver.time());
     const int newest = (view.fpsHistory.next + LabView::kSamples - 1) % LabView::kSamples;
     Plot("frames/s", view.fpsHistory, "%.1f", view.fpsHistory.values[newest]);
     Plot("ms a step", view.stepHistory, "%.2f ms", view.stepHistory.values[newest]);
     Plot("density error", view.densityErrorHistory, "%.4f", view.densityErrorHistory.values[newest]);
     Plot("kinetic energy", view.energyHistory, "%.4g J", view.energyHistory.values[newest]);
-    ImGui::TextDisabled("over the last %.0f s; density error: mean |rho/rho0 - 1|",
+    ImGui::TextDisabled("over the last %.0f s\ndensity error: mean |rho/rho0 - 1|",
                         LabView::kSamples * LabView::kSampleSeconds);
 }
 
 }  // namespace
 
 float DrawLabPanel(LabView& view) {
+    // The places the tests click on, in the third frame, once the panel
+    // has settled (a scroll bar appears a frame after the content needs it).
+    view.printPlaces = view.panelFrames == 2;
     ImGui::SetNextWindowPos(ImVec2(0.0f, 0.0f));
     ImGui::SetNextWindowSize(ImVec2(kPanelWidth, static_cast<float>(view.height)));
     ImGui::Begin("pondsim lab", nullptr,
@@ -267,6 +295,15 @@ float DrawLabPanel(LabView& view) {
             "S save the state into the record folder");
     }
     if (ImGui::Button("Camera back (Home)")) view.drawing.camera = view.startCamera;
+    // The widest thing drawn against the room inside the panel, once the
+    // scroll bar has had a frame to appear: text past it is cut off.
+    if (view.printPlaces) {
+        const float widest = ImGui::GetCurrentWindow()->DC.CursorMaxPos.x;
+        const float room = ImGui::GetWindowPos().x + ImGui::GetWindowContentRegionMax().x;
+        std::printf("lab panel: widest %d of %d\n", static_cast<int>(widest), static_cast<int>(room));
+        std::fflush(stdout);
+    }
+    ++view.panelFrames;
     ImGui::End();
     return kPanelWidth;
 }

@@ -62,6 +62,8 @@ public:
     SceneKind scene() const { return scene_; }
     int32_t requestedCount() const { return count_; }
     const std::string& preset() const { return preset_; }
+    // The parameters in force, which the next reset starts from too.
+    const LabParameters& parameters() const { return parameters_; }
     // The preset's parameters with the scene's box, what "back to preset" restores.
     const LabParameters& presetParameters() const { return presetParameters_; }
 

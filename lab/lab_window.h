@@ -36,7 +36,8 @@ struct LabView {
     int presetIndex = 0;
     int count = 3000;
     int threads = 0;
-    bool layoutShown = false;
+    int panelFrames = 0;
+    bool printPlaces = false;
     float panelWidth = 0.0f;
     SphereSprites spheres;
     bool drawSpheres = false;

@@ -10,6 +10,7 @@
 #include "imgui_impl_opengl2.h"
 #include "lab/lab_window.h"
 #include "lab/box_wireframe.h"
+#include "sim/lab_parameter_table.h"
 #include "shell/shell.h"
 #include "view/math.h"
 
@@ -95,8 +96,14 @@ void AfterSteps(LabView& view) {
 // Applies what the keys and the panel asked for, and says what the run
 // became after a pause, a step or a reset: the lines tests follow.
 void ApplyCommands(LabView& view) {
+    const LabParameters before = view.run.parameters();
     if (view.run.Apply() == 0) return;
     AfterSteps(view);
+    // The panel's fields show what the run now holds (another preset's
+    // values after a preset change), so an edit changes that one value.
+    view.editing = view.run.parameters();
+    const std::string changes = LabParameterChanges(before, view.run.parameters());
+    if (!changes.empty()) std::printf("lab set: %s\n", changes.c_str());
     using Kind = LabCommand::Kind;
     switch (view.run.lastApplied()) {
     case Kind::Step: PrintLabState(view.run, "step"); break;
