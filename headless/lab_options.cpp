@@ -48,10 +48,31 @@ CLI::Validator OneOf(const std::vector<std::string>& names) {
         list);
 }
 
-std::string SceneNames() {
+// The names of a registry, as a validator takes them.
+template <class Info>
+std::vector<std::string> NamesOf(const std::vector<Info>& registry) {
+    std::vector<std::string> names;
+    for (const Info& info : registry) names.push_back(info.name);
+    return names;
+}
+
+// "a (default), b, c or d", or with each entry's own words.
+template <class Info, class Words>
+std::string ListOf(const std::vector<Info>& registry, Words words) {
     std::string s;
-    for (SceneKind k : {SceneKind::Scatter, SceneKind::Dam, SceneKind::DoubleDam, SceneKind::Pool, SceneKind::Drop}) {
-        s += (s.empty() ? "" : ", ") + std::string(SceneName(k));
+    for (size_t i = 0; i < registry.size(); ++i) {
+        s += i == 0 ? "" : i + 1 == registry.size() ? " or " : ", ";
+        s += words(registry[i], i == 0);
+    }
+    return s;
+}
+
+std::string SceneList() {
+    std::string s = "Scenes (NAME, particles by default, what it is):\n";
+    for (const SceneInfo& scene : LabScenes()) {
+        char line[200];
+        snprintf(line, sizeof line, "  %-11s %6d  %s\n", scene.name, scene.defaultCount, scene.description);
+        s += line;
     }
     return s;
 }
@@ -84,9 +105,9 @@ std::string DemoWording(std::string message) {
 }  // namespace
 
 long DefaultParticles(const std::string& scene) {
-    if (scene == "scatter") return 3000;
-    if (scene == "double-dam") return 32000;
-    return 16000;
+    SceneKind kind = SceneKind::Scatter;
+    SceneByName(scene, kind);
+    return LabScene(kind).defaultCount;
 }
 
 ParseResult ParseLabOptions(int argc, char** argv, LabOptions& options) {
@@ -105,13 +126,18 @@ ParseResult ParseLabOptions(int argc, char** argv, LabOptions& options) {
 
     // A key the driver does not know is a mistake in a file as on the command line.
     app.allow_config_extras(CLI::config_extras_mode::error);
-    app.add_option("--preset", options.preset, "classic (the demo's fluid, default) or water")
-        ->check(OneOf({"classic", "water"}));
-    app.add_option("--scene", options.scene, "scatter (default), dam, double-dam, pool or drop")
-        ->check(OneOf({"scatter", "dam", "double-dam", "pool", "drop"}));
+    options.preset = LabPresets().front().name;
+    options.scene = LabScenes().front().name;
+    options.colour = LabColourFields().front().name;
+    app.add_option("--preset", options.preset, ListOf(LabPresets(), [](const LabPreset& p, bool first) {
+                       return std::string(p.name) + " (" + p.description + (first ? ", default)" : ")");
+                   }))->check(OneOf(NamesOf(LabPresets())));
+    app.add_option("--scene", options.scene, ListOf(LabScenes(), [](const SceneInfo& s, bool first) {
+                       return std::string(s.name) + (first ? " (default)" : "");
+                   }))->check(OneOf(NamesOf(LabScenes())));
     app.add_option("--particles", options.particles,
-                   "particles of the scene (default 3000 for the scatter, 32000 for the\n"
-                   "double-dam, 16000 for the others; lattice scenes round to whole layers)")
+                   "particles of the scene (default: the scene's, listed below; lattice scenes\n"
+                   "round to whole layers)")
         ->check(CountIn(0, 20000000));
     app.add_option("--set", options.settings, "NAME=VALUE: a parameter of the solver (listed below)")
         ->allow_extra_args(false)
@@ -129,9 +155,11 @@ ParseResult ParseLabOptions(int argc, char** argv, LabOptions& options) {
                    "column height, in metres and as z/a and height/a against T = t sqrt(2g/a)")
         ->expected(1, 2)
         ->allow_extra_args(false);
-    app.add_option("--colour", options.colour, "what pictures are coloured by: neighbours (default),\n"
-                                               "density, pressure or speed")
-        ->check(OneOf({"neighbours", "density", "pressure", "speed"}));
+    app.add_option("--colour", options.colour,
+                   "what pictures are coloured by: " + ListOf(LabColourFields(), [](const LabColourFieldInfo& f,
+                                                                                    bool first) {
+                       return std::string(f.name) + (first ? " (default)" : "");
+                   }))->check(OneOf(NamesOf(LabColourFields())));
 
     app.add_option("--steps", run.steps, "steps to run (default 1000, 0 allowed)")->check(CountIn(0, kMaxSteps));
     std::string size;
@@ -160,8 +188,7 @@ ParseResult ParseLabOptions(int argc, char** argv, LabOptions& options) {
     app.add_option("--rand", randName, "runtime|msvcrt: what the scatter draws from (default runtime)")
         ->check(OneOf({"runtime", "msvcrt"}));
 
-    app.footer("Scenes: " + SceneNames() +
-               ". The state hash (64-bit FNV-1a over every particle's position,\n"
+    app.footer(SceneList() + "\nThe state hash (64-bit FNV-1a over every particle's position,\n"
                "velocity, acceleration, pressure, density and neighbour list) is the demo\n"
                "drivers' hash: the classic scatter of 3000 particles gives the demo's.\n"
                "Exit codes as the demo drivers': 0 a whole run, 2 a mistake on the command\n"

@@ -11,8 +11,9 @@
 // before anything is built.
 struct LabOptions {
     Options run;
-    std::string preset = "classic";
-    std::string scene = "scatter";
+    // The registries' first unless given.
+    std::string preset;
+    std::string scene;
     // Particles asked for (the scene's default unless particlesGiven).
     long particles = -1;
     bool particlesGiven = false;
@@ -21,7 +22,7 @@ struct LabOptions {
     std::vector<std::string> settings;
     // --probe front [K]: a line every K steps; 0 for none.
     long probeEvery = 0;
-    std::string colour = "neighbours";
+    std::string colour;
 };
 
 // The particles a scene starts with when --particles is not given.

@@ -32,7 +32,6 @@ void ReadCommandLine(const char* line, LabView& view) {
             preset.kind = LabCommand::Kind::SetPreset;
             preset.preset = value;
             view.run.Post(preset);
-            view.presetIndex = value == "water" ? 1 : 0;
             any = true;
         } else if (word == "--scene" && words >> value) {
             any = SceneByName(value, command.scene) || any;
@@ -40,8 +39,6 @@ void ReadCommandLine(const char* line, LabView& view) {
     }
     if (!any) return;
     view.count = command.count;
-    // The panel lists the scenes in their declared order.
-    view.sceneIndex = static_cast<int>(command.scene);
     view.run.Post(command);
     // The panel's fields follow what the run will start with.
     view.run.Apply();

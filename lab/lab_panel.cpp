@@ -16,9 +16,6 @@ namespace {
 // with the scroll bar shown.
 constexpr float kPanelWidth = 410.0f;
 constexpr float kSliderWidth = 150.0f;
-constexpr const char* kPresets[] = {"classic", "water"};
-constexpr SceneKind kSceneKinds[] = {SceneKind::Scatter, SceneKind::Dam, SceneKind::DoubleDam, SceneKind::Pool,
-                                     SceneKind::Drop};
 // Above this the classic scatter no longer steps at the demo's tick on
 // two cores.
 constexpr int kMaxParticles = 200000;
@@ -108,26 +105,28 @@ void RunSection(LabView& view) {
 void SceneSection(LabView& view) {
     LabRun& run = view.run;
     bool restart = false;
-    for (int i = 0; i < 2; ++i) {
-        if (i > 0) ImGui::SameLine();
-        if (ImGui::RadioButton(kPresets[i], i == view.presetIndex) && i != view.presetIndex) {
-            view.presetIndex = i;
+    SceneKind scene = run.scene();
+    for (const LabPreset& preset : LabPresets()) {
+        if (&preset != &LabPresets().front()) ImGui::SameLine();
+        if (ImGui::RadioButton(preset.name, run.preset() == preset.name) && run.preset() != preset.name) {
             LabCommand command;
             command.kind = LabCommand::Kind::SetPreset;
-            command.preset = kPresets[i];
+            command.preset = preset.name;
             run.Post(command);
         }
-        if (view.printPlaces) PrintPlace((std::string("preset ") + kPresets[i]).c_str());
+        if (ImGui::IsItemHovered()) ImGui::SetTooltip("%s", preset.description);
+        if (view.printPlaces) PrintPlace((std::string("preset ") + preset.name).c_str());
     }
     ImGui::SameLine();
     ImGui::TextUnformatted("preset");
     ImGui::SetNextItemWidth(140.0f);
-    if (ImGui::BeginCombo("scene", SceneName(kSceneKinds[view.sceneIndex]))) {
-        for (int i = 0; i < 5; ++i) {
-            if (ImGui::Selectable(SceneName(kSceneKinds[i]), i == view.sceneIndex)) {
-                view.sceneIndex = i;
+    if (ImGui::BeginCombo("scene", SceneName(scene))) {
+        for (const SceneInfo& info : LabScenes()) {
+            if (ImGui::Selectable(info.name, info.kind == scene)) {
+                scene = info.kind;
                 restart = true;
             }
+            if (ImGui::IsItemHovered()) ImGui::SetTooltip("%s", info.description);
         }
         ImGui::EndCombo();
     }
@@ -137,7 +136,7 @@ void SceneSection(LabView& view) {
     if (restart) {
         LabCommand command;
         command.kind = LabCommand::Kind::SetScene;
-        command.scene = kSceneKinds[view.sceneIndex];
+        command.scene = scene;
         command.count = view.count;
         run.Post(command);
     }
@@ -174,10 +173,12 @@ void ParameterSection(LabView& view) {
 
 void ColourSection(LabView& view) {
     LabDrawing& d = view.drawing;
-    int field = static_cast<int>(d.field);
     ImGui::SetNextItemWidth(140.0f);
-    if (ImGui::Combo("colour by", &field, "neighbours\0density\0pressure\0speed\0")) {
-        d.field = static_cast<LabColourField>(field);
+    if (ImGui::BeginCombo("colour by", LabColourFieldName(d.field))) {
+        for (const LabColourFieldInfo& info : LabColourFields()) {
+            if (ImGui::Selectable(info.name, info.field == d.field)) d.field = info.field;
+        }
+        ImGui::EndCombo();
     }
     ImGui::SetNextItemWidth(140.0f);
     ImGui::SliderFloat("point size [px]", &d.pointSize, 1.0f, 20.0f, "%.0f");

@@ -32,8 +32,6 @@ struct LabView {
     bool everyFrame = false;
     // Panel-edited copies, sent to the run as commands.
     LabParameters editing;
-    int sceneIndex = 0;
-    int presetIndex = 0;
     int count = 3000;
     int threads = 0;
     int panelFrames = 0;

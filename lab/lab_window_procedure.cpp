@@ -150,11 +150,13 @@ void LabKey(LabView& view, WPARAM key, bool down) {
         std::fflush(stdout);
         return;
     case VK_HOME: view.drawing.camera = view.startCamera; return;
-    case 'C':
-        view.drawing.field = static_cast<LabColourField>((static_cast<int>(view.drawing.field) + 1) % 4);
+    case 'C': {
+        const std::vector<LabColourFieldInfo>& fields = LabColourFields();
+        view.drawing.field = fields[(static_cast<size_t>(view.drawing.field) + 1) % fields.size()].field;
         std::printf("lab colour: %s\n", LabColourFieldName(view.drawing.field));
         std::fflush(stdout);
         return;
+    }
     default: return;
     }
     view.run.Post(command);

@@ -19,6 +19,18 @@
 //   width on a side, its lowest layer a quarter of the width above the layer.
 enum class SceneKind { Scatter, Dam, DoubleDam, Pool, Drop };
 
+// A scene as the options, the panel and the help name and describe it.
+struct SceneInfo {
+    SceneKind kind;
+    const char* name;
+    const char* description;
+    // The particles it starts with when no count is given.
+    int32_t defaultCount;
+};
+
+// Every scene, in SceneKind's order; the first is the default.
+const std::vector<SceneInfo>& LabScenes();
+const SceneInfo& LabScene(SceneKind kind);
 bool SceneByName(const std::string& name, SceneKind& out);
 const char* SceneName(SceneKind kind);
 
