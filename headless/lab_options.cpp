@@ -9,6 +9,7 @@
 
 #include "sim/lab_parameter_table.h"
 #include "sim/lab_parameters.h"
+#include "sim/lab_scene_file.h"
 #include "sim/random_sources.h"
 #include "sim/scenes.h"
 #include "view/lab_drawing.h"
@@ -132,13 +133,21 @@ ParseResult ParseLabOptions(int argc, char** argv, LabOptions& options) {
     app.add_option("--preset", options.preset, ListOf(LabPresets(), [](const LabPreset& p, bool first) {
                        return std::string(p.name) + " (" + p.description + (first ? ", default)" : ")");
                    }))->check(OneOf(NamesOf(LabPresets())));
+    LabSceneSpec sceneFile;
     app.add_option("--scene", options.scene, ListOf(LabScenes(), [](const SceneInfo& s, bool first) {
                        return std::string(s.name) + (first ? " (default)" : "");
-                   }))->check(OneOf(NamesOf(LabScenes())));
+                   }) + ",\nor FILE.toml: a scene file (data/scenes/ holds each of them)")
+        ->check(CLI::Validator(
+            [&sceneFile](std::string& text) -> std::string {
+                std::string why;
+                if (!IsLabSceneFile(text)) return OneOf(NamesOf(LabScenes()))(text);
+                return ReadLabSceneFile(text, sceneFile, why) ? std::string() : "wants a scene file: " + why;
+            },
+            "NAME|FILE.toml"));
     app.add_option("--particles", options.particles,
                    "particles of the scene (default: the scene's, listed below; lattice scenes\n"
                    "round to whole layers)")
-        ->check(CountIn(0, 20000000));
+        ->check(CountIn(0, kMaxLabParticles));
     app.add_option("--set", options.settings, "NAME=VALUE: a parameter of the solver (listed below)")
         ->allow_extra_args(false)
         ->check(CLI::Validator(
@@ -285,6 +294,17 @@ ParseResult ParseLabOptions(int argc, char** argv, LabOptions& options) {
         }
     }
     options.particlesGiven = app.count("--particles") > 0;
+    if (IsLabSceneFile(options.scene)) {
+        // As the same scene given by name, preset, count and --set, which
+        // the command line's own override.
+        options.scene = SceneName(sceneFile.kind);
+        if (app.count("--preset") == 0 && !sceneFile.preset.empty()) options.preset = sceneFile.preset;
+        if (!options.particlesGiven && sceneFile.count > 0) {
+            options.particles = sceneFile.count;
+            options.particlesGiven = true;
+        }
+        options.settings.insert(options.settings.begin(), sceneFile.settings.begin(), sceneFile.settings.end());
+    }
     if (!options.particlesGiven) options.particles = DefaultParticles(options.scene);
     return ParseResult::Run;
 }

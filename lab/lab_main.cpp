@@ -23,7 +23,7 @@ void ReadCommandLine(const char* line, LabView& view) {
     while (words >> word) {
         if (word == "--particles" && words >> value) {
             const long n = std::strtol(value.c_str(), nullptr, 10);
-            if (n > 0 && n <= 20000000) command.count = static_cast<int32_t>(n);
+            if (n > 0 && n <= kMaxLabParticles) command.count = static_cast<int32_t>(n);
             any = true;
         } else if (word == "--preset" && words >> value) {
             LabParameters p;

@@ -19,6 +19,10 @@
 //   width on a side, its lowest layer a quarter of the width above the layer.
 enum class SceneKind { Scatter, Dam, DoubleDam, Pool, Drop };
 
+// As many particles as a lab scene is built with at most; a state file that
+// claims more is refused before anything is allocated for it.
+constexpr int32_t kMaxLabParticles = 20000000;
+
 // A scene as the options, the panel and the help name and describe it.
 struct SceneInfo {
     SceneKind kind;

@@ -5,6 +5,7 @@
 
 #include "sim/lab_parameters.h"
 #include "sim/lab_solver.h"
+#include "sim/scenes.h"
 
 // A saved lab run: the parameters, the scene's name, the step and simulated
 // time, and the solver's arrays, enough to go on bit for bit. Layout,
@@ -28,9 +29,6 @@ struct LabStateHeader {
 static_assert(sizeof(LabStateHeader) == 64, "the header has no padding");
 
 constexpr uint32_t kLabStateVersion = 2;
-// As many particles as the lab driver builds at most; a file that claims
-// more is refused before anything is allocated for it.
-constexpr int32_t kMaxLabParticles = 20000000;
 
 // Writes the solver's state under PartialName(path) and renames it into
 // place. False with a message on stderr.
