@@ -2,14 +2,12 @@
 
 #include <CLI/CLI.hpp>
 
-#include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
 #include "sim/lab_parameter_table.h"
 #include "sim/lab_parameters.h"
-#include "sim/lab_scene_file.h"
+#include "sim/lab_start_options.h"
 #include "sim/random_sources.h"
 #include "sim/scenes.h"
 #include "view/lab_drawing.h"
@@ -17,56 +15,6 @@
 namespace {
 
 constexpr long kMaxSteps = 1000000000L;
-
-// A whole number from low to high, in digits only, worded as the demo
-// drivers word it; CLI11 puts the option's name in front.
-CLI::Validator CountIn(long low, long high) {
-    const std::string wants = "wants a whole number from " + std::to_string(low) + " to " + std::to_string(high);
-    return CLI::Validator(
-        [low, high, wants](std::string& text) -> std::string {
-            for (const char c : text) {
-                if (std::isdigit(static_cast<unsigned char>(c)) == 0) return wants;
-            }
-            errno = 0;
-            const long value = text.empty() ? -1 : std::strtol(text.c_str(), nullptr, 10);
-            if (errno != 0 || value < low || value > high) return wants;
-            return std::string();
-        },
-        std::to_string(low) + ".." + std::to_string(high));
-}
-
-// One of a list of names.
-CLI::Validator OneOf(const std::vector<std::string>& names) {
-    std::string list;
-    for (const std::string& n : names) list += (list.empty() ? "" : "|") + n;
-    return CLI::Validator(
-        [names, list](std::string& text) -> std::string {
-            for (const std::string& n : names) {
-                if (text == n) return std::string();
-            }
-            return "wants " + list;
-        },
-        list);
-}
-
-// The names of a registry, as a validator takes them.
-template <class Info>
-std::vector<std::string> NamesOf(const std::vector<Info>& registry) {
-    std::vector<std::string> names;
-    for (const Info& info : registry) names.push_back(info.name);
-    return names;
-}
-
-// "a (default), b, c or d", or with each entry's own words.
-template <class Info, class Words>
-std::string ListOf(const std::vector<Info>& registry, Words words) {
-    std::string s;
-    for (size_t i = 0; i < registry.size(); ++i) {
-        s += i == 0 ? "" : i + 1 == registry.size() ? " or " : ", ";
-        s += words(registry[i], i == 0);
-    }
-    return s;
-}
 
 std::string SceneList() {
     std::string s = "Scenes (NAME, particles by default, what it is):\n";
@@ -95,21 +43,7 @@ std::string ParameterList() {
     return s;
 }
 
-// CLI11 words a failed check as "--name: why"; the demo drivers as
-// "--name why".
-std::string DemoWording(std::string message) {
-    const size_t colon = message.find(": wants");
-    if (colon != std::string::npos && message.compare(0, 2, "--") == 0) message.erase(colon, 1);
-    return message;
-}
-
 }  // namespace
-
-long DefaultParticles(const std::string& scene) {
-    SceneKind kind = SceneKind::Scatter;
-    SceneByName(scene, kind);
-    return LabScene(kind).defaultCount;
-}
 
 ParseResult ParseLabOptions(int argc, char** argv, LabOptions& options) {
     Options& run = options.run;
@@ -122,41 +56,8 @@ ParseResult ParseLabOptions(int argc, char** argv, LabOptions& options) {
     app.set_help_flag("--help,-h", "this text");
     app.set_version_flag("--version", std::string("pondsim-lab-headless ") + PONDSIM_VERSION,
                          "the program's name and version");
-    app.set_config("--config", "", "read these options from FILE (INI or TOML: steps = 100, scene = \"dam\",\n"
-                                   "set = [\"viscosity=0.5\"]); the command line overrides it");
-
-    // A key the driver does not know is a mistake in a file as on the command line.
-    app.allow_config_extras(CLI::config_extras_mode::error);
-    options.preset = LabPresets().front().name;
-    options.scene = LabScenes().front().name;
+    AddLabStartOptions(app, options);
     options.colour = LabColourFields().front().name;
-    app.add_option("--preset", options.preset, ListOf(LabPresets(), [](const LabPreset& p, bool first) {
-                       return std::string(p.name) + " (" + p.description + (first ? ", default)" : ")");
-                   }))->check(OneOf(NamesOf(LabPresets())));
-    LabSceneSpec sceneFile;
-    app.add_option("--scene", options.scene, ListOf(LabScenes(), [](const SceneInfo& s, bool first) {
-                       return std::string(s.name) + (first ? " (default)" : "");
-                   }) + ",\nor FILE.toml: a scene file (data/scenes/ holds each of them)")
-        ->check(CLI::Validator(
-            [&sceneFile](std::string& text) -> std::string {
-                std::string why;
-                if (!IsLabSceneFile(text)) return OneOf(NamesOf(LabScenes()))(text);
-                return ReadLabSceneFile(text, sceneFile, why) ? std::string() : "wants a scene file: " + why;
-            },
-            "NAME|FILE.toml"));
-    app.add_option("--particles", options.particles,
-                   "particles of the scene (default: the scene's, listed below; lattice scenes\n"
-                   "round to whole layers)")
-        ->check(CountIn(0, kMaxLabParticles));
-    app.add_option("--set", options.settings, "NAME=VALUE: a parameter of the solver (listed below)")
-        ->allow_extra_args(false)
-        ->check(CLI::Validator(
-            [](std::string& text) -> std::string {
-                LabParameters scratch;
-                std::string why;
-                return ApplyLabSetting(text, scratch, why) ? std::string() : "wants NAME=VALUE: " + why;
-            },
-            "NAME=VALUE"));
     app.add_option("--threads", options.threads, "threads the stages run on (default 1)")->check(CountIn(1, 256));
     std::vector<std::string> probe;
     app.add_option("--probe", probe,
@@ -207,37 +108,8 @@ ParseResult ParseLabOptions(int argc, char** argv, LabOptions& options) {
 
     try {
         app.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        // The usage line first, as the demo drivers print it.
-        std::string help = app.help();
-        const size_t usage = help.find("Usage: ");
-        if (usage != std::string::npos) {
-            const size_t end = help.find('\n', usage);
-            const std::string line = help.substr(usage + 7, end - usage - 7);
-            help.erase(usage, end + 1 - usage);
-            help = "usage: " + line + "\n\n" + help;
-        }
-        fputs(help.c_str(), stdout);
-        return ParseResult::Exit;
-    } catch (const CLI::CallForVersion& e) {
-        printf("%s\n", e.what());
-        return ParseResult::Exit;
-    } catch (const CLI::ExtrasError& e) {
-        std::string first = e.what();
-        const size_t colon = first.find(": ");
-        first = colon == std::string::npos ? first : first.substr(colon + 2);
-        if (first.size() > 2 && first.front() == '[') first = first.substr(1, first.find_first_of(",]") - 1);
-        fprintf(stderr, "unknown argument '%s' (try --help)\n", first.c_str());
-        return ParseResult::Fail;
-    } catch (const CLI::FileError& e) {
-        fprintf(stderr, "--config: %s\n", e.what());
-        return ParseResult::Fail;
-    } catch (const CLI::ConfigError& e) {
-        fprintf(stderr, "--config: %s\n", e.what());
-        return ParseResult::Fail;
-    } catch (const CLI::ParseError& e) {
-        fprintf(stderr, "%s (try --help)\n", DemoWording(e.what()).c_str());
-        return ParseResult::Fail;
+    } catch (const CLI::Error& e) {
+        return LabParseFailure(app, e) == 0 ? ParseResult::Exit : ParseResult::Fail;
     }
 
     // What CLI11 kept as text, taken as the demo drivers take it.
@@ -293,18 +165,6 @@ ParseResult ParseLabOptions(int argc, char** argv, LabOptions& options) {
             }
         }
     }
-    options.particlesGiven = app.count("--particles") > 0;
-    if (IsLabSceneFile(options.scene)) {
-        // As the same scene given by name, preset, count and --set, which
-        // the command line's own override.
-        options.scene = SceneName(sceneFile.kind);
-        if (app.count("--preset") == 0 && !sceneFile.preset.empty()) options.preset = sceneFile.preset;
-        if (!options.particlesGiven && sceneFile.count > 0) {
-            options.particles = sceneFile.count;
-            options.particlesGiven = true;
-        }
-        options.settings.insert(options.settings.begin(), sceneFile.settings.begin(), sceneFile.settings.end());
-    }
-    if (!options.particlesGiven) options.particles = DefaultParticles(options.scene);
+    FinishLabStartOptions(app, options);
     return ParseResult::Run;
 }

@@ -130,6 +130,28 @@ void SceneSection(LabView& view) {
         }
         ImGui::EndCombo();
     }
+#ifndef __EMSCRIPTEN__
+    // A scene file: its scene, preset, count and parameters, as --scene FILE.toml.
+    ImGui::SetNextItemWidth(220.0f);
+    ImGui::InputText("##scene file", view.sceneFileField, sizeof view.sceneFileField);
+    ImGui::SameLine();
+    if (ImGui::Button("Open scene")) {
+        LabSceneSpec file;
+        std::string why;
+        if (ReadLabSceneFile(view.sceneFileField, file, why)) {
+            LabStartOptions start;
+            start.preset = LabPresets().front().name;
+            TakeLabSceneFile(file, false, start);
+            if (!start.particlesGiven) start.particles = LabScene(file.kind).defaultCount;
+            view.count = static_cast<int>(start.particles);
+            run.PostStart(start);
+            std::printf("lab scene file: %s\n", view.sceneFileField);
+        } else {
+            std::printf("lab scene file: %s %s\n", view.sceneFileField, why.c_str());
+        }
+        std::fflush(stdout);
+    }
+#endif
     ImGui::SetNextItemWidth(170.0f);
     ImGui::SliderInt("particles", &view.count, 100, kMaxParticles, "%d", ImGuiSliderFlags_Logarithmic);
     if (ImGui::IsItemDeactivatedAfterEdit()) restart = true;

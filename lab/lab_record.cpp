@@ -5,7 +5,7 @@
 #include "headless/outputs/lab_particles.h"
 #include "headless/outputs/lab_state_file.h"
 #include "headless/outputs/output.h"
-#include "lab/lab_run.h"
+#include "lab/lab_session.h"
 
 namespace {
 

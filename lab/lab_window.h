@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "lab/lab_run.h"
+#include "lab/lab_session.h"
 #ifdef PONDSIM_LAB_RECORD
 #include "lab/lab_record.h"
 #endif
@@ -33,6 +33,7 @@ struct LabView {
     // Panel-edited copies, sent to the run as commands.
     LabParameters editing;
     int count = 3000;
+    char sceneFileField[256] = "data/scenes/koshizuka-oka-dam.toml";
     int threads = 0;
     int panelFrames = 0;
     bool printPlaces = false;

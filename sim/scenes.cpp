@@ -139,3 +139,12 @@ SceneLayout BuildScene(SceneKind kind, int32_t count, LabParameters& p, int (*ra
     if (kind != SceneKind::Scatter) AddWalls(layout.walls, p, d, p.wallLayers);
     return layout;
 }
+
+SceneLayout BuildLabStart(SceneKind kind, int32_t count, bool countGiven, LabParameters& parameters,
+                          int (*random)()) {
+    if (kind != SceneKind::Scatter) return BuildScene(kind, count, parameters, random);
+    BuildScene(SceneKind::Scatter, 500, parameters, random);
+    SceneLayout layout = BuildScene(SceneKind::Scatter, 3000, parameters, random);
+    if (countGiven) layout = BuildScene(SceneKind::Scatter, count, parameters, random);
+    return layout;
+}

@@ -54,3 +54,10 @@ struct SceneLayout {
 // for the lattice scenes. The scatter draws its coordinates from `random`,
 // three per particle, as the demo's reseed does.
 SceneLayout BuildScene(SceneKind kind, int32_t count, LabParameters& parameters, int (*random)());
+
+// The start of a scene as both lab programs build it. The scatter is the
+// demo's: 500 particles at construction, 3000 at set-up, each drawn from
+// `random`, then `count` more draws when a count was asked for, as the demo
+// drivers' --particles reseeds. The lattice scenes as BuildScene.
+SceneLayout BuildLabStart(SceneKind kind, int32_t count, bool countGiven, LabParameters& parameters,
+                          int (*random)());

@@ -32,8 +32,7 @@ constexpr bool kLong = false;
 LabSolver& ClassicStart(LabSolver& solver) {
     LabParameters p = ClassicParameters();
     srand(1);
-    BuildScene(SceneKind::Scatter, 500, p, rand);
-    const SceneLayout layout = BuildScene(SceneKind::Scatter, 3000, p, rand);
+    const SceneLayout layout = BuildLabStart(SceneKind::Scatter, 3000, false, p, rand);
     solver.SetParameters(p);
     solver.Reset(layout.positions);
     return solver;

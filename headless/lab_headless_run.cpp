@@ -1,4 +1,4 @@
-#include "headless/lab_run.h"
+#include "headless/lab_headless_run.h"
 
 #include <GL/glew.h>
 
@@ -77,20 +77,10 @@ std::unique_ptr<LabSubject> SetUpLab(const LabOptions& options, LabSavedState& s
         record.firstStep = static_cast<long>(saved.header.step);
         printf("state loaded: %d particles at step %ld\n", subject->solver.count(), record.firstStep);
     } else {
-        SceneLayout layout;
-        if (kind == SceneKind::Scatter) {
-            // The demo's starts: 500 particles at construction, 3000 at
-            // set-up, then a reseed with --particles, each drawing from the
-            // same generator, so that the demo drivers' --particles N is
-            // this one's.
-            BuildScene(kind, 500, p, options.run.random);
-            layout = BuildScene(kind, 3000, p, options.run.random);
-            if (options.particlesGiven) {
-                layout = BuildScene(kind, static_cast<int32_t>(options.particles), p, options.run.random);
-            }
-        } else {
-            layout = BuildScene(kind, static_cast<int32_t>(options.particles), p, options.run.random);
-        }
+        // The demo drivers' --particles N is this one's: the same draws
+        // from the same generator.
+        const SceneLayout layout = BuildLabStart(kind, static_cast<int32_t>(options.particles),
+                                                 options.particlesGiven, p, options.run.random);
         subject->solver.SetParameters(p);
         subject->solver.Reset(layout.positions, layout.walls);
         record.firstStep = 0;

@@ -7,6 +7,7 @@
 
 #include "sim/lab_parameters.h"
 #include "sim/lab_solver.h"
+#include "sim/lab_start_options.h"
 #include "sim/scenes.h"
 
 // What the panel, the keys or a driver ask of a running lab. They are
@@ -36,7 +37,10 @@ struct LabCommand {
     LabParameters parameters{};
     std::string preset;
     SceneKind scene = SceneKind::Scatter;
+    // 0: the scene's default. The scatter draws its start anew with a
+    // count that was asked for, as the headless driver's --particles does.
     int32_t count = 0;
+    bool countGiven = false;
     int threads = 0;
     std::vector<int32_t> indices;
     std::vector<Vec3> kicks;
@@ -50,6 +54,9 @@ public:
     LabRun();
 
     void Post(const LabCommand& command) { pending_.push_back(command); }
+    // The commands that make the start the options describe: the preset,
+    // its parameters with the settings, then the scene.
+    void PostStart(const LabStartOptions& start);
     // Returns how many commands were applied.
     int Apply();
     LabCommand::Kind lastApplied() const { return lastApplied_; }
@@ -79,13 +86,10 @@ private:
     LabCommand::Kind lastApplied_ = LabCommand::Kind::Step;
     SceneKind scene_ = SceneKind::Scatter;
     int32_t count_ = 3000;
+    bool countGiven_ = false;
     std::string preset_ = "classic";
     LabParameters presetParameters_;
     // The parameters the next reset starts from (the panel's edits kept).
     LabParameters parameters_;
 };
 
-// The start of a scene, as the lab builds it: the scatter draws from the
-// runtime's rand() as a fresh process finds it, after the demo's 500 and
-// 3000 particles (the demo's own start), as the headless driver does.
-SceneLayout BuildLabScene(SceneKind kind, int32_t count, LabParameters& parameters);

@@ -1,54 +1,48 @@
 #include <windows.h>
 
-#include <cstdlib>
-#include <cstring>
-#include <sstream>
+#include <cstdio>
 #include <string>
 
 #include "lab/lab_window.h"
+#include "sim/lab_start_options.h"
 
 namespace {
 
-// "--particles N", "--scene NAME" and "--preset NAME" (as the headless
-// driver names them):
-// the start the window opens on. Anything else is left alone.
-void ReadCommandLine(const char* line, LabView& view) {
-    std::istringstream words(line != nullptr ? line : "");
-    std::string word, value;
-    LabCommand command;
-    command.kind = LabCommand::Kind::SetScene;
-    command.scene = view.run.scene();
-    command.count = view.run.requestedCount();
-    bool any = false;
-    while (words >> word) {
-        if (word == "--particles" && words >> value) {
-            const long n = std::strtol(value.c_str(), nullptr, 10);
-            if (n > 0 && n <= kMaxLabParticles) command.count = static_cast<int32_t>(n);
-            any = true;
-        } else if (word == "--preset" && words >> value) {
-            LabParameters p;
-            if (!ParametersByName(value, p)) continue;
-            LabCommand preset;
-            preset.kind = LabCommand::Kind::SetPreset;
-            preset.preset = value;
-            view.run.Post(preset);
-            any = true;
-        } else if (word == "--scene" && words >> value) {
-            any = SceneByName(value, command.scene) || any;
-        }
+// The start the window opens on, from the options the headless driver
+// takes for it (--preset, --scene, --particles, --set, --config), with its
+// words for a mistake. -1 to open the window, else the exit code.
+int ReadCommandLine(const char* line, LabView& view) {
+    CLI::App app("Opens the lab's window on a scene: the classic scatter unless told otherwise.", "pondsim-lab");
+    app.set_help_flag("--help,-h", "this text");
+    LabStartOptions start;
+    AddLabStartOptions(app, start);
+    try {
+        app.parse(std::string(line != nullptr ? line : ""), false);
+    } catch (const CLI::Error& error) {
+#ifdef _WIN32
+        // A program without a console says it in a dialog.
+        const bool help = dynamic_cast<const CLI::CallForHelp*>(&error) != nullptr;
+        MessageBoxA(nullptr, help ? app.help().c_str() : LabParseMistake(error).c_str(), "pondsim-lab",
+                    help ? MB_ICONINFORMATION : MB_ICONERROR);
+        return help ? 0 : 2;
+#else
+        return LabParseFailure(app, error);
+#endif
     }
-    if (!any) return;
-    view.count = command.count;
-    view.run.Post(command);
+    FinishLabStartOptions(app, start);
+    view.count = static_cast<int>(start.particles);
+    view.run.PostStart(start);
     // The panel's fields follow what the run will start with.
     view.run.Apply();
-    view.editing = view.run.solver().parameters();
+    view.editing = view.run.parameters();
+    return -1;
 }
 
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showMode) {
-    ReadCommandLine(commandLine, TheLabView());
+    const int refused = ReadCommandLine(commandLine, TheLabView());
+    if (refused >= 0) return refused;
     char className[] = "PondsimLab";
     WNDCLASSA windowClass = {};
     windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_OWNDC;
