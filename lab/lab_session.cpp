@@ -15,8 +15,8 @@ void LabRun::Restart() {
     LabParameters start = parameters_;
     // Each start draws from the runtime's generator as a fresh process
     // finds it, as the headless driver's does.
-    std::srand(1);
-    const SceneLayout layout = BuildLabStart(scene_, count_, countGiven_, start, std::rand);
+    resetRandom_();
+    const SceneLayout layout = BuildLabStart(scene_, count_, countGiven_, start, random_);
     // The scene sizes the box; the preset's parameters follow it.
     parameters_.boxMin = start.boxMin;
     parameters_.boxMax = start.boxMax;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <deque>
 #include <string>
 #include <vector>
@@ -75,6 +76,12 @@ public:
     const LabParameters& presetParameters() const { return presetParameters_; }
 
     int stepsPerTick = 1;
+    // What the scatter draws from, and what puts it back where a fresh
+    // process finds it before each start (the runtime's rand() unless set).
+    void SetRandom(int (*random)(), void (*reset)()) {
+        random_ = random;
+        resetRandom_ = reset;
+    }
 
 private:
     void ApplyOne(const LabCommand& command);
@@ -87,6 +94,8 @@ private:
     SceneKind scene_ = SceneKind::Scatter;
     int32_t count_ = 3000;
     bool countGiven_ = false;
+    int (*random_)() = std::rand;
+    void (*resetRandom_)() = [] { std::srand(1); };
     std::string preset_ = "classic";
     LabParameters presetParameters_;
     // The parameters the next reset starts from (the panel's edits kept).
