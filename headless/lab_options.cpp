@@ -2,13 +2,12 @@
 
 #include <CLI/CLI.hpp>
 
-#include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
 #include "sim/lab/lab_parameter_table.h"
 #include "sim/lab/lab_parameters.h"
+#include "sim/lab/lab_start_options.h"
 #include "sim/core/random_sources.h"
 #include "sim/lab/scenes.h"
 #include "view/lab_drawing.h"
@@ -17,41 +16,12 @@ namespace {
 
 constexpr long kMaxSteps = 1000000000L;
 
-// A whole number from low to high, in digits only, worded as the demo
-// drivers word it; CLI11 puts the option's name in front.
-CLI::Validator CountIn(long low, long high) {
-    const std::string wants = "wants a whole number from " + std::to_string(low) + " to " + std::to_string(high);
-    return CLI::Validator(
-        [low, high, wants](std::string& text) -> std::string {
-            for (const char c : text) {
-                if (std::isdigit(static_cast<unsigned char>(c)) == 0) return wants;
-            }
-            errno = 0;
-            const long value = text.empty() ? -1 : std::strtol(text.c_str(), nullptr, 10);
-            if (errno != 0 || value < low || value > high) return wants;
-            return std::string();
-        },
-        std::to_string(low) + ".." + std::to_string(high));
-}
-
-// One of a list of names.
-CLI::Validator OneOf(const std::vector<std::string>& names) {
-    std::string list;
-    for (const std::string& n : names) list += (list.empty() ? "" : "|") + n;
-    return CLI::Validator(
-        [names, list](std::string& text) -> std::string {
-            for (const std::string& n : names) {
-                if (text == n) return std::string();
-            }
-            return "wants " + list;
-        },
-        list);
-}
-
-std::string SceneNames() {
-    std::string s;
-    for (SceneKind k : {SceneKind::Scatter, SceneKind::Dam, SceneKind::DoubleDam, SceneKind::Pool, SceneKind::Drop}) {
-        s += (s.empty() ? "" : ", ") + std::string(SceneName(k));
+std::string SceneList() {
+    std::string s = "Scenes (NAME, particles by default, what it is):\n";
+    for (const SceneInfo& scene : LabScenes()) {
+        char line[200];
+        snprintf(line, sizeof line, "  %-11s %6d  %s\n", scene.name, scene.defaultCount, scene.description);
+        s += line;
     }
     return s;
 }
@@ -73,21 +43,7 @@ std::string ParameterList() {
     return s;
 }
 
-// CLI11 words a failed check as "--name: why"; the demo drivers as
-// "--name why".
-std::string DemoWording(std::string message) {
-    const size_t colon = message.find(": wants");
-    if (colon != std::string::npos && message.compare(0, 2, "--") == 0) message.erase(colon, 1);
-    return message;
-}
-
 }  // namespace
-
-long DefaultParticles(const std::string& scene) {
-    if (scene == "scatter") return 3000;
-    if (scene == "double-dam") return 32000;
-    return 16000;
-}
 
 ParseResult ParseLabOptions(int argc, char** argv, LabOptions& options) {
     Options& run = options.run;
@@ -100,28 +56,8 @@ ParseResult ParseLabOptions(int argc, char** argv, LabOptions& options) {
     app.set_help_flag("--help,-h", "this text");
     app.set_version_flag("--version", std::string("pondsim-lab-headless ") + PONDSIM_VERSION,
                          "the program's name and version");
-    app.set_config("--config", "", "read these options from FILE (INI or TOML: steps = 100, scene = \"dam\",\n"
-                                   "set = [\"viscosity=0.5\"]); the command line overrides it");
-
-    // A key the driver does not know is a mistake in a file as on the command line.
-    app.allow_config_extras(CLI::config_extras_mode::error);
-    app.add_option("--preset", options.preset, "classic (the demo's fluid, default) or water")
-        ->check(OneOf({"classic", "water"}));
-    app.add_option("--scene", options.scene, "scatter (default), dam, double-dam, pool or drop")
-        ->check(OneOf({"scatter", "dam", "double-dam", "pool", "drop"}));
-    app.add_option("--particles", options.particles,
-                   "particles of the scene (default 3000 for the scatter, 32000 for the\n"
-                   "double-dam, 16000 for the others; lattice scenes round to whole layers)")
-        ->check(CountIn(0, 20000000));
-    app.add_option("--set", options.settings, "NAME=VALUE: a parameter of the solver (listed below)")
-        ->allow_extra_args(false)
-        ->check(CLI::Validator(
-            [](std::string& text) -> std::string {
-                LabParameters scratch;
-                std::string why;
-                return ApplyLabSetting(text, scratch, why) ? std::string() : "wants NAME=VALUE: " + why;
-            },
-            "NAME=VALUE"));
+    AddLabStartOptions(app, options);
+    options.colour = LabColourFields().front().name;
     app.add_option("--threads", options.threads, "threads the stages run on (default 1)")->check(CountIn(1, 256));
     std::vector<std::string> probe;
     app.add_option("--probe", probe,
@@ -129,9 +65,11 @@ ParseResult ParseLabOptions(int argc, char** argv, LabOptions& options) {
                    "column height, in metres and as z/a and height/a against T = t sqrt(2g/a)")
         ->expected(1, 2)
         ->allow_extra_args(false);
-    app.add_option("--colour", options.colour, "what pictures are coloured by: neighbours (default),\n"
-                                               "density, pressure or speed")
-        ->check(OneOf({"neighbours", "density", "pressure", "speed"}));
+    app.add_option("--colour", options.colour,
+                   "what pictures are coloured by: " + ListOf(LabColourFields(), [](const LabColourFieldInfo& f,
+                                                                                    bool first) {
+                       return std::string(f.name) + (first ? " (default)" : "");
+                   }))->check(OneOf(NamesOf(LabColourFields())));
 
     app.add_option("--steps", run.steps, "steps to run (default 1000, 0 allowed)")->check(CountIn(0, kMaxSteps));
     std::string size;
@@ -160,8 +98,7 @@ ParseResult ParseLabOptions(int argc, char** argv, LabOptions& options) {
     app.add_option("--rand", randName, "runtime|msvcrt: what the scatter draws from (default runtime)")
         ->check(OneOf({"runtime", "msvcrt"}));
 
-    app.footer("Scenes: " + SceneNames() +
-               ". The state hash (64-bit FNV-1a over every particle's position,\n"
+    app.footer(SceneList() + "\nThe state hash (64-bit FNV-1a over every particle's position,\n"
                "velocity, acceleration, pressure, density and neighbour list) is the demo\n"
                "drivers' hash: the classic scatter of 3000 particles gives the demo's.\n"
                "Exit codes as the demo drivers': 0 a whole run, 2 a mistake on the command\n"
@@ -171,37 +108,8 @@ ParseResult ParseLabOptions(int argc, char** argv, LabOptions& options) {
 
     try {
         app.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        // The usage line first, as the demo drivers print it.
-        std::string help = app.help();
-        const size_t usage = help.find("Usage: ");
-        if (usage != std::string::npos) {
-            const size_t end = help.find('\n', usage);
-            const std::string line = help.substr(usage + 7, end - usage - 7);
-            help.erase(usage, end + 1 - usage);
-            help = "usage: " + line + "\n\n" + help;
-        }
-        fputs(help.c_str(), stdout);
-        return ParseResult::Exit;
-    } catch (const CLI::CallForVersion& e) {
-        printf("%s\n", e.what());
-        return ParseResult::Exit;
-    } catch (const CLI::ExtrasError& e) {
-        std::string first = e.what();
-        const size_t colon = first.find(": ");
-        first = colon == std::string::npos ? first : first.substr(colon + 2);
-        if (first.size() > 2 && first.front() == '[') first = first.substr(1, first.find_first_of(",]") - 1);
-        fprintf(stderr, "unknown argument '%s' (try --help)\n", first.c_str());
-        return ParseResult::Fail;
-    } catch (const CLI::FileError& e) {
-        fprintf(stderr, "--config: %s\n", e.what());
-        return ParseResult::Fail;
-    } catch (const CLI::ConfigError& e) {
-        fprintf(stderr, "--config: %s\n", e.what());
-        return ParseResult::Fail;
-    } catch (const CLI::ParseError& e) {
-        fprintf(stderr, "%s (try --help)\n", DemoWording(e.what()).c_str());
-        return ParseResult::Fail;
+    } catch (const CLI::Error& e) {
+        return LabParseFailure(app, e) == 0 ? ParseResult::Exit : ParseResult::Fail;
     }
 
     // What CLI11 kept as text, taken as the demo drivers take it.
@@ -257,7 +165,6 @@ ParseResult ParseLabOptions(int argc, char** argv, LabOptions& options) {
             }
         }
     }
-    options.particlesGiven = app.count("--particles") > 0;
-    if (!options.particlesGiven) options.particles = DefaultParticles(options.scene);
+    FinishLabStartOptions(app, options);
     return ParseResult::Run;
 }

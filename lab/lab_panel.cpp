@@ -1,17 +1,21 @@
 #include <cfloat>
 #include <cinttypes>
-#include <string>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "imgui.h"
+#include "imgui_internal.h"
 #include "lab/lab_window.h"
+#include "sim/lab/lab_parameter_table.h"
 
 namespace {
 
-constexpr float kPanelWidth = 360.0f;
-constexpr const char* kPresets[] = {"classic", "water"};
-constexpr SceneKind kSceneKinds[] = {SceneKind::Scatter, SceneKind::Dam, SceneKind::DoubleDam, SceneKind::Pool,
-                                     SceneKind::Drop};
+// Wide enough for a slider and the longest label with its unit beside it,
+// with the scroll bar shown.
+constexpr float kPanelWidth = 410.0f;
+constexpr float kSliderWidth = 150.0f;
 // Above this the classic scatter no longer steps at the demo's tick on
 // two cores.
 constexpr int kMaxParticles = 200000;
@@ -22,21 +26,65 @@ void Post(LabView& view, LabCommand::Kind kind) {
     view.run.Post(command);
 }
 
-// The last parameter slider's rectangle.
-ImVec2 sliderMin, sliderMax;
+// Where the end-to-end tests click: a slider's and a button's rectangles.
+void PrintPlace(const char* what) {
+    const ImVec2 a = ImGui::GetItemRectMin(), b = ImGui::GetItemRectMax();
+    std::printf("lab panel: %s %d %d %d %d\n", what, static_cast<int>(a.x), static_cast<int>(a.y),
+                static_cast<int>(b.x), static_cast<int>(b.y));
+}
 
-// A float parameter with its unit; true when it changed.
-bool Field(const char* label, float* value, float low, float high, const char* unit, bool logarithmic = false) {
-    ImGui::PushID(label);
-    ImGui::SetNextItemWidth(170.0f);
-    const bool changed = ImGui::SliderFloat("##v", value, low, high, "%.5g",
-                                            logarithmic ? ImGuiSliderFlags_Logarithmic : ImGuiSliderFlags_None);
-    sliderMin = ImGui::GetItemRectMin();
-    sliderMax = ImGui::GetItemRectMax();
+// The "choice|choice" of an entry as ImGui's zero-separated list.
+std::string ComboItems(const char* choices) {
+    std::string items = choices;
+    for (char& c : items) {
+        if (c == '|') c = '\0';
+    }
+    return items + '\0';
+}
+
+// A parameter's control with its label and unit, as its table entry
+// describes it; a value typed past the slider's ends is held to the
+// entry's range. True when it changed.
+bool ParameterField(const LabParameterInfo& info, LabParameters& p, bool printPlace) {
+    using Kind = LabParameterInfo::Kind;
+    ImGui::PushID(info.name);
+    const double was = info.get(p);
+    double value = was;
+    bool changed = false;
+    ImGui::SetNextItemWidth(kSliderWidth);
+    switch (info.kind) {
+    case Kind::Real:
+    case Kind::Whole:
+        changed = ImGui::SliderScalar("##v", ImGuiDataType_Double, &value, &info.low, &info.high,
+                                      info.kind == Kind::Whole ? "%.0f" : "%.5g",
+                                      info.logarithmic ? ImGuiSliderFlags_Logarithmic : ImGuiSliderFlags_None);
+        if (info.kind == Kind::Whole) value = std::round(value);
+        break;
+    case Kind::Switch: {
+        bool v = value != 0.0;
+        changed = ImGui::Checkbox("##v", &v);
+        value = v ? 1.0 : 0.0;
+        break;
+    }
+    case Kind::Choice: {
+        int v = static_cast<int>(value);
+        changed = ImGui::Combo("##v", &v, ComboItems(info.choices).c_str());
+        value = v;
+        break;
+    }
+    }
+    if (printPlace && std::strcmp(info.name, "viscosity") == 0) PrintPlace("viscosity slider");
     ImGui::SameLine();
-    ImGui::Text("%s [%s]", label, unit);
+    if (*info.unit != '\0') {
+        ImGui::Text("%s [%s]", info.label, info.unit);
+    } else {
+        ImGui::TextUnformatted(info.label);
+    }
+    if (ImGui::IsItemHovered()) ImGui::SetTooltip("%s: %s", info.name, info.meaning);
     ImGui::PopID();
-    return changed;
+    if (!changed) return false;
+    info.set(p, ClampLabParameterValue(info, value));
+    return info.get(p) != was;
 }
 
 void RunSection(LabView& view) {
@@ -57,36 +105,60 @@ void RunSection(LabView& view) {
 void SceneSection(LabView& view) {
     LabRun& run = view.run;
     bool restart = false;
-    ImGui::SetNextItemWidth(140.0f);
-    if (ImGui::BeginCombo("preset", kPresets[view.presetIndex])) {
-        for (int i = 0; i < 2; ++i) {
-            if (ImGui::Selectable(kPresets[i], i == view.presetIndex)) {
-                view.presetIndex = i;
-                LabCommand command;
-                command.kind = LabCommand::Kind::SetPreset;
-                command.preset = kPresets[i];
-                run.Post(command);
-            }
+    SceneKind scene = run.scene();
+    for (const LabPreset& preset : LabPresets()) {
+        if (&preset != &LabPresets().front()) ImGui::SameLine();
+        if (ImGui::RadioButton(preset.name, run.preset() == preset.name) && run.preset() != preset.name) {
+            LabCommand command;
+            command.kind = LabCommand::Kind::SetPreset;
+            command.preset = preset.name;
+            run.Post(command);
         }
-        ImGui::EndCombo();
+        if (ImGui::IsItemHovered()) ImGui::SetTooltip("%s", preset.description);
+        if (view.printPlaces) PrintPlace((std::string("preset ") + preset.name).c_str());
     }
+    ImGui::SameLine();
+    ImGui::TextUnformatted("preset");
     ImGui::SetNextItemWidth(140.0f);
-    if (ImGui::BeginCombo("scene", SceneName(kSceneKinds[view.sceneIndex]))) {
-        for (int i = 0; i < 5; ++i) {
-            if (ImGui::Selectable(SceneName(kSceneKinds[i]), i == view.sceneIndex)) {
-                view.sceneIndex = i;
+    if (ImGui::BeginCombo("scene", SceneName(scene))) {
+        for (const SceneInfo& info : LabScenes()) {
+            if (ImGui::Selectable(info.name, info.kind == scene)) {
+                scene = info.kind;
                 restart = true;
             }
+            if (ImGui::IsItemHovered()) ImGui::SetTooltip("%s", info.description);
         }
         ImGui::EndCombo();
     }
+#ifndef __EMSCRIPTEN__
+    // A scene file: its scene, preset, count and parameters, as --scene FILE.toml.
+    ImGui::SetNextItemWidth(220.0f);
+    ImGui::InputText("##scene file", view.sceneFileField, sizeof view.sceneFileField);
+    ImGui::SameLine();
+    if (ImGui::Button("Open scene")) {
+        LabSceneSpec file;
+        std::string why;
+        if (ReadLabSceneFile(view.sceneFileField, file, why)) {
+            LabStartOptions start;
+            start.preset = LabPresets().front().name;
+            TakeLabSceneFile(file, false, start);
+            if (!start.particlesGiven) start.particles = LabScene(file.kind).defaultCount;
+            view.count = static_cast<int>(start.particles);
+            run.PostStart(start);
+            std::printf("lab scene file: %s\n", view.sceneFileField);
+        } else {
+            std::printf("lab scene file: %s %s\n", view.sceneFileField, why.c_str());
+        }
+        std::fflush(stdout);
+    }
+#endif
     ImGui::SetNextItemWidth(170.0f);
     ImGui::SliderInt("particles", &view.count, 100, kMaxParticles, "%d", ImGuiSliderFlags_Logarithmic);
     if (ImGui::IsItemDeactivatedAfterEdit()) restart = true;
     if (restart) {
         LabCommand command;
         command.kind = LabCommand::Kind::SetScene;
-        command.scene = kSceneKinds[view.sceneIndex];
+        command.scene = scene;
         command.count = view.count;
         run.Post(command);
     }
@@ -102,39 +174,13 @@ void SceneSection(LabView& view) {
 void ParameterSection(LabView& view) {
     LabParameters& p = view.editing;
     bool changed = false;
-    changed |= Field("smoothing length", &p.smoothingLength, 0.005f, 0.1f, "m");
-    changed |= Field("search radius", &p.searchRadius, 0.005f, 0.2f, "m");
-    changed |= Field("particle mass", &p.particleMass, 1e-5f, 1.0f, "kg", true);
-    changed |= Field("rest density", &p.restDensity, 1e-4f, 2000.0f, "kg/m3", true);
-    int law = p.equationOfState == EquationOfState::Linear ? 0 : 1;
-    ImGui::SetNextItemWidth(170.0f);
-    if (ImGui::Combo("equation of state", &law, "linear\0Tait\0")) {
-        p.equationOfState = law == 0 ? EquationOfState::Linear : EquationOfState::Tait;
-        changed = true;
+    for (const char* group : LabParameterGroups()) {
+        if (!ImGui::TreeNodeEx(group, ImGuiTreeNodeFlags_DefaultOpen)) continue;
+        for (const LabParameterInfo& info : LabParameterTable()) {
+            if (info.group != nullptr && std::strcmp(info.group, group) == 0) changed |= ParameterField(info, p, view.printPlaces);
+        }
+        ImGui::TreePop();
     }
-    changed |= Field("stiffness", &p.stiffness, 0.01f, 1000.0f, "Pa m3/kg", true);
-    changed |= Field("speed of sound", &p.speedOfSound, 0.0f, 200.0f, "m/s");
-    changed |= ImGui::Checkbox("negative pressure as zero", &p.clampNegativePressure);
-    changed |= Field("pressure factor", &p.pressureFactor, 0.0f, 2.0f, "1");
-    changed |= Field("viscosity", &p.viscosity, 0.0f, 2.0f, "Pa s");
-    if (!view.layoutShown) {
-        // Where the slider is, once: the end-to-end tests click on it.
-        const ImVec2 a = sliderMin, b = sliderMax;
-        std::printf("lab panel: viscosity slider %d %d %d %d\n", static_cast<int>(a.x), static_cast<int>(a.y),
-                    static_cast<int>(b.x), static_cast<int>(b.y));
-        std::fflush(stdout);
-        view.layoutShown = true;
-    }
-    changed |= Field("gravity y", &p.gravity.y, -30.0f, 30.0f, "m/s2");
-    changed |= Field("time step", &p.timeStep, 1e-5f, 0.01f, "s", true);
-    changed |= Field("CFL number", &p.cflNumber, 0.0f, 1.0f, "1");
-    changed |= Field("force number", &p.forceNumber, 0.0f, 1.0f, "1");
-    changed |= Field("acceleration limit", &p.accelLimit, 1.0f, 1e6f, "m/s2", true);
-    changed |= ImGui::Checkbox("walls", &p.walls);
-    changed |= Field("wall thickness", &p.wallThickness, 0.0f, 0.05f, "m");
-    changed |= Field("wall stiffness", &p.wallStiffness, 10.0f, 1e6f, "1/s2", true);
-    changed |= Field("wall damping", &p.wallDamping, 0.0f, 2000.0f, "1/s");
-    changed |= Field("sim scale", &p.simScale, 0.001f, 1.0f, "m/unit", true);
     if (ImGui::Button("Back to preset")) {
         p = view.run.presetParameters();
         changed = true;
@@ -149,10 +195,12 @@ void ParameterSection(LabView& view) {
 
 void ColourSection(LabView& view) {
     LabDrawing& d = view.drawing;
-    int field = static_cast<int>(d.field);
     ImGui::SetNextItemWidth(140.0f);
-    if (ImGui::Combo("colour by", &field, "neighbours\0density\0pressure\0speed\0")) {
-        d.field = static_cast<LabColourField>(field);
+    if (ImGui::BeginCombo("colour by", LabColourFieldName(d.field))) {
+        for (const LabColourFieldInfo& info : LabColourFields()) {
+            if (ImGui::Selectable(info.name, info.field == d.field)) d.field = info.field;
+        }
+        ImGui::EndCombo();
     }
     ImGui::SetNextItemWidth(140.0f);
     ImGui::SliderFloat("point size [px]", &d.pointSize, 1.0f, 20.0f, "%.0f");
@@ -230,20 +278,23 @@ void Plot(const char* label, const LabView::History& h, const char* format, floa
 
 void NumbersSection(LabView& view) {
     const LabSolver& solver = view.run.solver();
-    ImGui::Text("%d particles (%d moving)   step %" PRId64 "   t = %.3f s", solver.count(), solver.movingCount(),
-                solver.steps(), solver.time());
+    ImGui::Text("%d particles (%d moving)", solver.count(), solver.movingCount());
+    ImGui::Text("step %" PRId64 "   t = %.3f s", solver.steps(), solver.time());
     const int newest = (view.fpsHistory.next + LabView::kSamples - 1) % LabView::kSamples;
     Plot("frames/s", view.fpsHistory, "%.1f", view.fpsHistory.values[newest]);
     Plot("ms a step", view.stepHistory, "%.2f ms", view.stepHistory.values[newest]);
     Plot("density error", view.densityErrorHistory, "%.4f", view.densityErrorHistory.values[newest]);
     Plot("kinetic energy", view.energyHistory, "%.4g J", view.energyHistory.values[newest]);
-    ImGui::TextDisabled("over the last %.0f s; density error: mean |rho/rho0 - 1|",
+    ImGui::TextDisabled("over the last %.0f s\ndensity error: mean |rho/rho0 - 1|",
                         LabView::kSamples * LabView::kSampleSeconds);
 }
 
 }  // namespace
 
 float DrawLabPanel(LabView& view) {
+    // The places the tests click on, in the third frame, once the panel
+    // has settled (a scroll bar appears a frame after the content needs it).
+    view.printPlaces = view.panelFrames == 2;
     ImGui::SetNextWindowPos(ImVec2(0.0f, 0.0f));
     ImGui::SetNextWindowSize(ImVec2(kPanelWidth, static_cast<float>(view.height)));
     ImGui::Begin("pondsim lab", nullptr,
@@ -267,6 +318,15 @@ float DrawLabPanel(LabView& view) {
             "S save the state into the record folder");
     }
     if (ImGui::Button("Camera back (Home)")) view.drawing.camera = view.startCamera;
+    // The widest thing drawn against the room inside the panel, once the
+    // scroll bar has had a frame to appear: text past it is cut off.
+    if (view.printPlaces) {
+        const float widest = ImGui::GetCurrentWindow()->DC.CursorMaxPos.x;
+        const float room = ImGui::GetWindowPos().x + ImGui::GetWindowContentRegionMax().x;
+        std::printf("lab panel: widest %d of %d\n", static_cast<int>(widest), static_cast<int>(room));
+        std::fflush(stdout);
+    }
+    ++view.panelFrames;
     ImGui::End();
     return kPanelWidth;
 }

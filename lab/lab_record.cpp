@@ -5,7 +5,7 @@
 #include "outputs/lab_particles.h"
 #include "outputs/lab_state_file.h"
 #include "outputs/output.h"
-#include "lab/lab_run.h"
+#include "sim/lab/lab_session.h"
 
 namespace {
 
@@ -71,8 +71,13 @@ std::string LabRecorder::SaveState(const LabRun& run) {
 bool LabRecorder::LoadState(LabRun& run, const std::string& path) {
     LabSavedState saved;
     if (!saved.Read(path.c_str())) return false;
-    LabSolver& solver = run.solver();
-    solver.SetParameters(saved.parameters);
-    solver.Load(saved.snapshot);
+    // The run's own parameters too: a reset or the panel's next edit goes on
+    // from the loaded ones.
+    LabCommand command;
+    command.kind = LabCommand::Kind::SetParameters;
+    command.parameters = saved.parameters;
+    run.Post(command);
+    run.Apply();
+    run.solver().Load(saved.snapshot);
     return true;
 }

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "lab/lab_run.h"
+#include "sim/lab/lab_session.h"
 #ifdef PONDSIM_LAB_RECORD
 #include "lab/lab_record.h"
 #endif
@@ -32,11 +32,11 @@ struct LabView {
     bool everyFrame = false;
     // Panel-edited copies, sent to the run as commands.
     LabParameters editing;
-    int sceneIndex = 0;
-    int presetIndex = 0;
     int count = 3000;
+    char sceneFileField[256] = "data/scenes/koshizuka-oka-dam.toml";
     int threads = 0;
-    bool layoutShown = false;
+    int panelFrames = 0;
+    bool printPlaces = false;
     float panelWidth = 0.0f;
     SphereSprites spheres;
     bool drawSpheres = false;

@@ -10,6 +10,7 @@
 #include "imgui_impl_opengl2.h"
 #include "lab/lab_window.h"
 #include "lab/box_wireframe.h"
+#include "sim/lab/lab_parameter_table.h"
 #include "shell/shell.h"
 #include "view/math.h"
 
@@ -95,8 +96,14 @@ void AfterSteps(LabView& view) {
 // Applies what the keys and the panel asked for, and says what the run
 // became after a pause, a step or a reset: the lines tests follow.
 void ApplyCommands(LabView& view) {
+    const LabParameters before = view.run.parameters();
     if (view.run.Apply() == 0) return;
     AfterSteps(view);
+    // The panel's fields show what the run now holds (another preset's
+    // values after a preset change), so an edit changes that one value.
+    view.editing = view.run.parameters();
+    const std::string changes = LabParameterChanges(before, view.run.parameters());
+    if (!changes.empty()) std::printf("lab set: %s\n", changes.c_str());
     using Kind = LabCommand::Kind;
     switch (view.run.lastApplied()) {
     case Kind::Step: PrintLabState(view.run, "step"); break;
@@ -143,11 +150,13 @@ void LabKey(LabView& view, WPARAM key, bool down) {
         std::fflush(stdout);
         return;
     case VK_HOME: view.drawing.camera = view.startCamera; return;
-    case 'C':
-        view.drawing.field = static_cast<LabColourField>((static_cast<int>(view.drawing.field) + 1) % 4);
+    case 'C': {
+        const std::vector<LabColourFieldInfo>& fields = LabColourFields();
+        view.drawing.field = fields[(static_cast<size_t>(view.drawing.field) + 1) % fields.size()].field;
         std::printf("lab colour: %s\n", LabColourFieldName(view.drawing.field));
         std::fflush(stdout);
         return;
+    }
     default: return;
     }
     view.run.Post(command);

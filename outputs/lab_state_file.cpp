@@ -9,10 +9,16 @@
 
 #include "outputs/output.h"
 #include "sim/core/fnv_hash.h"
+#include "sim/lab/lab_parameter_table.h"
 
 namespace {
 
-static_assert(std::is_trivially_copyable<LabParameters>::value, "the parameters are saved as they lie in memory");
+static_assert(std::is_trivially_copyable<LabParameters>::value, "version 1 saved the parameters as they lay in memory");
+
+// Version 1 held the parameters as raw memory; its files still read.
+constexpr uint32_t kRawParametersVersion = 1;
+// More than the lines of every parameter take many times over.
+constexpr uint32_t kMaxParameterBytes = 65536;
 
 constexpr char kMagic[8] = {'p', 'o', 'n', 'd', 'l', 'a', 'b', '\n'};
 constexpr char kDemoMagic[8] = {'p', 'o', 'n', 'd', 's', 'i', 'm', '\n'};
@@ -37,30 +43,27 @@ bool SaveLabState(const LabSolver& solver, const char* scene, long step, const c
     LabStateHeader header{};
     std::memcpy(header.magic, kMagic, sizeof kMagic);
     header.version = kLabStateVersion;
-    header.parametersSize = sizeof(LabParameters);
+    const std::string parameters = FormatLabParameters(solver.parameters());
+    header.parametersSize = static_cast<uint32_t>(parameters.size());
     std::strncpy(header.scene, scene, sizeof header.scene - 1);
     header.particleCount = solver.count();
     header.movingCount = solver.movingCount();
     header.step = step;
     header.time = solver.time();
-    // The parameters as they lie in memory, padding and all; the checksum
-    // covers the bytes as written.
-    unsigned char parameters[sizeof(LabParameters)] = {};
-    std::memcpy(parameters, &solver.parameters(), sizeof parameters);
     LabSolver::Snapshot snapshot;
     solver.Save(snapshot);
     header.listEntries = static_cast<int64_t>(snapshot.slots.size());
 
     StateHash checksum;
     checksum.Add(&header, sizeof header);
-    checksum.Add(parameters, sizeof parameters);
+    checksum.Add(parameters.data(), parameters.size());
     ForEachArray(snapshot, [&](const void* data, size_t bytes) { checksum.Add(data, bytes); });
     const uint64_t sum = checksum.value();
 
     FILE* file = fopen(PartialName(path).c_str(), "wb");
     bool ok = file != nullptr;
     if (ok) {
-        ok = fwrite(&header, sizeof header, 1, file) == 1 && fwrite(parameters, sizeof parameters, 1, file) == 1;
+        ok = fwrite(&header, sizeof header, 1, file) == 1 && fwrite(parameters.data(), parameters.size(), 1, file) == 1;
         ForEachArray(snapshot, [&](const void* data, size_t bytes) {
             ok = ok && (bytes == 0 || fwrite(data, bytes, 1, file) == 1);
         });
@@ -92,7 +95,9 @@ bool LabSavedState::Read(FILE* file, uintmax_t fileSize, const char* path) {
         why = "holds a state of a demo driver (pondsim-headless or pondsim-wide-headless), not of the lab";
     } else if (!whole || std::memcmp(header.magic, kMagic, sizeof kMagic) != 0) {
         why = "not a pondsim lab state file";
-    } else if (header.version != kLabStateVersion || header.parametersSize != sizeof(LabParameters)) {
+    } else if ((header.version != kLabStateVersion && header.version != kRawParametersVersion) ||
+               (header.version == kRawParametersVersion && header.parametersSize != sizeof(LabParameters)) ||
+               header.parametersSize > kMaxParameterBytes) {
         snprintf(text, sizeof text, "written in format version %" PRIu32 "; this driver reads version %" PRIu32,
                  header.version, kLabStateVersion);
         why = text;
@@ -105,13 +110,13 @@ bool LabSavedState::Read(FILE* file, uintmax_t fileSize, const char* path) {
         snprintf(text, sizeof text, "damaged: it claims %" PRId32 " particles, %" PRId32 " moving, %" PRId64
                  " list entries", header.particleCount, header.movingCount, header.listEntries);
         why = text;
-    } else if (fileSize != sizeof header + sizeof(LabParameters) + PayloadBytes(header) + sizeof(uint64_t)) {
+    } else if (fileSize != sizeof header + header.parametersSize + PayloadBytes(header) + sizeof(uint64_t)) {
         why = "truncated or padded: its size does not match its particle count";
     }
     if (why != nullptr) return RefuseState(path, why);
 
-    unsigned char bytes[sizeof(LabParameters)];
-    bool read = fread(bytes, sizeof bytes, 1, file) == 1;
+    std::string bytes(header.parametersSize, '\0');
+    bool read = bytes.empty() || fread(bytes.data(), bytes.size(), 1, file) == 1;
     const size_t n = static_cast<size_t>(header.particleCount);
     try {
         for (auto& field : snapshot.fields) field.resize(n);
@@ -125,10 +130,17 @@ bool LabSavedState::Read(FILE* file, uintmax_t fileSize, const char* path) {
     read = read && fread(&stored, sizeof stored, 1, file) == 1;
     StateHash checksum;
     checksum.Add(&header, sizeof header);
-    checksum.Add(bytes, sizeof bytes);
+    checksum.Add(bytes.data(), bytes.size());
     ForEachArray(snapshot, [&](const void* data, size_t size) { checksum.Add(data, size); });
     if (!read || checksum.value() != stored) return RefuseState(path, "damaged: its checksum does not match");
-    std::memcpy(&parameters, bytes, sizeof bytes);
+    if (header.version == kRawParametersVersion) {
+        std::memcpy(&parameters, bytes.data(), sizeof parameters);
+    } else {
+        std::string why;
+        if (!ParseLabParameters(bytes, parameters, why)) {
+            return RefuseState(path, ("damaged: its parameters: " + why).c_str());
+        }
+    }
     // The lists must fit the counts and the parameters, or taking them up
     // would read past them.
     int64_t listed = 0;

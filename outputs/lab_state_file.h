@@ -5,19 +5,20 @@
 
 #include "sim/lab/lab_parameters.h"
 #include "sim/lab/lab_solver.h"
+#include "sim/lab/scenes.h"
 
 // A saved lab run: the parameters, the scene's name, the step and simulated
 // time, and the solver's arrays, enough to go on bit for bit. Layout,
-// little-endian: this header, the LabParameters as they lie in memory, the
+// little-endian: this header, the parameters as "NAME = VALUE" lines of the
+// parameter table (version 1: the LabParameters as they lay in memory), the
 // eleven float fields (x, y, z, velocity, acceleration, density, pressure)
 // one array after another, the neighbour counts, the neighbour lists (with a
 // cap, neighbourCap slots per particle; without, each particle's list in
-// index order), then a 64-bit FNV-1a checksum of
-// everything before it.
+// index order), then a 64-bit FNV-1a checksum of everything before it.
 struct LabStateHeader {
     char magic[8];            // "pondlab\n"
     uint32_t version;         // kLabStateVersion
-    uint32_t parametersSize;  // sizeof(LabParameters)
+    uint32_t parametersSize;  // bytes of the parameter lines (version 1: sizeof(LabParameters))
     char scene[16];           // the scene's name, zero-padded
     int32_t particleCount;    // moving and fixed
     int32_t movingCount;
@@ -27,10 +28,7 @@ struct LabStateHeader {
 };
 static_assert(sizeof(LabStateHeader) == 64, "the header has no padding");
 
-constexpr uint32_t kLabStateVersion = 1;
-// As many particles as the lab driver builds at most; a file that claims
-// more is refused before anything is allocated for it.
-constexpr int32_t kMaxLabParticles = 20000000;
+constexpr uint32_t kLabStateVersion = 2;
 
 // Writes the solver's state under PartialName(path) and renames it into
 // place. False with a message on stderr.

@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "lab/lab_record.h"
-#include "lab/lab_run.h"
+#include "sim/lab/lab_session.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "lab/lab_run.h"
+#include "sim/lab/lab_session.h"
 
 namespace {
 

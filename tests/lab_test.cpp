@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "sim/lab/dam_probe.h"
+#include "sim/lab/lab_parameter_table.h"
 #include "sim/lab/lab_solver.h"
 #include "sim/lab/scenes.h"
 #include "sim/demo/step_driver.h"
@@ -31,8 +32,7 @@ constexpr bool kLong = false;
 LabSolver& ClassicStart(LabSolver& solver) {
     LabParameters p = ClassicParameters();
     srand(1);
-    BuildScene(SceneKind::Scatter, 500, p, rand);
-    const SceneLayout layout = BuildScene(SceneKind::Scatter, 3000, p, rand);
+    const SceneLayout layout = BuildLabStart(SceneKind::Scatter, 3000, false, p, rand);
     solver.SetParameters(p);
     solver.Reset(layout.positions);
     return solver;
@@ -96,6 +96,33 @@ uint64_t DemoHash(const ParticleSystem& system) {
     }
     return value;
 }
+
+#if !defined(PONDSIM_LAB_LONG)
+// Every preset lies in the ranges the command line and the panel hold values
+// to, with the panel's slider ends inside them, and every value written as
+// the state files and --set write it reads back as itself.
+TEST(LabParameterTable, PresetsInRangeAndEveryValueReadsBack) {
+    for (const char* preset : {"classic", "water"}) {
+        LabParameters p;
+        ASSERT_TRUE(ParametersByName(preset, p));
+        for (const LabParameterInfo& info : LabParameterTable()) {
+            const double value = info.get(p);
+            EXPECT_TRUE(value >= info.min && value <= info.max) << preset << " " << info.name << " " << value;
+            EXPECT_TRUE(info.min <= info.low && info.low < info.high && info.high <= info.max) << info.name;
+            double back = 0.0;
+            std::string why;
+            EXPECT_TRUE(ParseLabParameterValue(info, FormatLabParameterValue(info, value), back, why)) << why;
+            LabParameters q = p;
+            info.set(q, back);
+            EXPECT_EQ(info.get(q), value) << preset << " " << info.name;
+        }
+        LabParameters read;
+        std::string why;
+        ASSERT_TRUE(ParseLabParameters(FormatLabParameters(p), read, why)) << why;
+        EXPECT_EQ(LabParameterChanges(p, read), "") << preset;
+    }
+}
+#endif
 
 }  // namespace
 

@@ -8,25 +8,22 @@
 
 namespace {
 
-struct FieldName {
-    LabColourField field;
-    const char* name;
-    const char* unit;
-};
-
-constexpr FieldName kFields[] = {
-    {LabColourField::Neighbours, "neighbours", ""},
-    {LabColourField::Density, "density", "kg/m^3"},
-    {LabColourField::Pressure, "pressure", "Pa"},
-    {LabColourField::Speed, "speed", "m/s"},
-};
-
 constexpr float kFieldOfViewDegrees = 45.0f;
 
 }  // namespace
 
+const std::vector<LabColourFieldInfo>& LabColourFields() {
+    static const std::vector<LabColourFieldInfo> fields = {
+        {LabColourField::Neighbours, "neighbours", ""},
+        {LabColourField::Density, "density", "kg/m^3"},
+        {LabColourField::Pressure, "pressure", "Pa"},
+        {LabColourField::Speed, "speed", "m/s"},
+    };
+    return fields;
+}
+
 bool LabColourFieldByName(const std::string& name, LabColourField& out) {
-    for (const FieldName& f : kFields) {
+    for (const LabColourFieldInfo& f : LabColourFields()) {
         if (name == f.name) {
             out = f.field;
             return true;
@@ -36,14 +33,14 @@ bool LabColourFieldByName(const std::string& name, LabColourField& out) {
 }
 
 const char* LabColourFieldName(LabColourField field) {
-    for (const FieldName& f : kFields) {
+    for (const LabColourFieldInfo& f : LabColourFields()) {
         if (f.field == field) return f.name;
     }
     return "";
 }
 
 const char* LabColourFieldUnit(LabColourField field) {
-    for (const FieldName& f : kFields) {
+    for (const LabColourFieldInfo& f : LabColourFields()) {
         if (f.field == field) return f.unit;
     }
     return "";

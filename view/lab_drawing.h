@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "sim/lab/lab_parameters.h"
 #include "view/camera.h"
@@ -13,6 +14,14 @@ class LabSolver;
 // What the lab's particles are coloured by.
 enum class LabColourField { Neighbours, Density, Pressure, Speed };
 
+// A colour field as the options, the panel and the help name it.
+struct LabColourFieldInfo {
+    LabColourField field;
+    const char* name;
+    const char* unit;
+};
+// Every field, in LabColourField's order; the first is the default.
+const std::vector<LabColourFieldInfo>& LabColourFields();
 bool LabColourFieldByName(const std::string& name, LabColourField& out);
 const char* LabColourFieldName(LabColourField field);
 // The field's unit as a colour bar labels it ("" for neighbour counts).

@@ -22,65 +22,99 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 #define LAB_SWITCH(field) \
     [](const LabParameters& p) { return p.field ? 1.0 : 0.0; }, [](LabParameters& p, double v) { p.field = v != 0.0; }
 
+// Panel sections (LabParameterGroups gives their order).
+constexpr const char* kKernel = "Kernel";
+constexpr const char* kPressure = "Pressure";
+constexpr const char* kForces = "Forces";
+constexpr const char* kTime = "Time step";
+constexpr const char* kWalls = "Walls";
+constexpr const char* kAtReset = "At the next reset";
+constexpr const char* kNotInPanel = nullptr;
+constexpr bool kLog = true;
+constexpr bool kLinear = false;
+
+// One entry a line: name, label, group, unit, meaning, kind, range, slider
+// ends, slider scale, getter and setter.
 std::vector<LabParameterInfo> MakeTable() {
     const double kBox = 1e6;
     return {
-        {"smoothingLength", "m", "kernel support radius h", Kind::Real, 1e-4, 10.0, LAB_REAL(smoothingLength)},
-        {"searchRadius", "m", "pairs closer than this are listed as neighbours", Kind::Real, 1e-4, 20.0,
-         LAB_REAL(searchRadius)},
-        {"particleSpacing", "m", "lattice spacing of the dam, double-dam, pool and drop", Kind::Real, 1e-4, 10.0,
-         LAB_REAL(particleSpacing)},
-        {"particleMass", "kg", "mass of every particle", Kind::Real, 1e-12, 1e6, LAB_REAL(particleMass)},
-        {"restDensity", "kg/m^3", "density at which the pressure is zero", Kind::Real, 1e-6, 1e6,
-         LAB_REAL(restDensity)},
-        {"equationOfState", "", "pressure from density: linear (the demo's) or tait", Kind::Choice, 0.0, 1.0,
+        {"smoothingLength", "smoothing length", kKernel, "m", "kernel support radius h", Kind::Real, 1e-4, 10.0,
+         0.005, 0.1, kLinear, LAB_REAL(smoothingLength)},
+        {"searchRadius", "search radius", kKernel, "m", "pairs closer than this are listed as neighbours",
+         Kind::Real, 1e-4, 20.0, 0.005, 0.2, kLinear, LAB_REAL(searchRadius)},
+        {"particleSpacing", "particle spacing", kAtReset, "m", "lattice spacing of the dam, double-dam, pool and drop",
+         Kind::Real, 1e-4, 10.0, 0.001, 0.1, kLog, LAB_REAL(particleSpacing)},
+        {"particleMass", "particle mass", kKernel, "kg", "mass of every particle", Kind::Real, 1e-12, 1e6, 1e-5,
+         1.0, kLog, LAB_REAL(particleMass)},
+        {"restDensity", "rest density", kKernel, "kg/m^3", "density at which the pressure is zero", Kind::Real,
+         1e-6, 1e6, 1e-4, 2000.0, kLog, LAB_REAL(restDensity)},
+        {"equationOfState", "equation of state", kPressure, "", "pressure from density: linear (the demo's) or tait",
+         Kind::Choice, 0.0, 1.0, 0.0, 1.0, kLinear,
          [](const LabParameters& p) { return p.equationOfState == EquationOfState::Tait ? 1.0 : 0.0; },
          [](LabParameters& p, double v) { p.equationOfState = v != 0.0 ? EquationOfState::Tait : EquationOfState::Linear; },
          "linear|tait"},
-        {"stiffness", "Pa/(kg/m^3)", "linear law: pressure per density above the rest density", Kind::Real, 0.0,
-         1e9, LAB_REAL(stiffness)},
-        {"speedOfSound", "m/s", "sets the Tait stiffness and the time step's sound bound", Kind::Real, 0.0, 1e5,
-         LAB_REAL(speedOfSound)},
-        {"clampNegativePressure", "", "negative pressures taken as zero", Kind::Switch, 0.0, 1.0,
-         LAB_SWITCH(clampNegativePressure)},
-        {"pressureFactor", "", "multiplies the symmetric pressure sum (the demo's 0.5)", Kind::Real, 0.0, 10.0,
-         LAB_REAL(pressureFactor)},
-        {"viscosity", "Pa s", "coefficient of the viscosity term", Kind::Real, 0.0, 1e6, LAB_REAL(viscosity)},
-        {"gravity.x", "m/s^2", "gravity along x", Kind::Real, -1000.0, 1000.0, LAB_REAL(gravity.x)},
-        {"gravity.y", "m/s^2", "gravity along y (+y is up)", Kind::Real, -1000.0, 1000.0, LAB_REAL(gravity.y)},
-        {"gravity.z", "m/s^2", "gravity along z", Kind::Real, -1000.0, 1000.0, LAB_REAL(gravity.z)},
-        {"timeStep", "s", "seconds per step, or the longest step with a bound", Kind::Real, 1e-8, 1.0,
-         LAB_REAL(timeStep)},
-        {"cflNumber", "", "step at most cflNumber h / (c + fastest speed); 0: no bound", Kind::Real, 0.0, 10.0,
-         LAB_REAL(cflNumber)},
-        {"forceNumber", "", "step at most forceNumber sqrt(h / largest acceleration); 0: no bound", Kind::Real,
-         0.0, 10.0, LAB_REAL(forceNumber)},
-        {"accelLimit", "m/s^2", "longest acceleration kept (inf: none)", Kind::Real, 0.0, kInf,
-         LAB_REAL(accelLimit)},
-        {"walls", "", "floor and ceiling springs and side-wall reflection", Kind::Switch, 0.0, 1.0, LAB_SWITCH(walls)},
-        {"wallThickness", "m", "distance from floor or ceiling where the spring acts", Kind::Real, 0.0, 10.0,
-         LAB_REAL(wallThickness)},
-        {"wallStiffness", "1/s^2", "spring per metre of penetration", Kind::Real, 0.0, 1e9, LAB_REAL(wallStiffness)},
-        {"wallDamping", "1/s", "damping of the y velocity at a wall", Kind::Real, 0.0, 1e6, LAB_REAL(wallDamping)},
-        {"wallEpsilon", "m", "smallest penetration that counts", Kind::Real, 0.0, 1.0, LAB_REAL(wallEpsilon)},
-        {"wallLayers", "", "layers of fixed wall particles of the lattice scenes", Kind::Whole, 0.0, 8.0,
-         LAB_WHOLE(wallLayers)},
-        {"simScale", "m", "metres per position unit", Kind::Real, 1e-6, 1e3, LAB_REAL(simScale)},
-        {"boxMin.x", "units", "box corner (the scatter's; lattice scenes size their own)", Kind::Real, -kBox, kBox,
-         LAB_REAL(boxMin.x)},
-        {"boxMin.y", "units", "box corner", Kind::Real, -kBox, kBox, LAB_REAL(boxMin.y)},
-        {"boxMin.z", "units", "box corner", Kind::Real, -kBox, kBox, LAB_REAL(boxMin.z)},
-        {"boxMax.x", "units", "box corner", Kind::Real, -kBox, kBox, LAB_REAL(boxMax.x)},
-        {"boxMax.y", "units", "box corner", Kind::Real, -kBox, kBox, LAB_REAL(boxMax.y)},
-        {"boxMax.z", "units", "box corner", Kind::Real, -kBox, kBox, LAB_REAL(boxMax.z)},
-        {"neighbourCap", "", "list slots per particle, filled as the demo fills them; 0: every pair", Kind::Whole,
-         0.0, 256.0, LAB_WHOLE(neighbourCap)},
-        {"pairedLimit", "", "only particles below this index are paired (the demo's 4000); 0: all", Kind::Whole,
-         0.0, 1e9, LAB_WHOLE(pairedLimit)},
-        {"countsEmptiedAtBinning", "", "capped lists emptied at binning (pondsim-wide) rather than by the search",
-         Kind::Switch, 0.0, 1.0, LAB_SWITCH(countsEmptiedAtBinning)},
-        {"fastDistance", "", "distances through the demo's square-root estimate", Kind::Switch, 0.0, 1.0,
-         LAB_SWITCH(fastDistance)},
+        {"stiffness", "stiffness", kPressure, "Pa/(kg/m^3)", "linear law: pressure per density above the rest density",
+         Kind::Real, 0.0, 1e9, 0.01, 1000.0, kLog, LAB_REAL(stiffness)},
+        {"speedOfSound", "speed of sound", kPressure, "m/s", "sets the Tait stiffness and the time step's sound bound",
+         Kind::Real, 0.0, 1e5, 0.0, 200.0, kLinear, LAB_REAL(speedOfSound)},
+        {"clampNegativePressure", "negative pressure as zero", kPressure, "", "negative pressures taken as zero",
+         Kind::Switch, 0.0, 1.0, 0.0, 1.0, kLinear, LAB_SWITCH(clampNegativePressure)},
+        {"pressureFactor", "pressure factor", kPressure, "", "multiplies the symmetric pressure sum (the demo's 0.5)",
+         Kind::Real, 0.0, 10.0, 0.0, 2.0, kLinear, LAB_REAL(pressureFactor)},
+        {"viscosity", "viscosity", kForces, "Pa s", "coefficient of the viscosity term", Kind::Real, 0.0, 1e6, 0.0,
+         2.0, kLinear, LAB_REAL(viscosity)},
+        {"gravity.x", "gravity x", kForces, "m/s^2", "gravity along x", Kind::Real, -1000.0, 1000.0, -30.0, 30.0,
+         kLinear, LAB_REAL(gravity.x)},
+        {"gravity.y", "gravity y", kForces, "m/s^2", "gravity along y (+y is up)", Kind::Real, -1000.0, 1000.0, -30.0,
+         30.0, kLinear, LAB_REAL(gravity.y)},
+        {"gravity.z", "gravity z", kForces, "m/s^2", "gravity along z", Kind::Real, -1000.0, 1000.0, -30.0, 30.0,
+         kLinear, LAB_REAL(gravity.z)},
+        {"timeStep", "time step", kTime, "s", "seconds per step, or the longest step with a bound", Kind::Real, 1e-8,
+         1.0, 1e-5, 0.01, kLog, LAB_REAL(timeStep)},
+        {"cflNumber", "CFL number", kTime, "", "step at most cflNumber h / (c + fastest speed); 0: no bound",
+         Kind::Real, 0.0, 10.0, 0.0, 1.0, kLinear, LAB_REAL(cflNumber)},
+        {"forceNumber", "force number", kTime, "",
+         "step at most forceNumber sqrt(h / largest acceleration); 0: no bound", Kind::Real, 0.0, 10.0, 0.0, 1.0,
+         kLinear, LAB_REAL(forceNumber)},
+        {"accelLimit", "acceleration limit", kForces, "m/s^2", "longest acceleration kept (inf: none)", Kind::Real,
+         0.0, kInf, 1.0, 1e6, kLog, LAB_REAL(accelLimit)},
+        {"walls", "walls", kWalls, "", "floor and ceiling springs and side-wall reflection", Kind::Switch, 0.0, 1.0,
+         0.0, 1.0, kLinear, LAB_SWITCH(walls)},
+        {"wallThickness", "wall thickness", kWalls, "m", "distance from floor or ceiling where the spring acts",
+         Kind::Real, 0.0, 10.0, 0.0, 0.05, kLinear, LAB_REAL(wallThickness)},
+        {"wallStiffness", "wall stiffness", kWalls, "1/s^2", "spring per metre of penetration", Kind::Real, 0.0, 1e9,
+         10.0, 1e6, kLog, LAB_REAL(wallStiffness)},
+        {"wallDamping", "wall damping", kWalls, "1/s", "damping of the y velocity at a wall", Kind::Real, 0.0, 1e6,
+         0.0, 2000.0, kLinear, LAB_REAL(wallDamping)},
+        {"wallEpsilon", "wall epsilon", kWalls, "m", "smallest penetration that counts", Kind::Real, 0.0, 1.0, 1e-9,
+         1e-3, kLog, LAB_REAL(wallEpsilon)},
+        {"wallLayers", "wall layers", kAtReset, "", "layers of fixed wall particles of the lattice scenes",
+         Kind::Whole, 0.0, 8.0, 0.0, 8.0, kLinear, LAB_WHOLE(wallLayers)},
+        {"simScale", "scale", kKernel, "m", "metres per position unit", Kind::Real, 1e-6, 1e3, 0.001, 1.0, kLog,
+         LAB_REAL(simScale)},
+        {"boxMin.x", "box min x", kNotInPanel, "units", "box corner (the scatter's; lattice scenes size their own)",
+         Kind::Real, -kBox, kBox, -kBox, kBox, kLinear, LAB_REAL(boxMin.x)},
+        {"boxMin.y", "box min y", kNotInPanel, "units", "box corner", Kind::Real, -kBox, kBox, -kBox, kBox, kLinear,
+         LAB_REAL(boxMin.y)},
+        {"boxMin.z", "box min z", kNotInPanel, "units", "box corner", Kind::Real, -kBox, kBox, -kBox, kBox, kLinear,
+         LAB_REAL(boxMin.z)},
+        {"boxMax.x", "box max x", kNotInPanel, "units", "box corner", Kind::Real, -kBox, kBox, -kBox, kBox, kLinear,
+         LAB_REAL(boxMax.x)},
+        {"boxMax.y", "box max y", kNotInPanel, "units", "box corner", Kind::Real, -kBox, kBox, -kBox, kBox, kLinear,
+         LAB_REAL(boxMax.y)},
+        {"boxMax.z", "box max z", kNotInPanel, "units", "box corner", Kind::Real, -kBox, kBox, -kBox, kBox, kLinear,
+         LAB_REAL(boxMax.z)},
+        {"neighbourCap", "neighbour cap", kNotInPanel, "",
+         "list slots per particle, filled as the demo fills them; 0: every pair", Kind::Whole, 0.0, 256.0, 0.0,
+         256.0, kLinear, LAB_WHOLE(neighbourCap)},
+        {"pairedLimit", "paired limit", kNotInPanel, "",
+         "only particles below this index are paired (the demo's 4000); 0: all", Kind::Whole, 0.0, 1e9, 0.0, 1e9,
+         kLinear, LAB_WHOLE(pairedLimit)},
+        {"countsEmptiedAtBinning", "counts emptied at binning", kNotInPanel, "",
+         "capped lists emptied at binning (pondsim-wide) rather than by the search", Kind::Switch, 0.0, 1.0, 0.0, 1.0,
+         kLinear, LAB_SWITCH(countsEmptiedAtBinning)},
+        {"fastDistance", "fast distance", kKernel, "", "distances through the demo's square-root estimate",
+         Kind::Switch, 0.0, 1.0, 0.0, 1.0, kLinear, LAB_SWITCH(fastDistance)},
     };
 }
 
@@ -109,6 +143,11 @@ int ChoiceIndex(const char* choices, const std::string& name) {
 const std::vector<LabParameterInfo>& LabParameterTable() {
     static const std::vector<LabParameterInfo> table = MakeTable();
     return table;
+}
+
+const std::vector<const char*>& LabParameterGroups() {
+    static const std::vector<const char*> groups = {kKernel, kPressure, kForces, kTime, kWalls, kAtReset};
+    return groups;
 }
 
 const LabParameterInfo* FindLabParameter(const std::string& name) {
@@ -175,8 +214,65 @@ std::string FormatLabParameterValue(const LabParameterInfo& info, double value) 
         }
     }
     char text[40];
-    snprintf(text, sizeof text, "%.9g", value);
+    if (info.kind == Kind::Whole) {
+        snprintf(text, sizeof text, "%.0f", value);
+        return text;
+    }
+    // The fewest digits that read back as the same float: 0.03, not 0.0299999993.
+    for (int digits = 6; digits <= 9; ++digits) {
+        snprintf(text, sizeof text, "%.*g", digits, value);
+        if (static_cast<float>(std::strtod(text, nullptr)) == static_cast<float>(value)) break;
+    }
     return text;
+}
+
+double ClampLabParameterValue(const LabParameterInfo& info, double value) {
+    return value < info.min ? info.min : value > info.max ? info.max : value;
+}
+
+std::string FormatLabParameters(const LabParameters& parameters) {
+    std::string text;
+    for (const LabParameterInfo& info : LabParameterTable()) {
+        text += std::string(info.name) + " = " + FormatLabParameterValue(info, info.get(parameters)) + "\n";
+    }
+    return text;
+}
+
+bool ParseLabParameters(const std::string& text, LabParameters& parameters, std::string& why) {
+    const auto trim = [](const std::string& s) {
+        const size_t first = s.find_first_not_of(" \t\r");
+        return first == std::string::npos ? std::string() : s.substr(first, s.find_last_not_of(" \t\r") + 1 - first);
+    };
+    LabParameters read = parameters;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = trim(text.substr(at, end - at));
+        at = end + 1;
+        if (line.empty()) continue;
+        const size_t equals = line.find('=');
+        if (equals == std::string::npos) {
+            why = "a line without NAME = VALUE";
+            return false;
+        }
+        if (!ApplyLabSetting(trim(line.substr(0, equals)) + "=" + trim(line.substr(equals + 1)), read, why)) {
+            return false;
+        }
+    }
+    parameters = read;
+    return true;
+}
+
+std::string LabParameterChanges(const LabParameters& a, const LabParameters& b) {
+    std::string changes;
+    for (const LabParameterInfo& info : LabParameterTable()) {
+        const double before = info.get(a), after = info.get(b);
+        if (before == after) continue;
+        if (!changes.empty()) changes += ' ';
+        changes.append(info.name).append("=").append(FormatLabParameterValue(info, after));
+    }
+    return changes;
 }
 
 bool ApplyLabSetting(const std::string& setting, LabParameters& parameters, std::string& why) {

@@ -70,15 +70,22 @@ LabParameters WaterParameters() {
     return p;
 }
 
+const std::vector<LabPreset>& LabPresets() {
+    static const std::vector<LabPreset> presets = {
+        {"classic", "the demo's fluid", ClassicParameters},
+        {"water", "weakly compressible water", WaterParameters},
+    };
+    return presets;
+}
+
 bool ParametersByName(const std::string& name, LabParameters& out) {
-    if (name == "classic") {
-        out = ClassicParameters();
-    } else if (name == "water") {
-        out = WaterParameters();
-    } else {
-        return false;
+    for (const LabPreset& preset : LabPresets()) {
+        if (name == preset.name) {
+            out = preset.parameters();
+            return true;
+        }
     }
-    return true;
+    return false;
 }
 
 float LatticeMass(float smoothingLength, float spacing, float restDensity) {

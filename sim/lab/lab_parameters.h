@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "sim/core/vec3.h"
 
@@ -86,7 +87,15 @@ struct LabParameters {
 LabParameters ClassicParameters();
 // Weakly compressible water at the demo's kernel size (h = 3 cm).
 LabParameters WaterParameters();
-// By name ("classic" or "water"); false for an unknown name.
+// A named set of parameters, as the options, the panel and the help list it.
+struct LabPreset {
+    const char* name;
+    const char* description;
+    LabParameters (*parameters)();
+};
+// Every preset; the first is the default.
+const std::vector<LabPreset>& LabPresets();
+// By name; false for an unknown name.
 bool ParametersByName(const std::string& name, LabParameters& out);
 
 // The particle mass that gives restDensity at the centre of a cubic lattice

@@ -5,17 +5,6 @@
 
 namespace {
 
-struct Named {
-    const char* name;
-    SceneKind kind;
-};
-
-constexpr Named kScenes[] = {{"scatter", SceneKind::Scatter},
-                             {"dam", SceneKind::Dam},
-                             {"double-dam", SceneKind::DoubleDam},
-                             {"pool", SceneKind::Pool},
-                             {"drop", SceneKind::Drop}};
-
 // A block of nx * ny * nz lattice sites, the first at `corner` plus half a
 // spacing, x outermost and z innermost.
 void AddBlock(std::vector<Vec3>& out, Vec3 corner, int nx, int ny, int nz, float spacing) {
@@ -58,8 +47,23 @@ int Side(double cube) {
 
 }  // namespace
 
+const std::vector<SceneInfo>& LabScenes() {
+    static const std::vector<SceneInfo> scenes = {
+        {SceneKind::Scatter, "scatter", "the demo's random start in the box", 3000},
+        {SceneKind::Dam, "dam", "a column a wide and 2a high against one wall of a box 4a long", 16000},
+        {SceneKind::DoubleDam, "double-dam", "two such columns facing each other, 6a apart", 32000},
+        {SceneKind::Pool, "pool", "a still layer", 16000},
+        {SceneKind::Drop, "drop", "a cube falling into a layer", 16000},
+    };
+    return scenes;
+}
+
+const SceneInfo& LabScene(SceneKind kind) {
+    return LabScenes()[static_cast<size_t>(kind)];
+}
+
 bool SceneByName(const std::string& name, SceneKind& out) {
-    for (const Named& scene : kScenes) {
+    for (const SceneInfo& scene : LabScenes()) {
         if (name == scene.name) {
             out = scene.kind;
             return true;
@@ -69,10 +73,7 @@ bool SceneByName(const std::string& name, SceneKind& out) {
 }
 
 const char* SceneName(SceneKind kind) {
-    for (const Named& scene : kScenes) {
-        if (scene.kind == kind) return scene.name;
-    }
-    return "";
+    return LabScene(kind).name;
 }
 
 SceneLayout BuildScene(SceneKind kind, int32_t count, LabParameters& p, int (*random)()) {
@@ -136,5 +137,14 @@ SceneLayout BuildScene(SceneKind kind, int32_t count, LabParameters& p, int (*ra
     }
     }
     if (kind != SceneKind::Scatter) AddWalls(layout.walls, p, d, p.wallLayers);
+    return layout;
+}
+
+SceneLayout BuildLabStart(SceneKind kind, int32_t count, bool countGiven, LabParameters& parameters,
+                          int (*random)()) {
+    if (kind != SceneKind::Scatter) return BuildScene(kind, count, parameters, random);
+    BuildScene(SceneKind::Scatter, 500, parameters, random);
+    SceneLayout layout = BuildScene(SceneKind::Scatter, 3000, parameters, random);
+    if (countGiven) layout = BuildScene(SceneKind::Scatter, count, parameters, random);
     return layout;
 }

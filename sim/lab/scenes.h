@@ -19,6 +19,22 @@
 //   width on a side, its lowest layer a quarter of the width above the layer.
 enum class SceneKind { Scatter, Dam, DoubleDam, Pool, Drop };
 
+// As many particles as a lab scene is built with at most; a state file that
+// claims more is refused before anything is allocated for it.
+constexpr int32_t kMaxLabParticles = 20000000;
+
+// A scene as the options, the panel and the help name and describe it.
+struct SceneInfo {
+    SceneKind kind;
+    const char* name;
+    const char* description;
+    // The particles it starts with when no count is given.
+    int32_t defaultCount;
+};
+
+// Every scene, in SceneKind's order; the first is the default.
+const std::vector<SceneInfo>& LabScenes();
+const SceneInfo& LabScene(SceneKind kind);
 bool SceneByName(const std::string& name, SceneKind& out);
 const char* SceneName(SceneKind kind);
 
@@ -38,3 +54,10 @@ struct SceneLayout {
 // for the lattice scenes. The scatter draws its coordinates from `random`,
 // three per particle, as the demo's reseed does.
 SceneLayout BuildScene(SceneKind kind, int32_t count, LabParameters& parameters, int (*random)());
+
+// The start of a scene as both lab programs build it. The scatter is the
+// demo's: 500 particles at construction, 3000 at set-up, each drawn from
+// `random`, then `count` more draws when a count was asked for, as the demo
+// drivers' --particles reseeds. The lattice scenes as BuildScene.
+SceneLayout BuildLabStart(SceneKind kind, int32_t count, bool countGiven, LabParameters& parameters,
+                          int (*random)());

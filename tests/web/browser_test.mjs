@@ -352,6 +352,13 @@ async function checkLabPage() {
   check(first !== null, 'pondsim-lab: the panel drawn beside the particles');
   check(consoleErrors.length === 0, `pondsim-lab: nothing logged as an error on load ${consoleErrors.join('; ')}`);
   await checkControls(page, 'pondsim-lab');
+  const overlap = await page.evaluate(() => {
+    const log = document.getElementById('console').getBoundingClientRect();
+    const canvas = document.getElementById('canvas').getBoundingClientRect();
+    return Math.max(0, Math.min(log.right, canvas.right) - Math.max(log.left, canvas.left)) *
+           Math.max(0, Math.min(log.bottom, canvas.bottom) - Math.max(log.top, canvas.top));
+  });
+  check(overlap === 0, `pondsim-lab: the log covers none of the canvas and its panel (${overlap} px covered)`);
   const canvas = await page.$eval('#canvas', c => { const r = c.getBoundingClientRect(); return [r.left, r.top, r.width, r.height]; });
   await page.mouse.move(canvas[0] + canvas[2] * 0.7, canvas[1] + canvas[3] * 0.5);
   await page.keyboard.press('Space');

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <deque>
 #include <string>
 #include <vector>
 
 #include "sim/lab/lab_parameters.h"
 #include "sim/lab/lab_solver.h"
+#include "sim/lab/lab_start_options.h"
 #include "sim/lab/scenes.h"
 
 // What the panel, the keys or a driver ask of a running lab. They are
@@ -36,7 +38,10 @@ struct LabCommand {
     LabParameters parameters{};
     std::string preset;
     SceneKind scene = SceneKind::Scatter;
+    // 0: the scene's default. The scatter draws its start anew with a
+    // count that was asked for, as the headless driver's --particles does.
     int32_t count = 0;
+    bool countGiven = false;
     int threads = 0;
     std::vector<int32_t> indices;
     std::vector<Vec3> kicks;
@@ -50,6 +55,9 @@ public:
     LabRun();
 
     void Post(const LabCommand& command) { pending_.push_back(command); }
+    // The commands that make the start the options describe: the preset,
+    // its parameters with the settings, then the scene.
+    void PostStart(const LabStartOptions& start);
     // Returns how many commands were applied.
     int Apply();
     LabCommand::Kind lastApplied() const { return lastApplied_; }
@@ -62,10 +70,18 @@ public:
     SceneKind scene() const { return scene_; }
     int32_t requestedCount() const { return count_; }
     const std::string& preset() const { return preset_; }
+    // The parameters in force, which the next reset starts from too.
+    const LabParameters& parameters() const { return parameters_; }
     // The preset's parameters with the scene's box, what "back to preset" restores.
     const LabParameters& presetParameters() const { return presetParameters_; }
 
     int stepsPerTick = 1;
+    // What the scatter draws from, and what puts it back where a fresh
+    // process finds it before each start (the runtime's rand() unless set).
+    void SetRandom(int (*random)(), void (*reset)()) {
+        random_ = random;
+        resetRandom_ = reset;
+    }
 
 private:
     void ApplyOne(const LabCommand& command);
@@ -77,13 +93,12 @@ private:
     LabCommand::Kind lastApplied_ = LabCommand::Kind::Step;
     SceneKind scene_ = SceneKind::Scatter;
     int32_t count_ = 3000;
+    bool countGiven_ = false;
+    int (*random_)() = std::rand;
+    void (*resetRandom_)() = [] { std::srand(1); };
     std::string preset_ = "classic";
     LabParameters presetParameters_;
     // The parameters the next reset starts from (the panel's edits kept).
     LabParameters parameters_;
 };
 
-// The start of a scene, as the lab builds it: the scatter draws from the
-// runtime's rand() as a fresh process finds it, after the demo's 500 and
-// 3000 particles (the demo's own start), as the headless driver does.
-SceneLayout BuildLabScene(SceneKind kind, int32_t count, LabParameters& parameters);

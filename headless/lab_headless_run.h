@@ -7,13 +7,16 @@
 #include "outputs/lab_particles.h"
 #include "outputs/lab_state_file.h"
 #include "headless/run.h"
+#include "sim/lab/lab_session.h"
 #include "sim/lab/lab_solver.h"
 #include "view/lab_drawing.h"
 
 // The lab's solver as the run loop and the outputs see it, with the
 // drawing its pictures come from and the dam probe.
 struct LabSubject : LabParticles<SteppedSubject> {
-    LabSolver solver;
+    // The window's session: the same start, commands and steps.
+    LabRun run;
+    LabSolver& solver = run.solver();
     LabDrawing drawing;
     std::string scene;
     // Column width a of the dam scenes, metres; 0 for the others.

@@ -1,4 +1,4 @@
-#include "headless/lab_run.h"
+#include "headless/lab_headless_run.h"
 
 #include <GL/glew.h>
 
@@ -10,6 +10,7 @@
 
 #include "sim/lab/dam_probe.h"
 #include "sim/lab/lab_parameter_table.h"
+#include "sim/core/random_sources.h"
 #include "sim/lab/scenes.h"
 
 namespace {
@@ -30,7 +31,7 @@ void LabSubject::Render() {
 // The lab has no stage clocks: every step is timed whole.
 void LabSubject::TimedStep(RunRecord& record, bool) {
     const auto started = Clock::now();
-    solver.Step();
+    run.Tick();
     record.stepMs.Add(std::chrono::duration<double, std::milli>(Clock::now() - started).count());
 }
 
@@ -55,46 +56,34 @@ void LabSubject::PrintProbe() const {
 
 std::unique_ptr<LabSubject> SetUpLab(const LabOptions& options, LabSavedState& saved, RunRecord& record) {
     auto subject = std::make_unique<LabSubject>();
-    LabParameters p;
-    std::string why;
-    if (options.run.loadState != nullptr) {
-        p = saved.parameters;
-        subject->scene = saved.header.scene;
-    } else {
-        ParametersByName(options.preset, p);
-        subject->scene = options.scene;
-    }
-    for (const std::string& setting : options.settings) ApplyLabSetting(setting, p, why);
-
+    LabRun& run = subject->run;
     if (options.run.Draws() && !StartDrawing(options.run)) return nullptr;
     LabColourFieldByName(options.colour, subject->drawing.field);
-    subject->solver.SetThreads(options.threads);
-    SceneKind kind = SceneKind::Scatter;
-    SceneByName(subject->scene, kind);
+    LabCommand threads;
+    threads.kind = LabCommand::Kind::SetThreads;
+    threads.threads = options.threads;
+    run.Post(threads);
+    if (options.run.random == MsvcrtRand) run.SetRandom(MsvcrtRand, ResetMsvcrtRand);
     if (options.run.loadState != nullptr) {
-        subject->solver.SetParameters(p);
-        subject->solver.Load(saved.snapshot);
+        subject->scene = saved.header.scene;
+        LabCommand parameters;
+        parameters.kind = LabCommand::Kind::SetParameters;
+        parameters.parameters = saved.parameters;
+        std::string why;
+        for (const std::string& setting : options.settings) ApplyLabSetting(setting, parameters.parameters, why);
+        run.Post(parameters);
+        run.Apply();
+        run.solver().Load(saved.snapshot);
         record.firstStep = static_cast<long>(saved.header.step);
         printf("state loaded: %d particles at step %ld\n", subject->solver.count(), record.firstStep);
     } else {
-        SceneLayout layout;
-        if (kind == SceneKind::Scatter) {
-            // The demo's starts: 500 particles at construction, 3000 at
-            // set-up, then a reseed with --particles, each drawing from the
-            // same generator, so that the demo drivers' --particles N is
-            // this one's.
-            BuildScene(kind, 500, p, options.run.random);
-            layout = BuildScene(kind, 3000, p, options.run.random);
-            if (options.particlesGiven) {
-                layout = BuildScene(kind, static_cast<int32_t>(options.particles), p, options.run.random);
-            }
-        } else {
-            layout = BuildScene(kind, static_cast<int32_t>(options.particles), p, options.run.random);
-        }
-        subject->solver.SetParameters(p);
-        subject->solver.Reset(layout.positions, layout.walls);
+        subject->scene = options.scene;
+        run.PostStart(options);
+        run.Apply();
         record.firstStep = 0;
     }
+    SceneKind kind = SceneKind::Scatter;
+    SceneByName(subject->scene, kind);
     record.lastStep = record.firstStep;
     const LabParameters& q = subject->solver.parameters();
     if (kind == SceneKind::Dam || kind == SceneKind::DoubleDam) {

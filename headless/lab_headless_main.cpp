@@ -2,7 +2,7 @@
 // it went, with the demo drivers' outputs, checks and exit codes.
 
 #include "headless/lab_options.h"
-#include "headless/lab_run.h"
+#include "headless/lab_headless_run.h"
 #include "outputs/lab_state_file.h"
 #include "headless/preflight.h"
 

@@ -1,16 +1,8 @@
-#include "lab/lab_run.h"
+#include "sim/lab/lab_session.h"
 
 #include <cstdlib>
 
-SceneLayout BuildLabScene(SceneKind kind, int32_t count, LabParameters& parameters) {
-    std::srand(1);
-    if (kind != SceneKind::Scatter) return BuildScene(kind, count, parameters, std::rand);
-    // pondsim-lab-headless draws the same: 500, 3000, then the count.
-    BuildScene(SceneKind::Scatter, 500, parameters, std::rand);
-    SceneLayout layout = BuildScene(SceneKind::Scatter, 3000, parameters, std::rand);
-    if (count != 3000) layout = BuildScene(SceneKind::Scatter, count, parameters, std::rand);
-    return layout;
-}
+#include "sim/lab/lab_parameter_table.h"
 
 LabRun::LabRun() {
     presetParameters_ = ClassicParameters();
@@ -21,7 +13,10 @@ LabRun::LabRun() {
 
 void LabRun::Restart() {
     LabParameters start = parameters_;
-    const SceneLayout layout = BuildLabScene(scene_, count_, start);
+    // Each start draws from the runtime's generator as a fresh process
+    // finds it, as the headless driver's does.
+    resetRandom_();
+    const SceneLayout layout = BuildLabStart(scene_, count_, countGiven_, start, random_);
     // The scene sizes the box; the preset's parameters follow it.
     parameters_.boxMin = start.boxMin;
     parameters_.boxMax = start.boxMax;
@@ -54,7 +49,8 @@ void LabRun::ApplyOne(const LabCommand& command) {
     }
     case Kind::SetScene:
         scene_ = command.scene;
-        count_ = command.count > 0 ? command.count : count_;
+        count_ = command.count > 0 ? command.count : LabScene(scene_).defaultCount;
+        countGiven_ = command.countGiven || count_ != LabScene(scene_).defaultCount;
         Restart();
         break;
     case Kind::SetThreads: solver_.SetThreads(command.threads); break;
@@ -86,4 +82,23 @@ int LabRun::Tick() {
     if (paused_) return 0;
     for (int i = 0; i < stepsPerTick; ++i) solver_.Step();
     return stepsPerTick;
+}
+
+void LabRun::PostStart(const LabStartOptions& start) {
+    LabCommand preset;
+    preset.kind = LabCommand::Kind::SetPreset;
+    preset.preset = start.preset;
+    Post(preset);
+    LabCommand parameters;
+    parameters.kind = LabCommand::Kind::SetParameters;
+    ParametersByName(start.preset, parameters.parameters);
+    std::string why;
+    for (const std::string& setting : start.settings) ApplyLabSetting(setting, parameters.parameters, why);
+    Post(parameters);
+    LabCommand scene;
+    scene.kind = LabCommand::Kind::SetScene;
+    SceneByName(start.scene, scene.scene);
+    scene.count = static_cast<int32_t>(start.particles);
+    scene.countGiven = start.particlesGiven;
+    Post(scene);
 }
