@@ -11,7 +11,6 @@
 #include "lab/lab_window.h"
 #include "lab/box_wireframe.h"
 #include "shell/shell.h"
-#include "view/math.h"
 
 // The demo shell's render context (shell/render_context.cpp) works on these.
 HWND windowHandle;
