@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/lab_solver.h"
-#include "sim/scenes.h"
+#include "sim/lab/lab_solver.h"
+#include "sim/lab/scenes.h"
 
 namespace {
 

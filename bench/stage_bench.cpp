@@ -14,8 +14,8 @@
 #include <memory>
 #include <vector>
 
-#include "sim/step_driver.h"
-#include "sim/timing_probe.h"
+#include "sim/demo/step_driver.h"
+#include "sim/demo/timing_probe.h"
 
 namespace {
 

@@ -93,10 +93,11 @@ else()
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "real-time fluid demonstration with particles
 A few thousand particles of liquid, simulated with Smoothed Particle
 Hydrodynamics, fall, splash and settle in a closed box, drawn with OpenGL and
-watched through a free-flight camera. Two programs, pondsim and pondsim-wide,
-differ in how the solver schedules its work; pondsim-headless and
-pondsim-wide-headless run the same fluid without a window, and
-pondsim-lab-headless runs the lab's solver: named scenes, the demo's or
-water's constants, any of them set at run time.")
+watched through a free-flight camera. Three programs: pondsim and
+pondsim-wide differ in how the solver schedules its work; pondsim-lab shows
+the same fluid beside a panel to pause, step and reset it, set any of its
+constants, choose a scene (a dam break among them) or the constants of water,
+and push the water around while it runs. pondsim-headless,
+pondsim-wide-headless and pondsim-lab-headless run them without a window.")
 endif()
 include(CPack)

@@ -3,7 +3,7 @@
 
 #include "headless/lab_options.h"
 #include "headless/lab_run.h"
-#include "headless/outputs/lab_state_file.h"
+#include "outputs/lab_state_file.h"
 #include "headless/preflight.h"
 
 // Exit codes as the demo drivers' (headless/main.cpp): 0 a whole run, 2 a

@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "sim/lab_parameter_table.h"
-#include "sim/lab_parameters.h"
-#include "sim/random_sources.h"
-#include "sim/scenes.h"
+#include "sim/lab/lab_parameter_table.h"
+#include "sim/lab/lab_parameters.h"
+#include "sim/core/random_sources.h"
+#include "sim/lab/scenes.h"
 #include "view/lab_drawing.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include <cmath>
 #include <cstdio>
 
-#include "sim/dam_probe.h"
-#include "sim/lab_parameter_table.h"
-#include "sim/scenes.h"
+#include "sim/lab/dam_probe.h"
+#include "sim/lab/lab_parameter_table.h"
+#include "sim/lab/scenes.h"
 
 namespace {
 
@@ -151,11 +151,7 @@ void PrintLabReport(const LabOptions& options, const LabSubject& subject, const 
     printf("bytes per particle: %.1f\n",
            solver.count() > 0 ? static_cast<double>(solver.BytesUsed()) / solver.count() : 0.0);
     printf("peak resident memory: %ld kB\n", ReadResidency().peak);
-    for (const KeptOutput& kept : record.outputs) {
-        const Percentiles p = kept.writeMs.Summarise();
-        printf("%s: %ld frames, ms each (median, p95): %.3f %.3f\n", kept.name, kept.writeMs.Count(), p.median,
-               p.p95);
-    }
+    PrintOutputs(record);
     if (options.run.checkEvery > 0) {
         const SoakWatch& watch = record.watch;
         printf("soak: %ld steps in %.1f s; non-finite %ld, outside the box %ld (summed over every step)\n",

@@ -4,10 +4,10 @@
 #include <string>
 
 #include "headless/lab_options.h"
-#include "headless/outputs/lab_particles.h"
-#include "headless/outputs/lab_state_file.h"
+#include "outputs/lab_particles.h"
+#include "outputs/lab_state_file.h"
 #include "headless/run.h"
-#include "sim/lab_solver.h"
+#include "sim/lab/lab_solver.h"
 #include "view/lab_drawing.h"
 
 // The lab's solver as the run loop and the outputs see it, with the

@@ -1,10 +1,8 @@
 // Runs the scene without a window and reports how fast and how well it went.
 
+#include "headless/demo_run.h"
 #include "headless/options.h"
-#include "headless/outputs/state_file.h"
 #include "headless/preflight.h"
-#include "headless/report.h"
-#include "headless/run.h"
 
 // Exit codes: 0 a whole run; 2 a mistake on the command line or a file or
 // tool the run needs that is missing or unusable, found before anything is
@@ -13,7 +11,7 @@
 // every file complete and the report printed, as a shell reports a program
 // those signals end.
 int main(int argc, char** argv) {
-    Options options;
+    Options options = DemoOptions();
     switch (ParseOptions(argc, argv, options)) {
         case ParseResult::Run: break;
         case ParseResult::Exit: return 0;

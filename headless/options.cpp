@@ -10,11 +10,11 @@
 #include <string>
 #include <utility>
 
-#include "sim/random_sources.h"
+#include "sim/core/random_sources.h"
 
 namespace {
 
-void PrintUsage(FILE* out) {
+void PrintUsage(FILE* out, const char* program) {
     fprintf(out,
             "usage: %s-headless [--steps N] [--particles N] [--snapshot FILE.png]\n"
             "                   [--size WxH] [--frames N] [--search reference|grid]\n"
@@ -81,7 +81,7 @@ void PrintUsage(FILE* out) {
             "particle state, equal only for runs that agree bit for bit.\n"
             "Drawing needs no display: it uses Mesa's surfaceless EGL platform on Linux\n"
             "and a hidden window's OpenGL context on Windows.\n",
-            SolverVariant::name);
+            program);
 }
 
 bool ParseCount(const char* text, long limit, long& out) {
@@ -196,9 +196,9 @@ ParseResult ParseOptions(int argc, char** argv, Options& options) {
             ++i;
         } else if (std::strcmp(arg, "--search") == 0) {
             if (value != nullptr && std::strcmp(value, "reference") == 0) {
-                options.search = NeighbourSearch::Reference;
+                options.referenceSearch = true;
             } else if (value != nullptr && std::strcmp(value, "grid") == 0) {
-                options.search = NeighbourSearch::Grid;
+                options.referenceSearch = false;
             } else {
                 fprintf(stderr, "--search wants reference or grid\n");
                 return ParseResult::Fail;
@@ -210,11 +210,11 @@ ParseResult ParseOptions(int argc, char** argv, Options& options) {
         }
     }
     if (answer != nullptr && std::strcmp(answer, "--version") == 0) {
-        printf("%s-headless %s\n", SolverVariant::name, PONDSIM_VERSION);
+        printf("%s-headless %s\n", options.program, PONDSIM_VERSION);
         return ParseResult::Exit;
     }
     if (answer != nullptr) {
-        PrintUsage(stdout);
+        PrintUsage(stdout, options.program);
         return ParseResult::Exit;
     }
     return ParseResult::Run;

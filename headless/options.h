@@ -2,13 +2,17 @@
 
 #include <cstdlib>
 
-#include "sim/particle_system.h"
 
 // The headless drivers' command line, read whole before the scene exists:
 // help, version and every complaint about it come out before anything else.
 // Reading it touches no file; the pre-flight checks (preflight.h) look at
 // what it names.
 struct Options {
+    // The program the options are for: its name in the help and version
+    // lines, and how many particles its fluid pairs with neighbours (0: all).
+    const char* program = "pondsim";
+    long pairedLimit = 0;
+
     long steps = 1000;
     long particles = -1;
     const char* snapshot = nullptr;
@@ -16,7 +20,8 @@ struct Options {
     long height = 600;
     bool sizeGiven = false;
     long frames = 0;
-    NeighbourSearch search = NeighbourSearch::Grid;
+    // --search reference: the all-pairs scan in place of the grid.
+    bool referenceSearch = false;
     long checkEvery = 0;
     const char* record = nullptr;
     const char* video = nullptr;

@@ -5,7 +5,7 @@
 #include <string>
 #include <system_error>
 
-#include "headless/outputs/output.h"
+#include "outputs/pictures.h"
 
 namespace {
 
@@ -105,10 +105,10 @@ void NoteIdleOptions(const Options& options) {
         fprintf(stderr, "note: --every has no effect without --record, --video or --export\n");
     }
     if (options.fpsGiven && options.video == nullptr) fprintf(stderr, "note: --fps has no effect without --video\n");
-    if (options.particles > kCellCapacity) {
-        fprintf(stderr, "note: only the first %d particles join the fluid, as in the program; the other %ld are "
+    if (options.pairedLimit > 0 && options.particles > options.pairedLimit) {
+        fprintf(stderr, "note: only the first %ld particles join the fluid, as in the program; the other %ld are "
                         "never paired with neighbours and fall through it\n",
-                kCellCapacity, options.particles - kCellCapacity);
+                options.pairedLimit, options.particles - options.pairedLimit);
     }
 }
 

@@ -10,10 +10,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "headless/options.h"
 #include "headless/run.h"
-#include "sim/state_hash.h"
-#include "view/scene.h"
 
 DurationSample::DurationSample(long expected) {
     kept.reserve(std::min(static_cast<size_t>(std::max(expected, 0L)), kCapacity));
@@ -67,8 +64,6 @@ Residency ReadResidency() {
     return r;
 }
 
-namespace {
-
 void PrintTimings(const RunRecord& record) {
     if (record.stagesEveryStep) {
         printf("ms per step (median, p95); a run of under %ld steps times the stages on every step, and the step "
@@ -79,7 +74,7 @@ void PrintTimings(const RunRecord& record) {
                "others:\n",
                RunRecord::kStageSampleEvery);
     }
-    const char* stageNames[TimingProbe::kStages] = {"binning+search", "density", "forces", "integration"};
+    const char* stageNames[RunRecord::kStages] = {"binning+search", "density", "forces", "integration"};
     const auto row = [](const char* name, const DurationSample& sample) {
         if (sample.Count() == 0) {
             printf("  %-15s no sample\n", name);
@@ -88,52 +83,14 @@ void PrintTimings(const RunRecord& record) {
         const Percentiles p = sample.Summarise();
         printf("  %-15s %9.4f %9.4f\n", name, p.median, p.p95);
     };
-    for (int s = 0; s < TimingProbe::kStages; ++s) row(stageNames[s], record.stageMs[s]);
+    for (int s = 0; s < RunRecord::kStages; ++s) row(stageNames[s], record.stageMs[s]);
     row("step", record.stepMs);
 }
 
-void PrintNeighbours(const ParticleSystem& system) {
-    long neighbourSum = 0;
-    int maxNeighbours = 0;
-    long lonely = 0;
-    long nonFinite = 0;
-    for (int32_t i = 0; i < system.particleCount; ++i) {
-        const Particle& p = system.particles[i];
-        neighbourSum += p.neighbourCount;
-        maxNeighbours = std::max(maxNeighbours, static_cast<int>(p.neighbourCount));
-        if (p.neighbourCount == 0) ++lonely;
-        if (!std::isfinite(p.position.x) || !std::isfinite(p.position.y) || !std::isfinite(p.position.z)) {
-            ++nonFinite;
-        }
-    }
-    const double mean = system.particleCount > 0 ? static_cast<double>(neighbourSum) / system.particleCount : 0.0;
-    printf("neighbours: mean %.3f, max %d\n", mean, maxNeighbours);
-    printf("particles without neighbours: %ld\n", lonely);
-    printf("non-finite positions: %ld\n", nonFinite);
-}
-
-}  // namespace
-
-void PrintReport(const Options& options, const Scene& scene, const RunRecord& record) {
-    const ParticleSystem& system = scene.system;
-    printf("variant: %s\n", SolverVariant::name);
-    printf("particles: %d\n", system.particleCount);
-    printf("search: %s\n", system.search == NeighbourSearch::Grid ? "grid" : "reference");
-    printf("steps: %ld (step %ld to %ld)\n", record.stepsDone, record.firstStep, record.lastStep);
-    PrintTimings(record);
-    PrintNeighbours(system);
-    printf("state hash: %016" PRIx64 "\n", HashParticleState(system));
-    printf("peak resident memory: %ld kB\n", ReadResidency().peak);
+void PrintOutputs(const RunRecord& record) {
     for (const KeptOutput& kept : record.outputs) {
         const Percentiles p = kept.writeMs.Summarise();
         printf("%s: %ld frames, ms each (median, p95): %.3f %.3f\n", kept.name, kept.writeMs.Count(), p.median,
                p.p95);
-    }
-    if (options.checkEvery > 0) {
-        const SoakWatch& watch = record.watch;
-        printf("soak: %ld steps in %.1f s; non-finite %ld, outside the box %ld (summed over every step)\n",
-               record.stepsDone, record.seconds, watch.nonFinite, watch.outside);
-        printf("soak rss kB: start %ld, end %ld, peak %ld\n", watch.first.current, watch.last.current,
-               watch.last.peak);
     }
 }

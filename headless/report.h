@@ -4,9 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-struct Options;
 struct RunRecord;
-struct Scene;
 
 struct Percentiles {
     double median;
@@ -43,6 +41,7 @@ struct Residency {
 };
 Residency ReadResidency();
 
-// What the run did and how fast: the stage timings, neighbour figures, the
-// state hash, memory, each output's write times and, with --check, the soak.
-void PrintReport(const Options& options, const Scene& scene, const RunRecord& record);
+// The report's lines for the step and stage timings, and for each output's
+// write times.
+void PrintTimings(const RunRecord& record);
+void PrintOutputs(const RunRecord& record);

@@ -12,7 +12,6 @@
 #include <csignal>
 #include <cstdio>
 
-#include "sim/step_driver.h"
 
 namespace {
 
@@ -46,34 +45,9 @@ void DrawProgress(long done, long total) {
     fflush(stderr);
 }
 
-// Built only once the command line has been read: its construction scatters
-// the first particles, and says so.
-Scene& TheScene() {
-    static Scene scene;
-    return scene;
-}
 OffscreenContext offscreen;
 
 }  // namespace
-
-// One step as the timer tick runs it, timed as RunRecord says.
-void SceneSubject::TimedStep(RunRecord& record, bool timesStages) {
-    if (timesStages) {
-        TimingProbe probe;
-        const auto started = Clock::now();
-        scene.camera.Move(scene.input);
-        StepSolver(scene.system, probe);
-        const double stepMs = MillisecondsSince(started);
-        for (int s = 0; s < TimingProbe::kStages; ++s) record.stageMs[s].Add(probe.seconds[s] * 1000.0);
-        if (record.stagesEveryStep) record.stepMs.Add(stepMs);
-    } else {
-        NoStageProbe none;
-        const auto started = Clock::now();
-        scene.camera.Move(scene.input);
-        StepSolver(scene.system, none);
-        record.stepMs.Add(MillisecondsSince(started));
-    }
-}
 
 namespace {
 
@@ -128,26 +102,7 @@ bool StartDrawing(const Options& options) {
         fprintf(stderr, "cannot draw offscreen: %s\n", offscreen.error);
         return false;
     }
-    shellSurface.deviceContext = &offscreen;
-    shellSurface.swapBuffers = OffscreenContext::FinishFrame;
     return true;
-}
-
-Scene* SetUpScene(const Options& options, SavedState& saved, RunRecord& record) {
-    scatterRandom = options.random;
-    Scene& scene = TheScene();
-    // The context must be current before set-up, as the window's is: set-up
-    // and every reseed put their state into it.
-    if (options.Draws() && !StartDrawing(options)) return nullptr;
-    scene.system.search = options.search;
-    scene.Setup();
-    if (options.particles >= 0) {
-        scene.requestedCount = static_cast<int32_t>(options.particles);
-        scene.system.Reseed(scene.requestedCount);
-    }
-    record.firstStep = options.loadState != nullptr ? saved.Install(scene) : 0;
-    record.lastStep = record.firstStep;
-    return &scene;
 }
 
 bool RunSteps(SteppedSubject& subject, const Options& options, RunRecord& record) {

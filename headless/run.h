@@ -4,11 +4,8 @@
 #include <vector>
 
 #include "headless/options.h"
-#include "headless/outputs/output.h"
-#include "headless/outputs/state_file.h"
 #include "headless/report.h"
-#include "sim/timing_probe.h"
-#include "view/scene.h"
+#include "outputs/pictures.h"
 
 // One output the run keeps, with the time each write took.
 struct KeptOutput {
@@ -38,30 +35,6 @@ struct SteppedSubject : RunSubject {
     virtual void AfterStep(long step) { (void)step; }
 };
 
-// The demo's scene as the run loop sees it.
-struct SceneSubject : SteppedSubject {
-    Scene& scene;
-
-    explicit SceneSubject(Scene& scene) : scene(scene) {}
-    int32_t ParticleCount() const override { return scene.system.particleCount; }
-    Vec3 Position(int32_t i) const override { return scene.system.particles[i].position; }
-    Vec3 Velocity(int32_t i) const override { return scene.system.particles[i].velocity; }
-    Vec3 Acceleration(int32_t i) const override { return scene.system.particles[i].acceleration; }
-    float Density(int32_t i) const override { return scene.system.particles[i].density; }
-    float Pressure(int32_t i) const override { return scene.system.particles[i].pressure; }
-    int32_t NeighbourCount(int32_t i) const override { return scene.system.particles[i].neighbourCount; }
-    // Every step advances the fluid by 0.004 s.
-    double SimulatedTime(long step) const override { return static_cast<double>(step) * 0.004; }
-    void Render() override { scene.Render(); }
-    void TimedStep(RunRecord& record, bool timesStages) override;
-    void Resize(long width, long height) override {
-        scene.Resize(static_cast<int32_t>(width), static_cast<int32_t>(height));
-    }
-    Vec3 BoxMin() const override { return scene.system.boxMin; }
-    Vec3 BoxMax() const override { return scene.system.boxMax; }
-    bool SaveState(long step, const char* path) override { return ::SaveState(scene, step, path); }
-};
-
 // What a long run watches: after the box step of every tick, each position
 // must be finite and inside the box, and the memory must stay flat.
 struct SoakWatch {
@@ -83,6 +56,9 @@ struct RunRecord {
     // step still added a tenth to a whole run. A run shorter than that
     // times the stages on every step, and the step around them.
     static constexpr long kStageSampleEvery = 50;
+    // The stages a demo step is timed in: binning and search, density,
+    // forces, integration. The lab times its steps whole.
+    static constexpr int kStages = 4;
 
     long firstStep = 0;
     // The step the run reached: the last asked for, or the one after which
@@ -90,7 +66,7 @@ struct RunRecord {
     long lastStep = 0;
     long stepsDone = 0;
     bool stagesEveryStep = false;
-    DurationSample stageMs[TimingProbe::kStages];
+    DurationSample stageMs[kStages];
     DurationSample stepMs;
     std::vector<KeptOutput> outputs;
     SoakWatch watch;
@@ -109,11 +85,6 @@ OffscreenContext& RunOffscreen();
 // Makes the offscreen context of the run's --size current, as a window's
 // would be; false with a message when there is nothing to draw with.
 bool StartDrawing(const Options& options);
-
-// Builds the scene as the window does (with the offscreen context current
-// when anything is drawn), reseeded with --particles or given the loaded
-// state. Null, with a message, when there is nothing to draw with.
-Scene* SetUpScene(const Options& options, SavedState& saved, RunRecord& record);
 
 // Starts the outputs, runs the steps, keeps the outputs on the way and
 // finishes them, then saves the state. False, with a message, when an

@@ -30,3 +30,11 @@ void pondsim_web_get_integerv(GLenum name, GLint* values) {
 }
 
 void pondsim_web_shade_model(GLenum mode) { (void)mode; }
+
+/* Before it uploads the font the backend sets GL_UNPACK_ROW_LENGTH to 0,
+   which is already its value; WebGL 1 has no such name and logs
+   INVALID_ENUM. That call is dropped, every other one passed on. */
+void pondsim_web_pixel_storei(GLenum name, GLint value) {
+    if (name == GL_UNPACK_ROW_LENGTH && value == 0) return;
+    glPixelStorei(name, value);
+}

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "headless/outputs/lab_particles.h"
-#include "headless/outputs/lab_state_file.h"
-#include "headless/outputs/output.h"
+#include "outputs/lab_particles.h"
+#include "outputs/lab_state_file.h"
+#include "outputs/output.h"
 #include "lab/lab_run.h"
 
 namespace {

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "sim/lab_parameters.h"
-#include "sim/lab_solver.h"
-#include "sim/scenes.h"
+#include "sim/lab/lab_parameters.h"
+#include "sim/lab/lab_solver.h"
+#include "sim/lab/scenes.h"
 
 // What the panel, the keys or a driver ask of a running lab. They are
 // queued and applied between steps, never in the middle of one, so a window

@@ -4,7 +4,7 @@
 #
 #   scripts/install-deps.sh [run|test]   (test)
 #
-# run:  what building and running the two programs and the headless drivers
+# run:  what building and running the three programs and the headless drivers
 #       needs (scripts/run.sh);
 # test: that and everything the tests, the Windows and web builds and the
 #       packages need (scripts/test.sh, scripts/package.sh).

@@ -8,7 +8,12 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh test
 cmake --preset release
 cmake --build --preset release -j"$(nproc)"
-ctest --preset release -j"$(nproc)"
+# The fast gate: the suite without the tests labelled "long", stopping at
+# its first failure, so a broken change is known in minutes instead of
+# after the Wine, web and package runs.
+ctest --preset release -LE long --stop-on-failure -j"$(nproc)"
+# Then the long ones: lockstep runs, the fine lab runs, end to end in Xvfb.
+ctest --preset release -L long -j"$(nproc)"
 # A short soak of both programs headless (the full one is 100000 steps,
 # see README.md): positions finite and in the box, memory flat.
 scripts/soak.sh 5000

@@ -4,9 +4,9 @@
 #include <cstdio>
 
 #include "shell/shell.h"
-#include "view/graphics_context.h"
+#include "demo/graphics_context.h"
 #include "view/math.h"
-#include "view/scene.h"
+#include "demo/scene.h"
 
 HWND windowHandle;
 HDC deviceContext;

@@ -12,7 +12,7 @@
 
 #include "test_support.h"
 #include "offscreen/offscreen.h"
-#include "view/scene.h"
+#include "demo/scene.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include "lab/box_wireframe.h"
 #include "lab/sphere_sprites.h"
 #include "offscreen/offscreen.h"
-#include "sim/lab_solver.h"
-#include "sim/scenes.h"
+#include "sim/lab/lab_solver.h"
+#include "sim/lab/scenes.h"
 #include "view/lab_drawing.h"
 
 namespace {

@@ -36,6 +36,12 @@ grep -q '^threads: 3$' <<<"$out" || fail "--threads 3 ran on $(sed -n 's/^thread
 out=$("$lab" --preset water --scene double-dam --steps 0)
 grep -q '^particles: [0-9]* (32000 moving)$' <<<"$out" || fail "the double dam by default: $(grep particles <<<"$out")"
 
+# The VTK export marks the dam's wall particles, which follow the moving ones.
+out=$("$lab" "${dam[@]}" --steps 0 --export "$work/vtk")
+read -r total moving < <(sed -nE 's/^particles: ([0-9]+) \(([0-9]+) moving\)$/\1 \2/p' <<<"$out")
+[ -n "${moving:-}" ] && [ "$moving" -lt "$total" ] || fail "water dam: no walls in the report: $out"
+/usr/bin/python3 "$(dirname "$0")/vtk_readback.py" --walls "$moving" "$work/vtk" >/dev/null
+
 # Command lines -> exit code and a piece of what the driver says.
 cases=(
   "0|usage: pondsim-lab-headless|--help"

@@ -13,7 +13,7 @@
 #include "imgui.h"
 #include "imgui_internal.h"
 #include "lab/lab_window.h"
-#include "sim/lab_parameter_table.h"
+#include "sim/lab/lab_parameter_table.h"
 
 namespace {
 

@@ -12,11 +12,11 @@
 #include <cstdlib>
 #include <vector>
 
-#include "sim/dam_probe.h"
-#include "sim/lab_parameter_table.h"
-#include "sim/lab_solver.h"
-#include "sim/scenes.h"
-#include "sim/step_driver.h"
+#include "sim/lab/dam_probe.h"
+#include "sim/lab/lab_parameter_table.h"
+#include "sim/lab/lab_solver.h"
+#include "sim/lab/scenes.h"
+#include "sim/demo/step_driver.h"
 #include "test_support.h"
 
 namespace {
@@ -141,6 +141,21 @@ TEST(LabThreads, OneStateForAnyThreadCount) {
         hashes.push_back(solver.StateHash());
     }
     for (size_t t = 1; t < hashes.size(); ++t) EXPECT_EQ(hashes[t], hashes[0]) << "thread count " << (t == 1 ? 2 : t == 2 ? 3 : 8);
+}
+
+// The checked builds (debug and the sanitizers) hold the pool's callers to
+// what it needs: a loop cut into pieces of no index would never end.
+TEST(LabThreads, PoolRefusesPiecesOfNoIndexInCheckedBuilds) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "assertions are off in this build";
+#else
+    EXPECT_DEATH(
+        {
+            WorkerPool pool(2);
+            pool.For(0, 10, 0, [](int32_t, int32_t) {});
+        },
+        "grain > 0");
+#endif
 }
 
 // Without a cap a list holds every partner within the search radius once,

@@ -13,8 +13,8 @@
 #include <string>
 
 #include "test_support.h"
-#include "sim/random_sources.h"
-#include "sim/state_hash.h"
+#include "sim/core/random_sources.h"
+#include "sim/demo/state_hash.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "test_support.h"
-#include "sim/state_hash.h"
+#include "sim/demo/state_hash.h"
 
 namespace {
 

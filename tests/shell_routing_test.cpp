@@ -13,7 +13,7 @@
 #include "platform_test.h"
 #include "shell/shell.h"
 #include "view/math.h"
-#include "view/scene.h"
+#include "demo/scene.h"
 
 namespace {
 

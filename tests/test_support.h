@@ -11,9 +11,9 @@
 #include <sys/resource.h>
 #endif
 
-#include "sim/particle_system.h"
-#include "sim/step_driver.h"
-#include "view/scene.h"
+#include "sim/demo/particle_system.h"
+#include "sim/demo/step_driver.h"
+#include "demo/scene.h"
 
 // Both objects are far too large for the stack and would be memset in full by
 // value-initialisation (new T()); plain new leaves the grid untouched. Their

@@ -1,8 +1,11 @@
 """Reads a headless run's VTK export back with VTK's own reader and compares
 the last file, value by value and bit for bit, with the state file the same
 run saved; checks that the .pvd lists every file with its simulated time.
+With --walls, checks a lab run's last file instead: its particles from
+MOVING on, and only those, marked as walls.
 
     vtk_readback.py EXPORT_DIR STATE_FILE
+    vtk_readback.py --walls MOVING EXPORT_DIR
 """
 import os
 import struct
@@ -16,6 +19,30 @@ HEADER = struct.Struct("<8sII16sIiq9fI")  # as headless/outputs/state_file.h lay
 
 def fail(message):
     sys.exit("FAIL: " + message)
+
+
+def last_file(folder):
+    reader = vtkXMLPolyDataReader()
+    reader.SetFileName(os.path.join(folder, sorted(f for f in os.listdir(folder) if f.endswith(".vtp"))[-1]))
+    reader.Update()
+    return reader.GetOutput()
+
+
+def walls(poly):
+    """The particles the file marks as walls, by index."""
+    array = poly.GetPointData().GetArray("wall")
+    if array is None or array.GetNumberOfComponents() != 1:
+        fail("no wall array of 1 component")
+    return [i for i in range(poly.GetNumberOfPoints()) if array.GetValue(i) != 0]
+
+
+def check_walls(moving, folder):
+    poly = last_file(folder)
+    marked, count = walls(poly), poly.GetNumberOfPoints()
+    if marked != list(range(moving, count)):
+        fail("%d of %d particles marked as walls, from %s on; the run has %d moving"
+             % (len(marked), count, marked[:1], moving))
+    print("ok: %d of %d particles marked as walls" % (len(marked), count))
 
 
 def main(folder, state_path):
@@ -45,6 +72,8 @@ def main(folder, state_path):
     for i in range(count + 1):
         if offsets.GetValue(i) != i or (i < count and connectivity.GetValue(i) != i):
             fail("vertex cell %d: offset %d, not %d, or another point" % (i, offsets.GetValue(i), i))
+    if walls(poly):
+        fail("the demo has no walls, yet %d particles are marked as walls" % len(walls(poly)))
     for name, (first, width) in expected.items():
         array = poly.GetPoints().GetData() if name == "position" else poly.GetPointData().GetArray(name)
         if array is None or array.GetNumberOfComponents() != width:
@@ -72,4 +101,7 @@ def main(folder, state_path):
           % (variant.rstrip(b"\0").decode(), count, step, len(seen)))
 
 
-main(*sys.argv[1:])
+if sys.argv[1] == "--walls":
+    check_walls(int(sys.argv[2]), sys.argv[3])
+else:
+    main(*sys.argv[1:])

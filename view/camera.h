@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sim/vec3.h"
+#include "sim/core/vec3.h"
 #include "view/input_state.h"
 #include "view/math.h"
 

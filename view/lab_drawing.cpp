@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "sim/lab_solver.h"
+#include "sim/lab/lab_solver.h"
 
 namespace {
 

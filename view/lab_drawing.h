@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/lab_parameters.h"
+#include "sim/lab/lab_parameters.h"
 #include "view/camera.h"
 #include "view/math.h"
 #include "view/particle_colour.h"

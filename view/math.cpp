@@ -1,10 +1,12 @@
 #include "view/math.h"
 
 #include <bit>
+#include <cassert>
 #include <cmath>
 #include <cstdint>
 
 void Mat4::Multiply(Mat4& out, const Mat4& b) const {
+    assert(&out != this && &out != &b);
     for (int i = 0; i < 4; ++i) {
         for (int j = 0; j < 4; ++j) {
             out.m[4 * i + j] = m[4 * i] * b.m[j] + m[4 * i + 1] * b.m[4 + j] + m[4 * i + 2] * b.m[8 + j] +

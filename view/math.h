@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sim/vec3.h"
+#include "sim/core/vec3.h"
 
 // Column-major 4x4 matrix: row r, column n at index 4n + r, as glLoadMatrixf
 // expects it.

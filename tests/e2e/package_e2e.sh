@@ -7,12 +7,14 @@
 #   100 steps of the default start
 #   to their known state hash, and the installed pondsim, in an Xvfb display
 #   of its own, shows particles and ends with exit code 0 on the close
-#   request; removed again, it leaves none of its files behind;
+#   request; removed again, it leaves none of its files behind; its
+#   description names all three programs;
 # - the .zip, unpacked into an empty folder: each .exe under Wine shows
 #   particles and ends with exit code 0 on the close request;
-# - the web archive holds both pages with what they load;
+# - the web archive holds the three pages with what they load;
 # - each package that carries the README carries every picture it shows and
-#   every page it links.
+#   every page it links; the .deb and the zip carry controls.txt with the
+#   lab's inputs.
 # Installs and removes the package pondsim, so it runs as root; the package
 # is removed on exit whatever happened.
 #
@@ -61,6 +63,14 @@ readme_links() {
   e2e_note "$2: all ${#links[@]} files the README shows or links"
 }
 
+# lab_controls FILE WHAT: FILE is this tree's controls.txt, with the lab's
+# inputs beside the demo's.
+lab_controls() {
+  cmp -s "$1" "$root/packaging/controls.txt" || e2e_fail "$2: controls.txt is not packaging/controls.txt"
+  grep -qx 'pondsim-lab: controls' "$1" && grep -q '^  Ctrl + left drag ' "$1" ||
+    e2e_fail "$2: controls.txt lists no inputs of pondsim-lab"
+  e2e_note "$2: controls.txt with the lab's inputs"
+}
 
 # shows_particles NAME COMMAND...: COMMAND's window shows particles, then the
 # close request ends it with exit code 0.
@@ -86,6 +96,13 @@ lintian --display-info --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 
 faults=$(grep -E '^I: [^ ]+ (hardening-|extra-license-file)' "$work/lintian.log" || true)
 [ -z "$faults" ] || e2e_fail "lintian: $faults"
 e2e_note "lintian: no errors, no warnings, no hardening missing, one licence"
+# The package's description names the three programs, the lab's window
+# among them (not only its headless driver).
+description=$(dpkg-deb -f "$deb" Description)
+for program in pondsim pondsim-wide pondsim-lab; do
+  grep -qE "(^|[^-])$program([^-]|\$)" <<<"$description" || e2e_fail "the package's description does not name $program"
+done
+e2e_note "the description names pondsim, pondsim-wide and pondsim-lab"
 # A copy from an earlier run would hide what this install does.
 remove_package || true
 DEBIAN_FRONTEND=noninteractive apt-get install -y "$deb" >>"$work/apt.log" 2>&1 ||
@@ -97,6 +114,7 @@ desktop-file-validate /usr/share/applications/pondsim.desktop /usr/share/applica
   /usr/share/applications/pondsim-lab.desktop ||
   e2e_fail "invalid desktop entries"
 readme_links /usr/share/doc/pondsim "the installed package"
+lab_controls /usr/share/doc/pondsim/controls.txt "the installed package"
 
 [ "$(command -v pondsim-headless)" = /usr/bin/pondsim-headless ] || e2e_fail "pondsim-headless is not the installed one"
 hash=$(cd "$work" && pondsim-headless --steps 100 | sed -n 's/^state hash: //p')
@@ -129,6 +147,7 @@ for name in pondsim.exe pondsim-wide.exe pondsim-lab.exe pondsim-lab-headless.ex
   [ -f "$folder/$name" ] || e2e_fail "$name is not in the zip"
 done
 readme_links "$folder" "$(basename "$zip")"
+lab_controls "$folder/controls.txt" "$(basename "$zip")"
 
 e2e_note "== $(basename "$web"), $(du -k "$web" | cut -f1) kB"
 (cd "$unpacked" && cmake -E tar xf "$web") || e2e_fail "cannot unpack $web"

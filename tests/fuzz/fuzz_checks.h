@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "sim/particle_system.h"
+#include "sim/demo/particle_system.h"
 
 [[noreturn]] inline void FuzzFail(const char* what, int32_t i, int32_t k, long long value) {
     fprintf(stderr, "%s: particle %d, slot %d, value %lld\n", what, i, k, value);

@@ -14,8 +14,8 @@
 #include <limits>
 #include <vector>
 
-#include "sim/particle_system.h"
-#include "sim/step_driver.h"
+#include "sim/demo/particle_system.h"
+#include "sim/demo/step_driver.h"
 #include "tests/fuzz/fuzz_checks.h"
 
 namespace {

@@ -12,8 +12,8 @@
 #include <cstring>
 #include <vector>
 
-#include "headless/outputs/state_file.h"
-#include "sim/state_hash.h"
+#include "demo/state_file.h"
+#include "sim/demo/state_hash.h"
 #include "tests/fuzz/fuzz_checks.h"
 
 namespace {

@@ -20,7 +20,7 @@
 #include "platform_test.h"
 #include "shell/shell.h"
 #include "tests/fuzz/fuzz_checks.h"
-#include "view/scene.h"
+#include "demo/scene.h"
 
 namespace {
 

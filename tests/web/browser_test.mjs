@@ -1,6 +1,7 @@
 // The web pages in Debian's chromium, headless, drawing with SwiftShader:
-// the picture, the log panel, the controls beside the canvas, a load with
-// nothing logged as an error, the mouse buttons, a key and a drag, on both
+// the picture, the log panel, the controls beside the canvas and the links
+// to all three programs, a load with nothing logged as an error (WebGL's
+// refusals included), the mouse buttons, a key and a drag, on both demo
 // pages; the solver's state hash computed in the browser against the
 // native build's for the same layout; and a Dear ImGui panel on a page of
 // its own, drawn and used through the page's Win32 stand-in.
@@ -28,12 +29,26 @@ const WAIT_MS = 90000;  // a loaded machine compiles and steps slowly
 
 const types = {'.html': 'text/html', '.js': 'text/javascript', '.wasm': 'application/wasm', '.svg': 'image/svg+xml'};
 
-// The rows of packaging/controls.txt, input and effect, which each page
-// lists beside its canvas.
+// The rows of packaging/controls.txt, input and effect, under the heading
+// of the programs whose pages list them beside the canvas; a row that is
+// "not in a browser" is on no page.
 const controlsFile = new URL('../../packaging/controls.txt', import.meta.url);
-const controls = fs.readFileSync(controlsFile, 'utf8').split('\n')
-  .map(line => line.match(/^  (\S.*?)  +(\S.*)$/)).filter(match => match).map(match => [match[1], match[2]]);
-if (controls.length < 5) throw new Error(`only ${controls.length} controls in ${controlsFile.pathname}`);
+const controls = {};
+let controlRows = [];
+for (const line of fs.readFileSync(controlsFile, 'utf8').split('\n')) {
+  const heading = line.match(/^(\S.*): controls$/);
+  const row = line.match(/^  (\S.*?)  +(\S.*)$/);
+  if (heading) {
+    controlRows = [];
+    for (const name of heading[1].split(/, | and /)) controls[name] = controlRows;
+  } else if (row && !row[2].endsWith('(not in a browser)')) {
+    controlRows.push([row[1], row[2]]);
+  }
+}
+for (const name of ['pondsim', 'pondsim-wide', 'pondsim-lab']) {
+  const count = (controls[name] || []).length;
+  if (count < 5) throw new Error(`only ${count} controls of ${name} in ${controlsFile.pathname}`);
+}
 const server = http.createServer((request, response) => {
   const file = path.join(webDir, path.normalize(decodeURIComponent(new URL(request.url, 'http://x').pathname)));
   fs.readFile(file, (error, data) => {
@@ -105,13 +120,38 @@ async function waitForPicture(page, test, what) {
 
 const logLines = page => page.$eval('#console', panel => panel.textContent.split('\n').filter(line => line));
 
+// The page's own rows of controls.txt beside the canvas, and a link to
+// each of the three programs' pages.
+async function checkControls(page, name) {
+  const shown = await page.evaluate(() => {
+    const box = element => element.getBoundingClientRect();
+    const [panel, canvas] = [box(document.getElementById('controls')), box(document.getElementById('canvas'))];
+    return {text: document.getElementById('controls').innerText.replace(/\s+/g, ' '),
+            links: [...document.querySelectorAll('#controls a')].map(a => a.getAttribute('href')),
+            beside: panel.width > 0 && panel.height > 0 && panel.right <= innerWidth && panel.bottom <= innerHeight &&
+                    (panel.left >= canvas.right || panel.right <= canvas.left)};
+  });
+  const missing = controls[name].flat().filter(text => !shown.text.includes(text));
+  check(shown.beside && missing.length === 0,
+        `${name}: the controls of controls.txt beside the canvas, on the page ${missing.map(m => `(no "${m}")`).join(' ')}`);
+  const unlinked = ['pondsim', 'pondsim-wide', 'pondsim-lab'].filter(other => !shown.links.includes(`${other}.html`));
+  check(unlinked.length === 0, `${name}: links to the pages of all three programs ${unlinked.map(m => `(no ${m})`).join(' ')}`);
+}
+
+// A message the browser logs about a WebGL call it refused (Chromium's are
+// warnings, "[.WebGL-...]GL_INVALID_ENUM: ..."): a fault, though not a
+// script error.
+const webglFault = text => /WebGL|GL_INVALID|INVALID_ENUM/.test(text);
+
 async function checkPage(name) {
   const page = await browser.newPage();
   await page.setViewport({width: 800, height: 600});
   const errors = [], consoleErrors = [];
   page.on('pageerror', error => errors.push(String(error)));
   page.on('console', message => {
-    if (message.type() === 'error') consoleErrors.push(`${message.text()} (${message.location().url})`);
+    if (message.type() === 'error' || webglFault(message.text())) {
+      consoleErrors.push(`${message.text()} (${message.location().url})`);
+    }
   });
   await page.goto(`${base}/${name}.html`);
   await page.waitForFunction(() => document.getElementById('console').textContent.includes('Allocating 3000 particles'),
@@ -125,16 +165,7 @@ async function checkPage(name) {
                                      'particles on black');
   check(first !== null, `${name}: particle colours on black`);
   check(consoleErrors.length === 0, `${name}: nothing logged as an error on load ${consoleErrors.join('; ')}`);
-  const shown = await page.evaluate(() => {
-    const box = element => element.getBoundingClientRect();
-    const [panel, canvas] = [box(document.getElementById('controls')), box(document.getElementById('canvas'))];
-    return {text: document.getElementById('controls').innerText.replace(/\s+/g, ' '),
-            beside: panel.width > 0 && panel.height > 0 && panel.right <= innerWidth && panel.bottom <= innerHeight &&
-                    (panel.left >= canvas.right || panel.right <= canvas.left)};
-  });
-  const missing = controls.flat().filter(text => !shown.text.includes(text));
-  check(shown.beside && missing.length === 0,
-        `${name}: the controls of controls.txt beside the canvas, on the page ${missing.map(m => `(no "${m}")`).join(' ')}`);
+  await checkControls(page, name);
   if (screenshotDir) {
     fs.mkdirSync(screenshotDir, {recursive: true});
     await page.screenshot({path: path.join(screenshotDir, `web-${name}.png`)});
@@ -293,7 +324,7 @@ async function checkImGuiProbe() {
 
 // The lab's page: the panel and the fluid beside it, a load with nothing
 // logged as an error (the panel's renderer asks WebGL for state it does not
-// know), and the keys through the page's stand-in: Space pauses and the
+// know, and sets some), its controls and links, and the keys through the page's stand-in: Space pauses and the
 // state stays, "." steps once, R goes back to the start, C recolours.
 async function checkLabPage() {
   const page = await browser.newPage();
@@ -301,7 +332,7 @@ async function checkLabPage() {
   const lines = [], consoleErrors = [], errors = [];
   page.on('console', message => {
     lines.push(message.text());
-    if (message.type() === 'error') consoleErrors.push(message.text());
+    if (message.type() === 'error' || webglFault(message.text())) consoleErrors.push(message.text());
   });
   page.on('pageerror', error => errors.push(String(error)));
   await page.goto(`${base}/pondsim-lab.html`);
@@ -320,6 +351,7 @@ async function checkLabPage() {
   const first = await waitForPicture(page, p => p.particle > 2000 && p.other > 50000, 'the panel beside particles');
   check(first !== null, 'pondsim-lab: the panel drawn beside the particles');
   check(consoleErrors.length === 0, `pondsim-lab: nothing logged as an error on load ${consoleErrors.join('; ')}`);
+  await checkControls(page, 'pondsim-lab');
   const canvas = await page.$eval('#canvas', c => { const r = c.getBoundingClientRect(); return [r.left, r.top, r.width, r.height]; });
   await page.mouse.move(canvas[0] + canvas[2] * 0.7, canvas[1] + canvas[3] * 0.5);
   await page.keyboard.press('Space');

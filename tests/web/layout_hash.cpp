@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "sim/step_driver.h"
-#include "sim/random_sources.h"
-#include "sim/state_hash.h"
+#include "sim/demo/step_driver.h"
+#include "sim/core/random_sources.h"
+#include "sim/demo/state_hash.h"
 
 #ifdef __EMSCRIPTEN__
 #include <emscripten.h>

@@ -1,0 +1,148 @@
+#include "outputs/lab_state_file.h"
+
+#include <cinttypes>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <type_traits>
+
+#include "outputs/output.h"
+#include "sim/core/fnv_hash.h"
+
+namespace {
+
+static_assert(std::is_trivially_copyable<LabParameters>::value, "the parameters are saved as they lie in memory");
+
+constexpr char kMagic[8] = {'p', 'o', 'n', 'd', 'l', 'a', 'b', '\n'};
+constexpr char kDemoMagic[8] = {'p', 'o', 'n', 'd', 's', 'i', 'm', '\n'};
+
+// The arrays in file order, with their byte counts.
+template <class Snapshot, class Fn>
+void ForEachArray(Snapshot& s, Fn fn) {
+    for (auto& field : s.fields) fn(field.data(), field.size() * sizeof(float));
+    fn(s.counts.data(), s.counts.size() * sizeof(int32_t));
+    fn(s.slots.data(), s.slots.size() * sizeof(int32_t));
+}
+
+uintmax_t PayloadBytes(const LabStateHeader& h) {
+    const uintmax_t n = static_cast<uintmax_t>(h.particleCount);
+    return n * LabSolver::Snapshot::kFields * sizeof(float) + n * sizeof(int32_t) +
+           static_cast<uintmax_t>(h.listEntries) * sizeof(int32_t);
+}
+
+}  // namespace
+
+bool SaveLabState(const LabSolver& solver, const char* scene, long step, const char* path) {
+    LabStateHeader header{};
+    std::memcpy(header.magic, kMagic, sizeof kMagic);
+    header.version = kLabStateVersion;
+    header.parametersSize = sizeof(LabParameters);
+    std::strncpy(header.scene, scene, sizeof header.scene - 1);
+    header.particleCount = solver.count();
+    header.movingCount = solver.movingCount();
+    header.step = step;
+    header.time = solver.time();
+    // The parameters as they lie in memory, padding and all; the checksum
+    // covers the bytes as written.
+    unsigned char parameters[sizeof(LabParameters)] = {};
+    std::memcpy(parameters, &solver.parameters(), sizeof parameters);
+    LabSolver::Snapshot snapshot;
+    solver.Save(snapshot);
+    header.listEntries = static_cast<int64_t>(snapshot.slots.size());
+
+    StateHash checksum;
+    checksum.Add(&header, sizeof header);
+    checksum.Add(parameters, sizeof parameters);
+    ForEachArray(snapshot, [&](const void* data, size_t bytes) { checksum.Add(data, bytes); });
+    const uint64_t sum = checksum.value();
+
+    FILE* file = fopen(PartialName(path).c_str(), "wb");
+    bool ok = file != nullptr;
+    if (ok) {
+        ok = fwrite(&header, sizeof header, 1, file) == 1 && fwrite(parameters, sizeof parameters, 1, file) == 1;
+        ForEachArray(snapshot, [&](const void* data, size_t bytes) {
+            ok = ok && (bytes == 0 || fwrite(data, bytes, 1, file) == 1);
+        });
+        ok = ok && fwrite(&sum, sizeof sum, 1, file) == 1;
+        ok = fclose(file) == 0 && ok;
+    }
+    if (!PlaceFile(path, ok)) {
+        fprintf(stderr, "--save-state %s: cannot write the file\n", path);
+        return false;
+    }
+    printf("state saved: %s (%d particles, step %ld)\n", path, solver.count(), step);
+    return true;
+}
+
+bool LabSavedState::Read(const char* path) {
+    uintmax_t fileSize = 0;
+    FILE* file = OpenStateFile(path, fileSize);
+    if (file == nullptr) return false;
+    const bool read = Read(file, fileSize, path);
+    fclose(file);
+    return read;
+}
+
+bool LabSavedState::Read(FILE* file, uintmax_t fileSize, const char* path) {
+    const bool whole = fread(&header, sizeof header, 1, file) == 1;
+    const char* why = nullptr;
+    char text[160];
+    if (whole && std::memcmp(header.magic, kDemoMagic, sizeof kDemoMagic) == 0) {
+        why = "holds a state of a demo driver (pondsim-headless or pondsim-wide-headless), not of the lab";
+    } else if (!whole || std::memcmp(header.magic, kMagic, sizeof kMagic) != 0) {
+        why = "not a pondsim lab state file";
+    } else if (header.version != kLabStateVersion || header.parametersSize != sizeof(LabParameters)) {
+        snprintf(text, sizeof text, "written in format version %" PRIu32 "; this driver reads version %" PRIu32,
+                 header.version, kLabStateVersion);
+        why = text;
+    } else if (header.scene[sizeof header.scene - 1] != '\0' || header.step < 0 || header.step > 1000000000 ||
+               !(header.time >= 0.0)) {
+        why = "damaged: its scene, step or time is out of range";
+    } else if (header.particleCount < 0 || header.particleCount > kMaxLabParticles || header.movingCount < 0 ||
+               header.movingCount > header.particleCount || header.listEntries < 0 ||
+               header.listEntries > static_cast<int64_t>(header.particleCount) * 256) {
+        snprintf(text, sizeof text, "damaged: it claims %" PRId32 " particles, %" PRId32 " moving, %" PRId64
+                 " list entries", header.particleCount, header.movingCount, header.listEntries);
+        why = text;
+    } else if (fileSize != sizeof header + sizeof(LabParameters) + PayloadBytes(header) + sizeof(uint64_t)) {
+        why = "truncated or padded: its size does not match its particle count";
+    }
+    if (why != nullptr) return RefuseState(path, why);
+
+    unsigned char bytes[sizeof(LabParameters)];
+    bool read = fread(bytes, sizeof bytes, 1, file) == 1;
+    const size_t n = static_cast<size_t>(header.particleCount);
+    try {
+        for (auto& field : snapshot.fields) field.resize(n);
+        snapshot.counts.resize(n);
+        snapshot.slots.resize(static_cast<size_t>(header.listEntries));
+    } catch (const std::bad_alloc&) {
+        return RefuseState(path, "no memory for its particles");
+    }
+    ForEachArray(snapshot, [&](void* data, size_t size) { read = read && (size == 0 || fread(data, size, 1, file) == 1); });
+    uint64_t stored = 0;
+    read = read && fread(&stored, sizeof stored, 1, file) == 1;
+    StateHash checksum;
+    checksum.Add(&header, sizeof header);
+    checksum.Add(bytes, sizeof bytes);
+    ForEachArray(snapshot, [&](const void* data, size_t size) { checksum.Add(data, size); });
+    if (!read || checksum.value() != stored) return RefuseState(path, "damaged: its checksum does not match");
+    std::memcpy(&parameters, bytes, sizeof bytes);
+    // The lists must fit the counts and the parameters, or taking them up
+    // would read past them.
+    int64_t listed = 0;
+    for (const int32_t c : snapshot.counts) {
+        if (c < 0 || (parameters.neighbourCap > 0 && c > parameters.neighbourCap)) {
+            return RefuseState(path, "damaged: its lists do not fit its parameters");
+        }
+        listed += c;
+    }
+    const int64_t expected =
+        parameters.neighbourCap > 0 ? static_cast<int64_t>(n) * parameters.neighbourCap : listed;
+    if (expected != header.listEntries) return RefuseState(path, "damaged: its lists do not fit its parameters");
+    snapshot.moving = header.movingCount;
+    snapshot.time = header.time;
+    snapshot.steps = header.step;
+    return true;
+}

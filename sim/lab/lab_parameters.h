@@ -1,0 +1,147 @@
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include "sim/core/vec3.h"
+
+enum class EquationOfState {
+    // pressure = stiffness * (density - restDensity); the demo's, with stiffness 1.
+    Linear,
+    // pressure = B * ((density / restDensity)^7 - 1), B = c^2 * restDensity / 7.
+    Tait,
+};
+
+// Everything the lab solver is told at run time. Positions are kept in
+// "position units"; simScale turns them into metres (the demo's box units
+// are 0.04 m; the water scenes use metres directly, simScale 1).
+struct LabParameters {
+    // Kernel support radius h, metres: poly6 for density, spiky gradient for
+    // pressure, the viscosity kernel's Laplacian for viscosity.
+    float smoothingLength = 0.03f;
+    // Pairs closer than this, metres, are listed as neighbours. The demo
+    // lists out to 2h; pairs beyond h add nothing to any sum.
+    float searchRadius = 0.06f;
+    // Lattice spacing of the physical scenes, metres.
+    float particleSpacing = 0.0219f;
+    // Mass of every particle, kilograms.
+    float particleMass = 0.010543f;
+    // Density at which the pressure is zero, kilograms per cubic metre.
+    float restDensity = 0.001f;
+    EquationOfState equationOfState = EquationOfState::Linear;
+    // Linear law: pascals per (kilogram per cubic metre).
+    float stiffness = 1.0f;
+    // Speed of sound, metres per second: sets the Tait stiffness and the
+    // time step's sound-speed bound.
+    float speedOfSound = 0.0f;
+    // Negative pressures taken as zero (no pull between particles at a free
+    // surface, where the density sum falls short).
+    bool clampNegativePressure = false;
+    // Multiplies the symmetric pressure sum sum_j m (p_i + p_j) / (rho_i rho_j)
+    // grad W: the demo's 0.5 gives half the pressure gradient inside a
+    // uniform fluid, which then holds itself up with twice the hydrostatic
+    // pressure; 1 gives the gradient itself.
+    float pressureFactor = 0.5f;
+    // Coefficient of the viscosity term, pascal seconds.
+    float viscosity = 0.05f;
+    // Metres per second squared; +y is up.
+    Vec3 gravity{0.0f, -9.8f, 0.0f};
+    // Seconds per step. With cflNumber > 0 a step is at most
+    // cflNumber * h / (c + fastest speed); with forceNumber > 0 at most
+    // forceNumber * sqrt(h / largest acceleration).
+    float timeStep = 0.004f;
+    float cflNumber = 0.0f;
+    float forceNumber = 0.0f;
+    // Longest acceleration kept, metres per second squared; infinity: none.
+    float accelLimit = 200.0f;
+    // Floor and ceiling springs (along y) and side-wall reflection. Off: the
+    // box is open on every side and only bounds the grid.
+    bool walls = true;
+    float wallThickness = 0.008f;   // metres from floor or ceiling where the spring acts
+    float wallStiffness = 10000.0f; // per second squared, times the penetration in metres
+    float wallDamping = 256.0f;     // per second, times the y velocity
+    float wallEpsilon = 1e-6f;      // smallest penetration that counts, metres
+    // Layers of fixed wall particles the lattice scenes put outside the
+    // floor and the four side walls (0: none, the demo's walls alone).
+    int wallLayers = 0;
+    // Metres per position unit.
+    float simScale = 0.04f;
+    // The box, position units.
+    Vec3 boxMin{0.0f, 0.0f, 0.0f};
+    Vec3 boxMax{36.0f, 36.0f, 36.0f};
+    // 32 or 64: the demo's lists (ascending, capped, filled in the demo's
+    // scan order); 0: every pair within the search radius.
+    int neighbourCap = 32;
+    // Only the particles below this index are paired (the demo's 4000); 0: all.
+    int pairedLimit = 4000;
+    // With a cap: the list counts are emptied at binning (pondsim-wide) rather
+    // than by the search (pondsim), so no particle skips its own scan.
+    bool countsEmptiedAtBinning = false;
+    // Distances through the demo's square-root estimate instead of sqrtf.
+    bool fastDistance = true;
+};
+
+// The demo's fluid exactly: pondsim's constants and rules.
+LabParameters ClassicParameters();
+// Weakly compressible water at the demo's kernel size (h = 3 cm).
+LabParameters WaterParameters();
+// By name ("classic" or "water"); false for an unknown name.
+bool ParametersByName(const std::string& name, LabParameters& out);
+
+// The particle mass that gives restDensity at the centre of a cubic lattice
+// of the given spacing (metres) under the poly6 sum with support h.
+float LatticeMass(float smoothingLength, float spacing, float restDensity);
+
+// -1/3 of the sum over a cubic lattice of V_j (x_j - x_i) . grad W_ij, with
+// the spiky kernel of support h and V = mass / restDensity: 1 where the
+// discrete gradient of a linear field is exact.
+float LatticeGradientFactor(float smoothingLength, float spacing, float mass, float restDensity);
+
+// The constants the shared kernels read, derived from the parameters in the
+// order of operations the demo uses for its own literals.
+struct LabConstants {
+    static constexpr bool kGravityAlongYOnly = false;
+    float simScale;
+    float smoothingRadius;
+    float smoothingRadiusSquared;
+    float searchRadiusSquared;
+    float particleMass;
+    float selfDensityTerm;
+    float viscosity;
+    float pressureFactor;
+    float accelLimit;
+    float accelLimitSquared;
+    float wallThickness;
+    float wallEpsilon;
+    float wallStiffness;
+    float wallDamping;
+    Vec3 gravityDown;
+    float timeStep;
+    bool fastDistance;
+    // Kernel coefficients.
+    float poly6;
+    float spikyGradient;
+    float viscosityLaplacian;
+    // Equation of state.
+    EquationOfState equationOfState;
+    float restDensity;
+    float stiffness;
+    float taitB;
+    bool clampNegativePressure;
+
+    explicit LabConstants(const LabParameters& p);
+
+    float Pressure(float density) const {
+        float pressure;
+        if (equationOfState == EquationOfState::Linear) {
+            pressure = (density - restDensity) * stiffness;
+        } else {
+            const float x = density / restDensity;
+            const float x2 = x * x;
+            const float x4 = x2 * x2;
+            pressure = taitB * ((x4 * x2) * x - 1.0f);
+        }
+        return clampNegativePressure && pressure < 0.0f ? 0.0f : pressure;
+    }
+};

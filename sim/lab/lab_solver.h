@@ -1,0 +1,162 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "sim/lab/lab_parameters.h"
+#include "sim/core/vec3.h"
+#include "sim/lab/worker_pool.h"
+
+// The lab's SPH solver: the demo's fluid with every constant and rule set at
+// run time, any number of particles, and the stages run over the particles
+// on several threads. Each particle's sums are taken in one fixed order and
+// every stage writes only the particle it works on, so a step gives the same
+// bits whatever the number of threads.
+//
+// The stage order is pondsim's: neighbour lists from the start-of-step
+// positions, then density for all, forces for all, integration for all.
+//
+// Storage is one array per field (struct of arrays). Neighbour lists: with a
+// cap, fixed slots per particle, filled by the demo's rules; without, a
+// compact list per block of particles, built on a uniform grid whose cells
+// are as wide as the search radius.
+class LabSolver {
+public:
+    explicit LabSolver(const LabParameters& parameters = ClassicParameters());
+    ~LabSolver();
+    LabSolver(const LabSolver&) = delete;
+    LabSolver& operator=(const LabSolver&) = delete;
+
+    // New constants take effect from the next step on; the particles stay.
+    void SetParameters(const LabParameters& parameters);
+    const LabParameters& parameters() const { return parameters_; }
+
+    // Threads the stages run on; 0 or less: every core. One where the build
+    // has no threads (the web build).
+    void SetThreads(int threads);
+    int threads() const { return threads_; }
+
+    // Replaces the particles by ones at rest at the given places (position
+    // units), with zero density and pressure, then builds their lists, as a
+    // reseed does. The `fixed` ones follow the moving ones in index order:
+    // wall particles, which take part in every sum (their density and
+    // pressure are computed like any other's) but never move.
+    void Reset(const std::vector<Vec3>& positions, const std::vector<Vec3>& fixed = {});
+    int32_t movingCount() const { return moving_; }
+
+    void Step();
+
+    int32_t count() const { return static_cast<int32_t>(x_.size()); }
+    double time() const { return time_; }
+    int64_t steps() const { return steps_; }
+    // Seconds of the last step (the fixed step, or less when bounded).
+    float lastTimeStep() const { return lastTimeStep_; }
+
+    Vec3 position(int32_t i) const { return Vec3{x_[i], y_[i], z_[i]}; }
+    Vec3 velocity(int32_t i) const { return Vec3{vx_[i], vy_[i], vz_[i]}; }
+    Vec3 acceleration(int32_t i) const { return Vec3{ax_[i], ay_[i], az_[i]}; }
+    float density(int32_t i) const { return density_[i]; }
+    float pressure(int32_t i) const { return pressure_[i]; }
+    int32_t neighbourCount(int32_t i) const { return listCount_[i]; }
+    const int32_t* neighbours(int32_t i) const {
+        return parameters_.neighbourCap > 0 ? &slots_[static_cast<size_t>(i) * parameters_.neighbourCap]
+                                            : lists_.data() + listStart_[i];
+    }
+    // Sets a particle's velocity (scenes that start in motion).
+    void SetVelocity(int32_t i, const Vec3& v);
+
+    // Everything the next step reads of the last one, so that a run saved
+    // and taken up again goes on bit for bit: the fields of every particle
+    // in index order, the neighbour counts and, with a cap, the listed
+    // neighbours (the demo's binning reads the old counts), the simulated
+    // time and the steps taken.
+    struct Snapshot {
+        static constexpr int kFields = 11;  // x y z, velocity, acceleration, density, pressure
+        int32_t moving = 0;
+        double time = 0.0;
+        int64_t steps = 0;
+        std::vector<float> fields[kFields];
+        std::vector<int32_t> counts;
+        // With a cap, count * neighbourCap slots; without, every particle's
+        // listed neighbours one list after another.
+        std::vector<int32_t> slots;
+    };
+    void Save(Snapshot& out) const;
+    // Takes up a snapshot made under the same parameters. Its arrays must
+    // all have one length, and slots the length Save gives.
+    void Load(const Snapshot& in);
+
+    // 64-bit FNV-1a over position, velocity, acceleration, pressure,
+    // density, neighbour count and listed neighbours of every particle in
+    // index order: the demo drivers' state hash, byte for byte.
+    uint64_t StateHash() const;
+
+    // Bytes the solver holds for its particles, lists and grid.
+    size_t BytesUsed() const;
+
+private:
+    static constexpr int32_t kBlock = 1024;
+    // Particles per piece of a parallel loop.
+    static constexpr int32_t kPiece = 256;
+
+    template <class Fn>
+    void ForEach(int32_t n, int32_t grain, Fn fn);
+
+    void BuildGrid(int32_t paired);
+    void GatherHigherPairs(int32_t paired);
+    void GatherAllPairs();
+    void FindNeighbours();
+    void ComputeDensity();
+    void ComputeForces();
+    float ChooseTimeStep();
+    void Integrate(float timeStep);
+
+    LabParameters parameters_;
+    LabConstants constants_;
+    int threads_ = 1;
+    int32_t moving_ = 0;
+    std::unique_ptr<WorkerPool> pool_;
+    double time_ = 0.0;
+    int64_t steps_ = 0;
+    float lastTimeStep_ = 0.0f;
+
+    std::vector<float> x_, y_, z_;
+    std::vector<float> vx_, vy_, vz_;
+    std::vector<float> ax_, ay_, az_;
+    std::vector<float> density_, pressure_;
+    std::vector<int32_t> listCount_;
+    // With a cap: cap slots per particle. The counts the last search left
+    // (the demo's binned copies read them) are in listCount_ until the next
+    // search.
+    std::vector<int32_t> slots_;
+    std::vector<int32_t> copyCount_;
+    // The candidates of the capped search: per block of kBlock particles,
+    // their lists one after another; listStart_ is the place in its block's
+    // list.
+    std::vector<std::vector<int32_t>> blockLists_;
+    std::vector<int32_t> listStart_;
+    std::vector<int32_t> pairCount_;
+    // Without a cap: every particle's list, in index order, from
+    // listStart_. The search finds each pair once, from the partner earlier
+    // in the sorted order: per block of kBlock sorted places, the later
+    // partners' places, from forwardStart_, forwardCount_ long; cursor_ is
+    // where a sorted place's list fills next.
+    std::vector<int32_t> lists_;
+    std::vector<std::vector<int32_t>> forward_;
+    std::vector<int32_t> forwardStart_;
+    std::vector<int32_t> forwardCount_;
+    std::vector<int32_t> cursor_;
+
+    // The grid: cell of every particle (-1: never paired), particles sorted
+    // by cell (ascending index within a cell) with their positions.
+    float cellSize_ = 1.0f;
+    float inverseCellSize_ = 1.0f;
+    Vec3 gridOrigin_;
+    int32_t side_[3] = {1, 1, 1};
+    std::vector<int32_t> cellOf_;
+    std::vector<int32_t> cellStart_;
+    std::vector<int32_t> sortedIndex_;
+    std::vector<float> sortedX_, sortedY_, sortedZ_;
+};
