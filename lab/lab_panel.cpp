@@ -226,8 +226,7 @@ void ColourSection(LabView& view) {
     constexpr float kBarWidth = 300.0f, kBarHeight = 14.0f;
     for (int i = 0; i < kSegments; ++i) {
         const float t = (static_cast<float>(i) + 0.5f) / kSegments;
-        const PointColour c = neighbours ? NeighbourColour(static_cast<int32_t>(t * 32.0f))
-                                         : ColourMapAt(low + t * (high - low), low, high);
+        const PointColour c = d.BarColour(t);
         const float x0 = at.x + kBarWidth * i / kSegments, x1 = at.x + kBarWidth * (i + 1) / kSegments;
         list->AddRectFilled(ImVec2(x0, at.y), ImVec2(x1, at.y + kBarHeight),
                             ImGui::ColorConvertFloat4ToU32(ImVec4(c.r > 1 ? 1 : c.r, c.g > 1 ? 1 : c.g,

@@ -12,7 +12,6 @@
 #include "lab/box_wireframe.h"
 #include "sim/lab/lab_parameter_table.h"
 #include "shell/shell.h"
-#include "view/math.h"
 
 // The demo shell's render context (shell/render_context.cpp) works on these.
 HWND windowHandle;
@@ -150,13 +149,11 @@ void LabKey(LabView& view, WPARAM key, bool down) {
         std::fflush(stdout);
         return;
     case VK_HOME: view.drawing.camera = view.startCamera; return;
-    case 'C': {
-        const std::vector<LabColourFieldInfo>& fields = LabColourFields();
-        view.drawing.field = fields[(static_cast<size_t>(view.drawing.field) + 1) % fields.size()].field;
+    case 'C':
+        view.drawing.field = NextLabColourField(view.drawing.field);
         std::printf("lab colour: %s\n", LabColourFieldName(view.drawing.field));
         std::fflush(stdout);
         return;
-    }
     default: return;
     }
     view.run.Post(command);
@@ -259,49 +256,13 @@ void Render(LabView& view) {
     SwapBuffers(deviceContext);
 }
 
-// A drag of (dx, dy) pixels at the cursor (x, y) as velocity kicks on the
-// particles drawn within kPushRadius pixels of it, fading to nothing at that
-// distance: each is moved along the drag as far as the drag went on the
-// screen at its depth, over kPushSeconds.
-constexpr float kPushRadius = 60.0f;
-constexpr float kPushSeconds = 0.25f;
-
+// Ctrl + left drag: kicks for the moving particles drawn near the cursor.
 void Push(LabView& view, int x, int y, int dx, int dy) {
     const int fluidX = static_cast<int>(view.panelWidth);
-    const int fluidWidth = view.width - fluidX;
-    if (fluidWidth <= 0 || view.height <= 0 || (dx == 0 && dy == 0)) return;
-    const Camera& camera = view.drawing.camera;
-    Mat4 viewMatrix, clip;
-    camera.GetViewMatrix(viewMatrix);
-    viewMatrix.Multiply(clip, view.drawing.projection);
-    Vec3 side = Cross(camera.up, camera.back);
-    Normalise(side);
-    const Vec3 up = camera.up;
-    const LabSolver& solver = view.run.solver();
-    const float scale = solver.parameters().simScale / kPushSeconds;
-    // Half the field of view is 22.5 degrees.
-    const float halfHeight = 0.41421356f;
     LabCommand command;
     command.kind = LabCommand::Kind::Push;
-    const float* m = clip.m;
-    for (int32_t i = 0; i < solver.movingCount(); ++i) {
-        const Vec3 p = solver.position(i);
-        const float w = m[3] * p.x + m[7] * p.y + m[11] * p.z + m[15];
-        if (w <= 0.0f) continue;
-        const float cx = (m[0] * p.x + m[4] * p.y + m[8] * p.z + m[12]) / w;
-        const float cy = (m[1] * p.x + m[5] * p.y + m[9] * p.z + m[13]) / w;
-        const float px = static_cast<float>(fluidX) + (cx * 0.5f + 0.5f) * static_cast<float>(fluidWidth);
-        const float py = (0.5f - cy * 0.5f) * static_cast<float>(view.height);
-        const float ex = px - static_cast<float>(x), ey = py - static_cast<float>(y);
-        const float d2 = ex * ex + ey * ey;
-        if (d2 >= kPushRadius * kPushRadius) continue;
-        const float weight = 1.0f - std::sqrt(d2) / kPushRadius;
-        const float unitsPerPixel = 2.0f * w * halfHeight / static_cast<float>(view.height);
-        const float k = unitsPerPixel * scale * weight;
-        const float fx = static_cast<float>(dx) * k, fy = static_cast<float>(-dy) * k;
-        command.indices.push_back(i);
-        command.kicks.push_back(Vec3{side.x * fx + up.x * fy, side.y * fx + up.y * fy, side.z * fx + up.z * fy});
-    }
+    view.drawing.PushKicks(view.run.solver(), fluidX, view.width - fluidX, view.height, x, y, dx, dy,
+                           command.indices, command.kicks);
     if (command.indices.empty()) return;
     pointer.pushed += static_cast<int>(command.indices.size());
     view.run.Post(command);
@@ -439,17 +400,8 @@ LRESULT CALLBACK LabWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         if (io->WantCaptureMouse) {
             io->MouseWheel += static_cast<float>(static_cast<short>(HIWORD(wParam))) / WHEEL_DELTA;
         } else {
-            const float steps = static_cast<float>(static_cast<short>(HIWORD(wParam))) / WHEEL_DELTA;
-            // A notch moves a ninth of the box's longest side (4 units in
-            // the demo's box), whatever units the scene is in.
-            const LabParameters& p = view.run.solver().parameters();
-            const float side = std::fmax(p.boxMax.x - p.boxMin.x,
-                                         std::fmax(p.boxMax.y - p.boxMin.y, p.boxMax.z - p.boxMin.z));
-            const float step = steps * side / 9.0f;
-            Camera& c = view.drawing.camera;
-            c.position.x = c.position.x - c.back.x * step;
-            c.position.y = c.position.y - c.back.y * step;
-            c.position.z = c.position.z - c.back.z * step;
+            view.drawing.Zoom(view.run.solver().parameters(),
+                              static_cast<float>(static_cast<short>(HIWORD(wParam))) / WHEEL_DELTA);
         }
         return 0;
 

@@ -77,6 +77,37 @@ out=$(PATH="$tmp/bin:$PATH" "$driver" --steps 3 --video "$tmp/tried.mp4" --expor
 [ "$rc" -eq 2 ] && [[ "$out" == *"Unknown encoder"* ]] && [ ! -e "$tmp/vtk" ] && ! ls "$tmp" | grep -q tried ||
   fail "a failing encoder: exit $rc, said: $out; left: $(ls "$tmp")"
 
+# SIGINT ends a run after its step, then its outputs are finished; a second
+# one ends it at once, here while it waits for an encoder that takes a
+# minute over the end of its video. Job control, so that the driver does not
+# start with SIGINT ignored.
+mkdir "$tmp/slow"
+printf '#!/bin/sh\ncat >/dev/null\ncase "$*" in *.trial.*) exit 0 ;; esac\necho $$ >"%s/encoder.pid"\nexec sleep 60\n' \
+  "$tmp" >"$tmp/slow/ffmpeg"
+chmod +x "$tmp/slow/ffmpeg"
+set -m
+PATH="$tmp/slow:$PATH" "$driver" --steps 1000000 --particles 100 --check 10 --size 16x16 --video "$tmp/slow.mp4" \
+  >"$tmp/slow.log" 2>&1 &
+pid=$!
+set +m
+trap 'kill -KILL "$pid" 2>/dev/null || true; [ -f "$tmp/encoder.pid" ] && kill "$(cat "$tmp/encoder.pid")" 2>/dev/null; rm -rf "$work"' EXIT
+for _ in $(seq 600); do
+  grep -q '^check at step 10:' "$tmp/slow.log" || ! kill -0 "$pid" 2>/dev/null && break
+  sleep 0.1
+done
+kill -INT "$pid" 2>/dev/null || true
+for _ in $(seq 600); do [ -s "$tmp/encoder.pid" ] || ! kill -0 "$pid" 2>/dev/null && break; sleep 0.1; done
+kill -INT "$pid" 2>/dev/null || true
+for _ in $(seq 200); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+ended=yes
+kill -0 "$pid" 2>/dev/null && ended=no
+kill -KILL "$pid" 2>/dev/null || true
+rc=0
+wait "$pid" || rc=$?
+[ "$ended" = yes ] && [ "$rc" -eq 130 ] && [ -s "$tmp/encoder.pid" ] ||
+  fail "a second SIGINT while the video ends: ended $ended, exit $rc; $(tail -2 "$tmp/slow.log")"
+kill "$(cat "$tmp/encoder.pid")" 2>/dev/null || true
+
 # Short runs still time their stages; more particles than a cell holds are
 # noted.
 out=$("$driver" --steps 3 --particles 4100 2>&1)

@@ -113,27 +113,38 @@ complete() {
     fail "$folder/particles.pvd does not list the .vtp files there"
 }
 # Job control, so that the background driver does not start with SIGINT
-# ignored.
+# ignored, and gets a process group of its own, which SIGINT is sent to as
+# a terminal's Ctrl-C is: the encoder must not be in it. Frames far apart,
+# so that the step the run stopped at is kept only because it stopped there.
 set -m
-"$driver" --steps 1000000 --every 5 --size 160x120 --record stop --video "stop.$extension" --export stop >stop.log 2>&1 &
+"$driver" --steps 1000000 --every 1000000 --check 10 --size 160x120 --record stop --video "stop.$extension" \
+  --export stop >stop.log 2>&1 &
 pid=$!
 set +m
 trap 'kill -KILL "$pid" 2>/dev/null || true' EXIT
 for _ in $(seq 600); do
-  [ "$(ls stop 2>/dev/null | grep -c vtp)" -ge 3 ] || ! kill -0 "$pid" 2>/dev/null && break
+  grep -q '^check at step 30:' stop.log || ! kill -0 "$pid" 2>/dev/null && break
   sleep 0.1
 done
-kill -INT "$pid" 2>/dev/null || true
+kill -INT -- "-$pid" 2>/dev/null || true
 for _ in $(seq 300); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
 kill -KILL "$pid" 2>/dev/null || true
 rc=0
 wait "$pid" || rc=$?
 [ "$rc" -eq 130 ] && grep -q '^state hash: ' stop.log || fail "SIGINT: exit $rc, $(tail -2 stop.log)"
 complete stop
-pngs=$(ls stop | grep -c png)
+stopped=$(printf '%06d' "$(sed -n 's/^stopped by SIGINT after step \([0-9]*\);.*/\1/p' stop.log)")
+[ "$(ls stop | tr '\n' ' ')" = "frame-000000.png frame-$stopped.png particles-000000.vtp particles-$stopped.vtp particles.pvd " ] ||
+  fail "SIGINT after step $stopped: the folder holds $(ls stop | tr '\n' ' ')"
 probe=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 \
   "stop.$extension" || true)
-[ "$probe" = "$pngs" ] || fail "SIGINT: the video has ${probe:-no} frames, the folder $pngs pictures"
+[ "$probe" = 2 ] || fail "SIGINT: the video has ${probe:-no} frames, not the first and the last"
+
+# Past 1024 files the listing is rewritten less often, and at the end.
+"$driver" --steps 1100 --particles 100 --export many >/dev/null
+[ "$(grep -c '<DataSet ' many/particles.pvd)" -eq 1101 ] && grep -q 'file="particles-001100.vtp"' many/particles.pvd ||
+  fail "an export of 1101 files lists $(grep -c '<DataSet ' many/particles.pvd) in particles.pvd"
+rm -rf many
 
 mkdir tiny
 if mount -t tmpfs -o size=200k tmpfs tiny 2>/dev/null; then

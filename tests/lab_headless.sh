@@ -28,8 +28,13 @@ cmp -s "$work/lab.png" "$work/demo.png" || fail "the classic scatter's snapshot 
 
 dam=(--preset water --scene dam --particles 2000)
 one=$(hash_of "$("$lab" "${dam[@]}" --steps 60 --threads 1)")
-three=$(hash_of "$("$lab" "${dam[@]}" --steps 60 --threads 3)")
+out=$("$lab" "${dam[@]}" --steps 60 --threads 3)
+three=$(hash_of "$out")
 [ -n "$one" ] && [ "$one" = "$three" ] || fail "water dam: 1 thread $one, 3 threads $three"
+grep -q '^threads: 3$' <<<"$out" || fail "--threads 3 ran on $(sed -n 's/^threads: //p' <<<"$out")"
+# The double dam's default count.
+out=$("$lab" --preset water --scene double-dam --steps 0)
+grep -q '^particles: [0-9]* (32000 moving)$' <<<"$out" || fail "the double dam by default: $(grep particles <<<"$out")"
 
 # The VTK export marks the dam's wall particles, which follow the moving ones.
 out=$("$lab" "${dam[@]}" --steps 0 --export "$work/vtk")
@@ -117,6 +122,21 @@ named=$(hash_of "$("$lab" --scene pool --preset water --particles 2000 --set vis
 # goes on as it did then: 12 particles saved at step 3, 5 steps more.
 old=$(hash_of "$("$lab" --steps 5 --load-state "$(dirname "$0")/data/lab-state-v1.state")")
 [ "$old" = fe6c2220d1ae6853 ] || fail "a state of format version 1 went on to $old"
+
+# A file whose moving count exceeds its particle count, its checksum made
+# good again, is refused.
+/usr/bin/python3 - "$work/lab.state" "$work/moving.state" <<'PY'
+import struct, sys
+data = bytearray(open(sys.argv[1], "rb").read()[:-8])
+struct.pack_into("<i", data, 36, struct.unpack_from("<i", data, 32)[0] + 1)
+h = 0xcbf29ce484222325
+for byte in data:
+    h = ((h ^ byte) * 0x100000001b3) & 0xffffffffffffffff
+open(sys.argv[2], "wb").write(bytes(data) + struct.pack("<Q", h))
+PY
+rc=0
+out=$("$lab" --steps 1 --load-state "$work/moving.state" 2>&1) || rc=$?
+[ "$rc" -eq 2 ] && [[ "$out" == *damaged* ]] || fail "more moving particles than particles: exit $rc, said: $out"
 # A damaged file, and a demo driver's, are refused before anything is built.
 size=$(stat -c %s "$work/lab.state")
 printf '\x55' | dd of="$work/lab.state" bs=1 seek=$((size / 2)) conv=notrunc status=none

@@ -79,15 +79,25 @@ TEST(LabRun, ParametersPresetAndSceneCommands) {
 }
 
 // A push adds its kicks to the named moving particles' velocities and to
-// nothing else; an index past them (a wall particle's, or none) is ignored.
+// nothing else; an index past them (a wall particle's of the water dam, or
+// none) is ignored.
 TEST(LabRun, PushKicksTheNamedParticlesOnly) {
     LabRun run;
+    LabCommand command;
+    command.kind = LabCommand::Kind::SetPreset;
+    command.preset = "water";
+    run.Post(command);
+    command.kind = LabCommand::Kind::SetScene;
+    command.scene = SceneKind::Dam;
+    command.count = 500;
+    run.Post(command);
     Ticks(run, 10);
     const LabSolver& s = run.solver();
-    LabCommand command;
+    ASSERT_LT(s.movingCount(), s.count());
+    command = LabCommand{};
     command.kind = LabCommand::Kind::Push;
-    command.indices = {7, s.count()};
-    command.kicks = {Vec3{1.0f, 2.0f, -3.0f}, Vec3{5.0f, 5.0f, 5.0f}};
+    command.indices = {7, s.movingCount(), s.count()};
+    command.kicks = {Vec3{1.0f, 2.0f, -3.0f}, Vec3{5.0f, 5.0f, 5.0f}, Vec3{5.0f, 5.0f, 5.0f}};
     const Vec3 before7 = s.velocity(7), before8 = s.velocity(8);
     run.Post(command);
     run.Apply();
@@ -95,6 +105,7 @@ TEST(LabRun, PushKicksTheNamedParticlesOnly) {
     EXPECT_EQ(s.velocity(7).y, before7.y + 2.0f);
     EXPECT_EQ(s.velocity(7).z, before7.z - 3.0f);
     EXPECT_EQ(s.velocity(8).y, before8.y);
+    EXPECT_EQ(s.velocity(s.movingCount()).y, 0.0f) << "a wall particle";
 }
 
 }  // namespace

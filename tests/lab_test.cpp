@@ -222,6 +222,97 @@ TEST(LabThreads, ListsWithoutCapHoldEveryPairOnceInOneOrder) {
     EXPECT_EQ(wrong, 0) << "of " << n << " particles";
 }
 
+// The search fills its lists in ranges of sorted places, each range reading
+// the pairs of the cells before it that reach into it. Packed some twenty to
+// a cell, 9000 particles put two range boundaries among partners in every
+// direction; every list holds exactly the pairs within the search radius.
+TEST(LabThreads, ListsWithoutCapHoldThePairsAcrossRangeBoundaries) {
+    LabParameters p = WaterParameters();
+    p.boxMin = Vec3{0.0f, 0.0f, 0.0f};
+    p.boxMax = Vec3{0.1f, 0.1f, 0.1f};
+    srand(11);
+    const std::vector<Vec3> positions = BuildScene(SceneKind::Scatter, 9000, p, rand).positions;
+    LabSolver solver(p);
+    solver.SetThreads(3);
+    solver.Reset(positions);
+    const float radiusSquared = LabConstants(p).searchRadiusSquared;
+    const int32_t n = solver.count();
+    int32_t wrong = 0;
+    size_t pairs = 0;
+    std::vector<int32_t> listed, expected;
+    for (int32_t a = 0; a < n; ++a) {
+        listed.assign(solver.neighbours(a), solver.neighbours(a) + solver.neighbourCount(a));
+        std::sort(listed.begin(), listed.end());
+        expected.clear();
+        const Vec3 pa = solver.position(a);
+        for (int32_t b = 0; b < n; ++b) {
+            const Vec3 pb = solver.position(b);
+            const float dx = pa.x - pb.x, dy = pa.y - pb.y, dz = pa.z - pb.z;
+            if (b != a && ((dy * dy + dx * dx) + dz * dz) * p.simScale * p.simScale < radiusSquared) expected.push_back(b);
+        }
+        pairs += expected.size();
+        if (listed != expected) ++wrong;
+    }
+    EXPECT_GT(pairs / n, 300u);
+    EXPECT_EQ(wrong, 0) << "of " << n << " particles";
+}
+
+// The step under the sound-speed bound: cflNumber h / (c + fastest speed),
+// the speed here 5 m/s.
+TEST(LabTimeStep, SoundBoundTakesTheFastestSpeed) {
+    LabParameters p = WaterParameters();
+    p.forceNumber = 0.0f;
+    p.timeStep = 0.01f;
+    LabSolver solver(p);
+    solver.Reset({Vec3{0.5f, 0.5f, 0.5f}, Vec3{0.7f, 0.5f, 0.5f}});
+    solver.SetVelocity(1, Vec3{3.0f, 0.0f, -4.0f});
+    solver.Step();
+    EXPECT_FLOAT_EQ(solver.lastTimeStep(), 0.4f * 0.03f / (60.0f + 5.0f));
+}
+
+// The water preset's law: Tait's with c = 60 m/s and the exponent 7, so 1 %
+// above rest density is 1000 * 60^2 / 7 * (1.01^7 - 1) Pa.
+TEST(LabWater, PresetPressureIsTaitsAtSixtyMetresASecond) {
+    const LabConstants k(WaterParameters());
+    EXPECT_NEAR(k.Pressure(1010.0f), 1000.0 * 3600.0 / 7.0 * (std::pow(1.01, 7.0) - 1.0), 30.0);
+    EXPECT_EQ(k.Pressure(990.0f), 0.0f) << "negative pressure clamped";
+}
+
+// Every parameter the command line and the panel name takes both ends of
+// its range, into its own field and no other.
+TEST(LabParameterTable, EachNameSetsItsOwnFieldAcrossItsRange) {
+    const std::vector<LabParameterInfo>& table = LabParameterTable();
+    const LabParameters start = WaterParameters();
+    for (const LabParameterInfo& info : table) {
+        for (const double value : {info.min, info.max}) {
+            LabParameters p = start;
+            std::string why;
+            const std::string setting = std::string(info.name) + "=" + FormatLabParameterValue(info, value);
+            ASSERT_TRUE(ApplyLabSetting(setting, p, why)) << setting << ": " << why;
+            EXPECT_EQ(info.get(p), info.kind == LabParameterInfo::Kind::Real ? static_cast<float>(value) : value)
+                << setting;
+            for (const LabParameterInfo& other : table) {
+                if (&other == &info) continue;
+                EXPECT_EQ(other.get(p), other.get(start)) << setting << " changed " << other.name;
+            }
+        }
+    }
+}
+
+// The drop: the cube's lowest layer a quarter of the box's width above the
+// layer's top (17000 particles: a width of 40 spacings, which 4 divides).
+TEST(LabScenes, DropCubeStartsAQuarterWidthAboveTheLayer) {
+    LabParameters p = WaterParameters();
+    const SceneLayout layout = BuildScene(SceneKind::Drop, 17000, p, rand);
+    std::vector<float> heights;
+    for (const Vec3& r : layout.positions) heights.push_back(r.y);
+    std::sort(heights.begin(), heights.end());
+    float gap = 0.0f;
+    for (size_t i = 1; i < heights.size(); ++i) gap = std::max(gap, heights[i] - heights[i - 1]);
+    const float spacing = p.particleSpacing / p.simScale;
+    EXPECT_NEAR(gap - spacing, (p.boxMax.x - p.boxMin.x) / 4.0f, 1e-3f * spacing);
+}
+
 // Without gravity and walls every pair pushes both partners equally and
 // oppositely: the total momentum of a squeezed, stirred block stays what it
 // was, to float rounding, while the block flies apart.

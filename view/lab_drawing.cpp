@@ -39,6 +39,14 @@ const char* LabColourFieldName(LabColourField field) {
     return "";
 }
 
+LabColourField NextLabColourField(LabColourField field) {
+    const std::vector<LabColourFieldInfo>& fields = LabColourFields();
+    for (size_t f = 0; f < fields.size(); ++f) {
+        if (fields[f].field == field) return fields[(f + 1) % fields.size()].field;
+    }
+    return fields[0].field;
+}
+
 const char* LabColourFieldUnit(LabColourField field) {
     for (const LabColourFieldInfo& f : LabColourFields()) {
         if (f.field == field) return f.unit;
@@ -149,6 +157,54 @@ void LabDrawing::UpdateRange(const LabSolver& solver) {
 PointColour LabDrawing::ColourOf(const LabSolver& solver, int32_t i) const {
     if (field == LabColourField::Neighbours) return NeighbourColour(solver.neighbourCount(i));
     return ColourMapAt(LabFieldValue(solver, field, i), low, high);
+}
+
+PointColour LabDrawing::BarColour(float t) const {
+    if (field == LabColourField::Neighbours) return NeighbourColour(static_cast<int32_t>(t * 32.0f));
+    return ColourMapAt(low + t * (high - low), low, high);
+}
+
+void LabDrawing::Zoom(const LabParameters& p, float notches) {
+    // A notch moves a ninth of the box's longest side (4 units in the
+    // demo's box), whatever units the scene is in.
+    const float side = std::fmax(p.boxMax.x - p.boxMin.x, std::fmax(p.boxMax.y - p.boxMin.y, p.boxMax.z - p.boxMin.z));
+    const float step = notches * side / 9.0f;
+    camera.position.x = camera.position.x - camera.back.x * step;
+    camera.position.y = camera.position.y - camera.back.y * step;
+    camera.position.z = camera.position.z - camera.back.z * step;
+}
+
+void LabDrawing::PushKicks(const LabSolver& solver, int left, int width, int height, int x, int y, int dx, int dy,
+                           std::vector<int32_t>& indices, std::vector<Vec3>& kicks) const {
+    if (width <= 0 || height <= 0 || (dx == 0 && dy == 0)) return;
+    Mat4 viewMatrix, clip;
+    camera.GetViewMatrix(viewMatrix);
+    viewMatrix.Multiply(clip, projection);
+    Vec3 side = Cross(camera.up, camera.back);
+    Normalise(side);
+    const Vec3 up = camera.up;
+    const float scale = solver.parameters().simScale / kPushSeconds;
+    const float halfHeight = static_cast<float>(std::tan(kFieldOfViewDegrees * 0.5 * 3.14159265358979 / 180.0));
+    const float* m = clip.m;
+    for (int32_t i = 0; i < solver.movingCount(); ++i) {
+        const Vec3 p = solver.position(i);
+        const float w = m[3] * p.x + m[7] * p.y + m[11] * p.z + m[15];
+        if (w <= 0.0f) continue;
+        const float cx = (m[0] * p.x + m[4] * p.y + m[8] * p.z + m[12]) / w;
+        const float cy = (m[1] * p.x + m[5] * p.y + m[9] * p.z + m[13]) / w;
+        const float px = static_cast<float>(left) + (cx * 0.5f + 0.5f) * static_cast<float>(width);
+        const float py = (0.5f - cy * 0.5f) * static_cast<float>(height);
+        const float ex = px - static_cast<float>(x), ey = py - static_cast<float>(y);
+        const float d2 = ex * ex + ey * ey;
+        if (d2 >= kPushRadius * kPushRadius) continue;
+        const float weight = 1.0f - std::sqrt(d2) / kPushRadius;
+        const float unitsPerPixel = 2.0f * w * halfHeight / static_cast<float>(height);
+        const float k = unitsPerPixel * scale * weight;
+        // Window rows run down, the camera's up runs up.
+        const float fx = static_cast<float>(dx) * k, fy = static_cast<float>(-dy) * k;
+        indices.push_back(i);
+        kicks.push_back(Vec3{side.x * fx + up.x * fy, side.y * fx + up.y * fy, side.z * fx + up.z * fy});
+    }
 }
 
 void LabDrawing::Draw(const LabSolver& solver) const {

@@ -24,6 +24,9 @@ struct LabColourFieldInfo {
 const std::vector<LabColourFieldInfo>& LabColourFields();
 bool LabColourFieldByName(const std::string& name, LabColourField& out);
 const char* LabColourFieldName(LabColourField field);
+// The field after this one, as the C key steps through them, round to the
+// first after the last.
+LabColourField NextLabColourField(LabColourField field);
 // The field's unit as a colour bar labels it ("" for neighbour counts).
 const char* LabColourFieldUnit(LabColourField field);
 
@@ -74,6 +77,22 @@ struct LabDrawing {
     void UpdateRange(const LabSolver& solver);
     // The colour particle i is drawn in.
     PointColour ColourOf(const LabSolver& solver, int32_t i) const;
+    // The colour bar's colour at t, from its left end (0, low or no
+    // neighbours) to its right (1, high or a full list of 32).
+    PointColour BarColour(float t) const;
+    // Moves the camera along its view by wheel notches: forward (positive)
+    // nearer, each a ninth of the box's longest side.
+    void Zoom(const LabParameters& parameters, float notches);
+    // A drag of (dx, dy) pixels at the window point (x, y), y down, over the
+    // particles drawn into the viewport `left` pixels from the window's left
+    // edge, width x height: a velocity kick (metres per second) for each
+    // moving particle drawn near the point, fading to nothing at a distance
+    // of kPushRadius pixels, that carries it along the drag as far as the
+    // drag went on the screen at its depth, over kPushSeconds.
+    static constexpr float kPushRadius = 60.0f;
+    static constexpr float kPushSeconds = 0.25f;
+    void PushKicks(const LabSolver& solver, int left, int width, int height, int x, int y, int dx, int dy,
+                   std::vector<int32_t>& indices, std::vector<Vec3>& kicks) const;
     // Loads projection times view into the modelview matrix, as the demo's
     // scene does, and draws every particle. Clears nothing and swaps nothing:
     // the caller owns the frame.
