@@ -7,7 +7,8 @@
 
 #include "sim/lab_parameters.h"
 #include "sim/vec3.h"
-#include "sim/worker_pool.h"
+#include "sim/lab_neighbour_search.h"
+#include "sim/lab_parallel.h"
 
 // The lab's SPH solver: the demo's fluid with every constant and rule set at
 // run time, any number of particles, and the stages run over the particles
@@ -36,7 +37,7 @@ public:
     // Threads the stages run on; 0 or less: every core. One where the build
     // has no threads (the web build).
     void SetThreads(int threads);
-    int threads() const { return threads_; }
+    int threads() const { return parallel_.threads(); }
 
     // Replaces the particles by ones at rest at the given places (position
     // units), with zero density and pressure, then builds their lists, as a
@@ -97,16 +98,9 @@ public:
     size_t BytesUsed() const;
 
 private:
-    static constexpr int32_t kBlock = 1024;
     // Particles per piece of a parallel loop.
-    static constexpr int32_t kPiece = 256;
+    static constexpr int32_t kPiece = LabNeighbourSearch::kPiece;
 
-    template <class Fn>
-    void ForEach(int32_t n, int32_t grain, Fn fn);
-
-    void BuildGrid(int32_t paired);
-    void GatherHigherPairs(int32_t paired);
-    void GatherAllPairs();
     void FindNeighbours();
     void ComputeDensity();
     void ComputeForces();
@@ -115,9 +109,8 @@ private:
 
     LabParameters parameters_;
     LabConstants constants_;
-    int threads_ = 1;
+    LabParallel parallel_;
     int32_t moving_ = 0;
-    std::unique_ptr<WorkerPool> pool_;
     double time_ = 0.0;
     int64_t steps_ = 0;
     float lastTimeStep_ = 0.0f;
@@ -132,31 +125,9 @@ private:
     // search.
     std::vector<int32_t> slots_;
     std::vector<int32_t> copyCount_;
-    // The candidates of the capped search: per block of kBlock particles,
-    // their lists one after another; listStart_ is the place in its block's
-    // list.
-    std::vector<std::vector<int32_t>> blockLists_;
-    std::vector<int32_t> listStart_;
-    std::vector<int32_t> pairCount_;
     // Without a cap: every particle's list, in index order, from
-    // listStart_. The search finds each pair once, from the partner earlier
-    // in the sorted order: per block of kBlock sorted places, the later
-    // partners' places, from forwardStart_, forwardCount_ long; cursor_ is
-    // where a sorted place's list fills next.
+    // listStart_.
     std::vector<int32_t> lists_;
-    std::vector<std::vector<int32_t>> forward_;
-    std::vector<int32_t> forwardStart_;
-    std::vector<int32_t> forwardCount_;
-    std::vector<int32_t> cursor_;
-
-    // The grid: cell of every particle (-1: never paired), particles sorted
-    // by cell (ascending index within a cell) with their positions.
-    float cellSize_ = 1.0f;
-    float inverseCellSize_ = 1.0f;
-    Vec3 gridOrigin_;
-    int32_t side_[3] = {1, 1, 1};
-    std::vector<int32_t> cellOf_;
-    std::vector<int32_t> cellStart_;
-    std::vector<int32_t> sortedIndex_;
-    std::vector<float> sortedX_, sortedY_, sortedZ_;
+    std::vector<int32_t> listStart_;
+    LabNeighbourSearch search_;
 };
