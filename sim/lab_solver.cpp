@@ -1,13 +1,13 @@
 #include "sim/lab_solver.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 
 #include "sim/fnv_hash.h"
-#include "sim/lanes.h"
+#include "sim/lab_fast_stages.h"
 #include "sim/sph_kernels.h"
-
 
 LabSolver::~LabSolver() = default;
 
@@ -18,6 +18,37 @@ LabSolver::LabSolver(const LabParameters& parameters) : parameters_(parameters),
 void LabSolver::SetParameters(const LabParameters& parameters) {
     parameters_ = parameters;
     constants_ = LabConstants(parameters);
+    UseLayout(parameters.neighbourCap <= 0);
+}
+
+// The fields are stored by place: index order with a cap, cell order
+// without. The change either way keeps every particle's fields; a particle
+// takes its last lists' counts along into the capped search, which reads
+// them.
+void LabSolver::UseLayout(bool byCell) {
+    if (byCell == sorted_) return;
+    const int32_t n = count_;
+    std::vector<float>* fields[] = {&x_, &y_, &z_, &vx_, &vy_, &vz_, &ax_, &ay_, &az_, &density_, &pressure_};
+    if (byCell) {
+        for (auto* f : fields) f->resize(static_cast<size_t>(n) + kFastLanes, 0.0f);
+        order_.resize(static_cast<size_t>(n));
+        place_.resize(static_cast<size_t>(n));
+        movingAt_.resize(static_cast<size_t>(n));
+        for (int32_t i = 0; i < n; ++i) {
+            order_[i] = place_[i] = i;
+            movingAt_[i] = i < moving_;
+        }
+        sorted_ = true;
+        listsFresh_ = false;
+        return;
+    }
+    EnsureLists();
+    for (auto* f : fields) {
+        std::vector<float> byIndex(static_cast<size_t>(n));
+        for (int32_t i = 0; i < n; ++i) byIndex[i] = (*f)[place_[i]];
+        f->swap(byIndex);
+    }
+    sorted_ = false;
 }
 
 void LabSolver::SetThreads(int threads) {
@@ -29,6 +60,8 @@ void LabSolver::Reset(const std::vector<Vec3>& moving, const std::vector<Vec3>& 
     positions.insert(positions.end(), fixed.begin(), fixed.end());
     moving_ = static_cast<int32_t>(moving.size());
     const size_t n = positions.size();
+    count_ = static_cast<int32_t>(n);
+    sorted_ = false;
     for (auto* v : {&x_, &y_, &z_, &vx_, &vy_, &vz_, &ax_, &ay_, &az_, &density_, &pressure_}) v->assign(n, 0.0f);
     for (size_t i = 0; i < n; ++i) {
         x_[i] = positions[i].x;
@@ -39,22 +72,27 @@ void LabSolver::Reset(const std::vector<Vec3>& moving, const std::vector<Vec3>& 
     listStart_.assign(n, 0);
     time_ = 0.0;
     steps_ = 0;
-    FindNeighbours();
+    UseLayout(parameters_.neighbourCap <= 0);
+    if (!sorted_) FindNeighbours();
 }
 
 void LabSolver::SetVelocity(int32_t i, const Vec3& v) {
-    vx_[i] = v.x;
-    vy_[i] = v.y;
-    vz_[i] = v.z;
+    vx_[At(i)] = v.x;
+    vy_[At(i)] = v.y;
+    vz_[At(i)] = v.z;
 }
 
 void LabSolver::Save(Snapshot& out) const {
     const std::vector<float>* fields[Snapshot::kFields] = {&x_, &y_, &z_, &vx_, &vy_, &vz_, &ax_, &ay_, &az_,
                                                            &density_, &pressure_};
-    for (int f = 0; f < Snapshot::kFields; ++f) out.fields[f] = *fields[f];
+    for (int f = 0; f < Snapshot::kFields; ++f) {
+        out.fields[f].resize(static_cast<size_t>(count_));
+        for (int32_t i = 0; i < count_; ++i) out.fields[f][i] = (*fields[f])[At(i)];
+    }
     out.moving = moving_;
     out.time = time_;
     out.steps = steps_;
+    EnsureLists();
     out.counts = listCount_;
     out.slots.clear();
     if (parameters_.neighbourCap > 0) {
@@ -72,51 +110,137 @@ void LabSolver::Load(const Snapshot& in) {
         const Vec3 p{in.fields[0][i], in.fields[1][i], in.fields[2][i]};
         (i < moving.size() ? moving[i] : fixed[i - moving.size()]) = p;
     }
-    // The lists of the saved positions are built as a reset builds them;
-    // what the search cannot know (the old counts, the capped lists) is put
-    // back over them.
+    // With a cap the lists of the saved positions are built as a reset
+    // builds them; what the search cannot know (the old counts, the capped
+    // lists) is put back over them. Without, the lists are the saved
+    // positions' and are found again when asked for; the saved ones (older
+    // files kept those of the step's start) are not needed.
     Reset(moving, fixed);
     std::vector<float>* fields[Snapshot::kFields] = {&x_, &y_, &z_, &vx_, &vy_, &vz_, &ax_, &ay_, &az_,
                                                      &density_, &pressure_};
-    for (int f = 0; f < Snapshot::kFields; ++f) *fields[f] = in.fields[f];
-    listCount_ = in.counts;
+    // Reset left every particle at its own index.
+    for (int f = 0; f < Snapshot::kFields; ++f) std::copy(in.fields[f].begin(), in.fields[f].end(), fields[f]->begin());
     if (parameters_.neighbourCap > 0) {
+        listCount_ = in.counts;
         slots_ = in.slots;
-    } else {
-        // The lists of the step that made the snapshot, which were found
-        // from the positions at its start, not from these.
-        lists_ = in.slots;
-        int32_t next = 0;
-        for (size_t i = 0; i < n; ++i) {
-            listStart_[i] = next;
-            next += in.counts[i];
-        }
     }
     time_ = in.time;
     steps_ = in.steps;
 }
 
 void LabSolver::Step() {
-    FindNeighbours();
-    ComputeDensity();
-    ComputeForces();
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point last = Clock::now();
+    const auto lap = [&](double StageClock::*stage) {
+        if (clock_ == nullptr) return;
+        const Clock::time_point now = Clock::now();
+        clock_->*stage += std::chrono::duration<double>(now - last).count();
+        last = now;
+    };
+    sorted_ ? SortByCell() : FindNeighbours();
+    lap(&StageClock::search);
+    sorted_ ? ComputeFastDensity() : ComputeDensity();
+    lap(&StageClock::density);
+    sorted_ ? ComputeFastForces() : ComputeForces();
+    lap(&StageClock::forces);
     const float dt = ChooseTimeStep();
     Integrate(dt);
+    lap(&StageClock::motion);
     lastTimeStep_ = dt;
     time_ += dt;
     ++steps_;
+}
+
+// Without a cap, the lists of the positions as they are now, by index.
+void LabSolver::EnsureLists() const {
+    if (!sorted_ || listsFresh_) return;
+    const int32_t n = count_;
+    const int32_t limit = parameters_.pairedLimit > 0 ? std::min(n, parameters_.pairedLimit) : n;
+    std::vector<float> byIndex[3];
+    const std::vector<float>* fields[3] = {&x_, &y_, &z_};
+    for (int a = 0; a < 3; ++a) {
+        byIndex[a].resize(static_cast<size_t>(n));
+        for (int32_t i = 0; i < n; ++i) byIndex[a][i] = (*fields[a])[place_[i]];
+    }
+    search_.Build(parameters_, byIndex[0].data(), byIndex[1].data(), byIndex[2].data(), n, nullptr, limit, true,
+                  parallel_);
+    search_.FindAllPairs(parameters_, parallel_);
+    search_.SwapLists(lists_, listStart_, listCount_);
+    listsFresh_ = true;
+}
+
+// Sorts the particles by cell (within a cell by index), carrying what the
+// step reads of them: positions and velocities. Density, pressure and
+// acceleration are all computed afresh.
+void LabSolver::SortByCell() {
+    const int32_t n = count_;
+    const int32_t limit = parameters_.pairedLimit > 0 ? std::min(n, parameters_.pairedLimit) : n;
+    search_.Build(parameters_, x_.data(), y_.data(), z_.data(), n, order_.data(), limit, false, parallel_);
+    const int32_t* from = search_.sortedIndex();
+    spare_.resize(x_.size());
+    for (auto* f : {&x_, &y_, &z_, &vx_, &vy_, &vz_}) {
+        parallel_.ForEach(n, kPiece, [&](int32_t s) { spare_[s] = (*f)[from[s]]; });
+        f->swap(spare_);
+    }
+    spareInts_.resize(static_cast<size_t>(n));
+    cellAt_.resize(static_cast<size_t>(n));
+    parallel_.ForEach(n, kPiece, [&](int32_t s) {
+        spareInts_[s] = order_[from[s]];
+        cellAt_[s] = search_.cellOf(from[s]);
+    });
+    order_.swap(spareInts_);
+    parallel_.ForEach(n, kPiece, [&](int32_t s) {
+        place_[order_[s]] = s;
+        movingAt_[s] = order_[s] < moving_;
+    });
+    // The lists that were asked for since the last step are of no more use.
+    if (listsFresh_) {
+        listsFresh_ = false;
+        for (auto* v : {&lists_, &listStart_, &listCount_}) std::vector<int32_t>().swap(*v);
+    }
+}
+
+LabFastView LabSolver::FastView() const {
+    return LabFastView{&constants_,
+                           parameters_.simScale,
+                           constants_.searchRadiusSquared,
+                           x_.data(),
+                           y_.data(),
+                           z_.data(),
+                           vx_.data(),
+                           vy_.data(),
+                           vz_.data(),
+                           density_.data(),
+                           pressure_.data(),
+                           search_.cellStart(),
+                           cellAt_.data(),
+                           search_.placed(),
+                           {search_.side(0), search_.side(1), search_.side(2)}};
+}
+
+void LabSolver::ComputeFastDensity() {
+    const int32_t n = count_;
+    const LabFastView view = FastView();
+    const int32_t pieces = (n + kPiece - 1) / kPiece;
+    parallel_.ForEach(pieces, 1, [&](int32_t piece) {
+        LabFastDensity(view, piece * kPiece, std::min(n, (piece + 1) * kPiece), density_.data(), pressure_.data());
+    });
+}
+
+void LabSolver::ComputeFastForces() {
+    const int32_t n = count_;
+    const LabFastView view = FastView();
+    const int32_t pieces = (n + kPiece - 1) / kPiece;
+    parallel_.ForEach(pieces, 1, [&](int32_t piece) {
+        LabFastForces(view, piece * kPiece, std::min(n, (piece + 1) * kPiece), movingAt_.data(), ax_.data(),
+                      ay_.data(), az_.data());
+    });
 }
 
 void LabSolver::FindNeighbours() {
     const int32_t n = count();
     const int32_t limit = parameters_.pairedLimit > 0 ? std::min(n, parameters_.pairedLimit) : n;
     const int cap = parameters_.neighbourCap;
-    if (cap <= 0) {
-        search_.Build(parameters_, x_.data(), y_.data(), z_.data(), n, nullptr, limit, true, parallel_);
-        search_.FindAllPairs(parameters_, parallel_);
-        search_.SwapLists(lists_, listStart_, listCount_);
-        return;
-    }
 
     // The demo's search. Its binning copies the first `limit` particles
     // without a NaN coordinate into one cell; entry places are taken for
@@ -197,13 +321,15 @@ float LabSolver::ChooseTimeStep() {
     const LabParameters& p = parameters_;
     float dt = p.timeStep;
     if (p.cflNumber <= 0.0f && p.forceNumber <= 0.0f) return dt;
-    const int32_t n = moving_;
+    // Places of moving particles lie below `n`.
+    const int32_t n = sorted_ ? count_ : moving_;
     const int32_t pieces = (n + kPiece - 1) / kPiece;
     std::vector<float> speeds(static_cast<size_t>(pieces), 0.0f);
     std::vector<float> accels(static_cast<size_t>(pieces), 0.0f);
     parallel_.ForEach(pieces, 1, [&](int32_t piece) {
         const int32_t end = std::min(n, (piece + 1) * kPiece);
         for (int32_t i = piece * kPiece; i < end; ++i) {
+            if (sorted_ && movingAt_[i] == 0) continue;
             speeds[piece] = std::max(speeds[piece], (vx_[i] * vx_[i] + vy_[i] * vy_[i]) + vz_[i] * vz_[i]);
             accels[piece] = std::max(accels[piece], (ax_[i] * ax_[i] + ay_[i] * ay_[i]) + az_[i] * az_[i]);
         }
@@ -219,13 +345,14 @@ float LabSolver::ChooseTimeStep() {
 }
 
 void LabSolver::Integrate(float timeStep) {
-    const int32_t n = moving_;
+    const int32_t n = sorted_ ? count_ : moving_;
     LabConstants k = constants_;
     k.timeStep = timeStep;
     const Vec3 lo = parameters_.boxMin;
     const Vec3 hi = parameters_.boxMax;
     const bool walls = parameters_.walls;
     parallel_.ForEach(n, kPiece, [&](int32_t i) {
+        if (sorted_ && movingAt_[i] == 0) return;
         sph::Motion<float> m{ax_[i], ay_[i], az_[i], vx_[i], vy_[i], vz_[i], x_[i], y_[i], z_[i]};
         sph::Advance(k, m, lo, hi, walls);
         ax_[i] = m.ax;
@@ -242,9 +369,11 @@ void LabSolver::Integrate(float timeStep) {
 
 uint64_t LabSolver::StateHash() const {
     ::StateHash hash;  // the class, not this member function
+    EnsureLists();
     for (int32_t i = 0; i < count(); ++i) {
-        const float fields[11] = {x_[i],  y_[i],  z_[i],  vx_[i],        vy_[i],      vz_[i],
-                                  ax_[i], ay_[i], az_[i], pressure_[i], density_[i]};
+        const int32_t p = At(i);
+        const float fields[11] = {x_[p],  y_[p],  z_[p],  vx_[p],       vy_[p],      vz_[p],
+                                  ax_[p], ay_[p], az_[p], pressure_[p], density_[p]};
         hash.Add(fields, sizeof fields);
         hash.Add(&listCount_[i], sizeof listCount_[i]);
         hash.Add(neighbours(i), sizeof(int32_t) * static_cast<size_t>(listCount_[i]));
@@ -254,10 +383,12 @@ uint64_t LabSolver::StateHash() const {
 
 size_t LabSolver::BytesUsed() const {
     size_t bytes = 0;
-    for (const auto* v : {&x_, &y_, &z_, &vx_, &vy_, &vz_, &ax_, &ay_, &az_, &density_, &pressure_}) {
+    for (const auto* v : {&x_, &y_, &z_, &vx_, &vy_, &vz_, &ax_, &ay_, &az_, &density_, &pressure_, &spare_}) {
         bytes += v->capacity() * sizeof(float);
     }
-    for (const auto* v : {&listCount_, &slots_, &copyCount_, &listStart_, &lists_}) {
+    bytes += movingAt_.capacity();
+    for (const std::vector<int32_t>* v : std::initializer_list<const std::vector<int32_t>*>{
+             &listCount_, &slots_, &copyCount_, &listStart_, &lists_, &order_, &place_, &cellAt_, &spareInts_}) {
         bytes += v->capacity() * sizeof(int32_t);
     }
     return bytes + search_.BytesUsed();

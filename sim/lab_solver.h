@@ -7,6 +7,7 @@
 
 #include "sim/lab_parameters.h"
 #include "sim/vec3.h"
+#include "sim/lab_fast_stages.h"
 #include "sim/lab_neighbour_search.h"
 #include "sim/lab_parallel.h"
 
@@ -49,19 +50,34 @@ public:
 
     void Step();
 
-    int32_t count() const { return static_cast<int32_t>(x_.size()); }
+    // Seconds spent in each stage, summed over the steps while a clock is
+    // set (nullptr: none). The search is the lists' or the sort's.
+    struct StageClock {
+        double search = 0.0, density = 0.0, forces = 0.0, motion = 0.0;
+    };
+    void SetStageClock(StageClock* clock) { clock_ = clock; }
+
+    int32_t count() const { return count_; }
     double time() const { return time_; }
     int64_t steps() const { return steps_; }
     // Seconds of the last step (the fixed step, or less when bounded).
     float lastTimeStep() const { return lastTimeStep_; }
 
-    Vec3 position(int32_t i) const { return Vec3{x_[i], y_[i], z_[i]}; }
-    Vec3 velocity(int32_t i) const { return Vec3{vx_[i], vy_[i], vz_[i]}; }
-    Vec3 acceleration(int32_t i) const { return Vec3{ax_[i], ay_[i], az_[i]}; }
-    float density(int32_t i) const { return density_[i]; }
-    float pressure(int32_t i) const { return pressure_[i]; }
-    int32_t neighbourCount(int32_t i) const { return listCount_[i]; }
+    // By index, whatever order the solver keeps the particles in.
+    Vec3 position(int32_t i) const { return Vec3{x_[At(i)], y_[At(i)], z_[At(i)]}; }
+    Vec3 velocity(int32_t i) const { return Vec3{vx_[At(i)], vy_[At(i)], vz_[At(i)]}; }
+    Vec3 acceleration(int32_t i) const { return Vec3{ax_[At(i)], ay_[At(i)], az_[At(i)]}; }
+    float density(int32_t i) const { return density_[At(i)]; }
+    float pressure(int32_t i) const { return pressure_[At(i)]; }
+    // The listed neighbours. Without a cap the steps keep no lists: they
+    // are found when first asked for after a step, from the positions as
+    // they are then (not thread-safe, like the step itself).
+    int32_t neighbourCount(int32_t i) const {
+        EnsureLists();
+        return listCount_[i];
+    }
     const int32_t* neighbours(int32_t i) const {
+        EnsureLists();
         return parameters_.neighbourCap > 0 ? &slots_[static_cast<size_t>(i) * parameters_.neighbourCap]
                                             : lists_.data() + listStart_[i];
     }
@@ -72,7 +88,8 @@ public:
     // and taken up again goes on bit for bit: the fields of every particle
     // in index order, the neighbour counts and, with a cap, the listed
     // neighbours (the demo's binning reads the old counts), the simulated
-    // time and the steps taken.
+    // time and the steps taken. Without a cap the lists are those of the
+    // saved positions, kept for other readers: the steps do not read them.
     struct Snapshot {
         static constexpr int kFields = 11;  // x y z, velocity, acceleration, density, pressure
         int32_t moving = 0;
@@ -101,6 +118,13 @@ private:
     // Particles per piece of a parallel loop.
     static constexpr int32_t kPiece = LabNeighbourSearch::kPiece;
 
+    int32_t At(int32_t i) const { return sorted_ ? place_[i] : i; }
+    void UseLayout(bool byCell);
+    void EnsureLists() const;
+    void SortByCell();
+    LabFastView FastView() const;
+    void ComputeFastDensity();
+    void ComputeFastForces();
     void FindNeighbours();
     void ComputeDensity();
     void ComputeForces();
@@ -109,7 +133,9 @@ private:
 
     LabParameters parameters_;
     LabConstants constants_;
-    LabParallel parallel_;
+    StageClock* clock_ = nullptr;
+    mutable LabParallel parallel_;
+    int32_t count_ = 0;
     int32_t moving_ = 0;
     double time_ = 0.0;
     int64_t steps_ = 0;
@@ -119,15 +145,25 @@ private:
     std::vector<float> vx_, vy_, vz_;
     std::vector<float> ax_, ay_, az_;
     std::vector<float> density_, pressure_;
-    std::vector<int32_t> listCount_;
+    mutable std::vector<int32_t> listCount_;
     // With a cap: cap slots per particle. The counts the last search left
     // (the demo's binned copies read them) are in listCount_ until the next
     // search.
     std::vector<int32_t> slots_;
     std::vector<int32_t> copyCount_;
     // Without a cap: every particle's list, in index order, from
-    // listStart_.
-    std::vector<int32_t> lists_;
-    std::vector<int32_t> listStart_;
-    LabNeighbourSearch search_;
+    // listStart_, when asked for.
+    mutable std::vector<int32_t> lists_;
+    mutable std::vector<int32_t> listStart_;
+    mutable bool listsFresh_ = false;
+    mutable LabNeighbourSearch search_;
+
+    // Without a cap the fields are stored by place, in cell order, each
+    // padded by kFastLanes slots: order_ gives the index at a place, place_
+    // the place of an index, cellAt_ the cell of a place, movingAt_ whether
+    // it moves. spare_ and spareInts_ take a field while it is reordered.
+    bool sorted_ = false;
+    std::vector<int32_t> order_, place_, cellAt_, spareInts_;
+    std::vector<uint8_t> movingAt_;
+    std::vector<float> spare_;
 };
