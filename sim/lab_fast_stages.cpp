@@ -81,6 +81,21 @@ template <class V, class Fn>
 [[gnu::always_inline]] inline WideInts NotEqual(WideInts a, WideInts b) {
     return Compare(a, b, [](auto x, auto y) { return x != y; });
 }
+[[gnu::always_inline]] inline bool NoLane(WideInts keep) {
+#if defined(__AVX__)
+    return _mm256_testz_si256(reinterpret_cast<__m256i>(keep), reinterpret_cast<__m256i>(keep)) != 0;
+#elif defined(__SSE2__)
+    __m128i halves[2];
+    std::memcpy(halves, &keep, sizeof keep);
+    return _mm_movemask_epi8(_mm_or_si128(halves[0], halves[1])) == 0;
+#else
+    for (int lane = 0; lane < kFastLanes; ++lane) {
+        if (keep[lane] != 0) return false;
+    }
+    return true;
+#endif
+}
+
 [[gnu::always_inline]] inline Wide Divide(Wide a, Wide b) {
 #if defined(__AVX__) || !defined(__SSE2__)
     return a / b;
@@ -224,6 +239,9 @@ void Forces(const LabFastView& v, int32_t first, int32_t last, const uint8_t* mo
                     // Beyond h, or a partner not yet given a density: no share.
                     const WideInts counts = c.inRun & Less(q * searchScale * searchScale, searchRadiusSquared) &
                                             Less(r, h) & Less(zero, densityj);
+                    // Most candidates of the outer cells are out of reach:
+                    // a vector without a partner skips the divisions.
+                    if (NoLane(counts)) continue;
                     const Wide t = h - r;
                     // Coincident particles push along no direction.
                     const WideInts pushes = counts & Less(zero, r);

@@ -198,6 +198,42 @@ TEST(LabThreads, ListsWithoutCapHoldEveryPairOnceInOneOrder) {
     EXPECT_EQ(wrong, 0) << "of " << n << " particles";
 }
 
+// Without lists the sums walk the cells around each particle: they must
+// reach every partner. A step of zero length leaves the positions where
+// they were, so the densities it leaves are those of these positions: each
+// the sum over every pair within h, taken here in double precision over
+// every pair of a dam thrown about by its collapse.
+TEST(LabWater, DensitySumsReachEveryPartner) {
+    LabParameters p;
+    const SceneLayout layout = WaterScene(SceneKind::Dam, 1000, p);
+    LabSolver solver(p);
+    solver.SetThreads(2);
+    solver.Reset(layout.positions, layout.walls);
+    for (int step = 0; step < 150; ++step) solver.Step();
+    LabParameters still = p;
+    still.timeStep = 0.0f;
+    still.cflNumber = 0.0f;
+    still.forceNumber = 0.0f;
+    solver.SetParameters(still);
+    solver.Step();
+    const LabConstants k(p);
+    const double h2 = static_cast<double>(p.smoothingLength) * p.smoothingLength;
+    int32_t wrong = 0;
+    for (int32_t i = 0; i < solver.count(); ++i) {
+        const Vec3 a = solver.position(i);
+        double sum = h2 * h2 * h2;
+        for (int32_t j = 0; j < solver.count(); ++j) {
+            const Vec3 b = solver.position(j);
+            const double dx = a.x - b.x, dy = a.y - b.y, dz = a.z - b.z;
+            const double r2 = (dx * dx + dy * dy + dz * dz) * p.simScale * p.simScale;
+            if (j != i && r2 < h2) sum += (h2 - r2) * (h2 - r2) * (h2 - r2);
+        }
+        const double expected = sum * k.poly6 * p.particleMass;
+        if (std::fabs(solver.density(i) - expected) > 1e-5 * expected) ++wrong;
+    }
+    EXPECT_EQ(wrong, 0) << "of " << solver.count() << " particles";
+}
+
 // Without gravity and walls every pair pushes both partners equally and
 // oppositely: the total momentum of a squeezed, stirred block stays what it
 // was, to float rounding, while the block flies apart.
