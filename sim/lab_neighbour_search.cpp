@@ -197,147 +197,60 @@ void LabNeighbourSearch::FindHigherPairs(const LabParameters& parameters, const 
     });
 }
 
-// Each pair is tested once, from the partner that comes first in the
-// sorted order, over the half of the stencil that comes after it; both
-// partners' lists then take the pair, in order.
-void LabNeighbourSearch::FindAllPairs(const LabParameters& parameters, LabParallel& parallel) {
+template <class Fn>
+void LabNeighbourSearch::ForEachPartner(const LabParameters& parameters, int32_t source, float x, float y, float z,
+                                        Fn fn) const {
+    const int32_t cell = source < count_ ? cellOf_[source] : -1;
+    if (cell < 0) return;
     const float scale = parameters.simScale;
     const float radiusSquared = LabConstants(parameters).searchRadiusSquared;
-    const int32_t placed = this->placed();
-    const int32_t blocks = (placed + kBlock - 1) / kBlock;
-    if (forward_.size() < static_cast<size_t>(blocks)) forward_.resize(static_cast<size_t>(blocks));
-    forwardStart_.resize(static_cast<size_t>(placed));
-    forwardCount_.resize(static_cast<size_t>(placed));
-    cursor_.resize(static_cast<size_t>(placed));
     constexpr int32_t r = kCellsPerRadius;
-    parallel.ForEach(blocks, 1, [&](int32_t block) {
-        std::vector<int32_t>& list = forward_[static_cast<size_t>(block)];
-        int32_t used = 0;
-        const int32_t end = std::min(placed, (block + 1) * kBlock);
-        for (int32_t p = block * kBlock; p < end; ++p) {
-            forwardStart_[p] = used;
-            const int32_t cell = cellOf_[sortedIndex_[p]];
-            const int32_t cz = cell % side_[2];
-            const int32_t cy = (cell / side_[2]) % side_[1];
-            const int32_t cx = cell / (side_[2] * side_[1]);
-            const float ax = sortedX_[p];
-            const float ay = sortedY_[p];
-            const float az = sortedZ_[p];
-            // Candidates four at a time, as sorted places; the sorted arrays
-            // carry padding past their end, and lanes past `to` are masked
-            // off. Partners land in ascending order, unconditionally
-            // written, kept by moving the end on.
-            const auto scan = [&](int32_t from, int32_t to) {
-                if (static_cast<size_t>(used + (to - from) + kLanes) > list.size()) {
-                    list.resize(std::max(list.size() * 2, static_cast<size_t>(used + (to - from)) + 1024));
-                }
-                int32_t* out = list.data();
-                for (int32_t s = from; s < to; s += kLanes) {
-                    const Floats dx = ax - LoadLanes<Floats>(&sortedX_[s]);
-                    const Floats dy = ay - LoadLanes<Floats>(&sortedY_[s]);
-                    const Floats dz = az - LoadLanes<Floats>(&sortedZ_[s]);
-                    // The demo's pair test: y first, scaled twice; the same
-                    // from either partner, as squares do not see the sign.
-                    const Floats d2 = ((dy * dy + dx * dx) + dz * dz) * scale * scale;
-                    const Ints keep = (d2 < radiusSquared) & (kLaneNumbers < to - s);
-                    for (int bits = LaneBits(keep); bits != 0; bits &= bits - 1) {
-                        out[used++] = s + __builtin_ctz(static_cast<unsigned>(bits));
-                    }
-                }
-            };
-            const int32_t zBottom = std::max(0, cz - r);
-            const int32_t zTop = std::min(side_[2] - 1, cz + r);
-            // The rest of its own row: later ones in its cell, the cells above.
-            scan(p + 1, cellStart_[(cx * side_[1] + cy) * side_[2] + zTop + 1]);
-            for (int32_t x = cx; x <= std::min(side_[0] - 1, cx + r); ++x) {
-                for (int32_t y = x == cx ? cy + 1 : std::max(0, cy - r); y <= std::min(side_[1] - 1, cy + r); ++y) {
-                    const int32_t row = (x * side_[1] + y) * side_[2];
-                    scan(cellStart_[row + zBottom], cellStart_[row + zTop + 1]);
+    const int32_t cz = cell % side_[2];
+    const int32_t cy = (cell / side_[2]) % side_[1];
+    const int32_t cx = cell / (side_[2] * side_[1]);
+    const int32_t zBottom = std::max(0, cz - r);
+    const int32_t zTop = std::min(side_[2] - 1, cz + r);
+    for (int32_t gx = std::max(0, cx - r); gx <= std::min(side_[0] - 1, cx + r); ++gx) {
+        for (int32_t gy = std::max(0, cy - r); gy <= std::min(side_[1] - 1, cy + r); ++gy) {
+            // The cells along z are one run of the sorted arrays.
+            const int32_t row = (gx * side_[1] + gy) * side_[2];
+            const int32_t to = cellStart_[row + zTop + 1];
+            for (int32_t s = cellStart_[row + zBottom]; s < to; s += kLanes) {
+                const Floats dx = x - LoadLanes<Floats>(&sortedX_[s]);
+                const Floats dy = y - LoadLanes<Floats>(&sortedY_[s]);
+                const Floats dz = z - LoadLanes<Floats>(&sortedZ_[s]);
+                // The demo's pair test: y first, scaled twice; the same
+                // from either partner, as squares do not see the sign.
+                const Floats d2 = ((dy * dy + dx * dx) + dz * dz) * scale * scale;
+                const Ints keep = (d2 < radiusSquared) & (kLaneNumbers < to - s) &
+                                  (LoadLanes<Ints>(&sortedIndex_[s]) != source);
+                for (int bits = LaneBits(keep); bits != 0; bits &= bits - 1) {
+                    fn(sortedIndex_[s + __builtin_ctz(static_cast<unsigned>(bits))]);
                 }
             }
-            forwardCount_[p] = used - forwardStart_[p];
         }
-    });
-
-    // Each list takes its earlier partners first (in their order), then
-    // its later ones. A range of sorted places is filled by one thread,
-    // which reads the pairs of every place whose stencil reaches the range.
-    const int32_t rangeSize = std::max(4 * kBlock, placed / (4 * parallel.threads()) + 1);
-    const int32_t ranges = (placed + rangeSize - 1) / rangeSize;
-    const int32_t reachCells = (r * side_[1] + r) * side_[2] + r;
-    // fn(q, p) for every pair of places q < p with p in the range, in
-    // ascending q; own(q) once every q in the range has had all its earlier
-    // partners.
-    const auto forEachEarlierPair = [&](int32_t range, auto fn, auto own) {
-        const int32_t first = range * rangeSize;
-        const int32_t last = std::min(placed, first + rangeSize);
-        const int32_t lowCell = std::max(0, cellOf_[sortedIndex_[first]] - reachCells);
-        for (int32_t q = cellStart_[static_cast<size_t>(lowCell)]; q < first; ++q) {
-            const int32_t* later = forward_[static_cast<size_t>(q / kBlock)].data() + forwardStart_[q];
-            for (int32_t e = 0; e < forwardCount_[q]; ++e) {
-                if (later[e] >= last) break;
-                if (later[e] >= first) fn(q, later[e]);
-            }
-        }
-        for (int32_t q = first; q < last; ++q) {
-            own(q);
-            const int32_t* later = forward_[static_cast<size_t>(q / kBlock)].data() + forwardStart_[q];
-            const int32_t* const end = later + forwardCount_[q];
-            for (; later < end && *later < last; ++later) fn(q, *later);
-        }
-    };
-    parallel.ForEach(ranges, 1, [&](int32_t range) {
-        const int32_t first = range * rangeSize;
-        const int32_t last = std::min(placed, first + rangeSize);
-        for (int32_t p = first; p < last; ++p) cursor_[p] = 0;
-        forEachEarlierPair(range, [&](int32_t, int32_t p) { ++cursor_[p]; }, [](int32_t) {});
-    });
-    // The lists lie in sorted order, so that a range's writes stay close.
-    listCount_.assign(static_cast<size_t>(count_), 0);
-    listStart_.assign(static_cast<size_t>(count_), 0);
-    int32_t total = 0;
-    for (int32_t p = 0; p < placed; ++p) {
-        const int32_t listed = cursor_[p] + forwardCount_[p];
-        cursor_[p] = total;
-        total += listed;
     }
-    // Growth by a sixteenth, not the doubling resize would do: the lists
-    // are most of the solver's memory.
-    if (static_cast<size_t>(total) > lists_.capacity()) lists_.reserve(static_cast<size_t>(total) + total / 16);
-    lists_.resize(static_cast<size_t>(total));
-    parallel.ForEach(placed, kPiece, [&](int32_t p) {
-        const int32_t a = sortedIndex_[p];
-        listStart_[a] = cursor_[p];
-        listCount_[a] = (p + 1 < placed ? cursor_[p + 1] : total) - cursor_[p];
-    });
-    parallel.ForEach(ranges, 1, [&](int32_t range) {
-        // A place's own later partners go in when its earlier ones are in:
-        // when the scan reaches it.
-        forEachEarlierPair(
-            range, [&](int32_t q, int32_t p) { lists_[cursor_[p]++] = sortedIndex_[q]; },
-            [&](int32_t p) {
-                const int32_t* later = forward_[static_cast<size_t>(p / kBlock)].data() + forwardStart_[p];
-                int32_t* out = &lists_[cursor_[p]];
-                for (int32_t e = 0; e < forwardCount_[p]; ++e) out[e] = sortedIndex_[later[e]];
-            });
-    });
 }
 
-void LabNeighbourSearch::SwapLists(std::vector<int32_t>& lists, std::vector<int32_t>& starts,
-                                   std::vector<int32_t>& counts) {
-    lists_.swap(lists);
-    listStart_.swap(starts);
-    listCount_.swap(counts);
+int32_t LabNeighbourSearch::Partners(const LabParameters& p, int32_t source, float x, float y, float z,
+                                     std::vector<int32_t>& out) const {
+    out.clear();
+    ForEachPartner(p, source, x, y, z, [&](int32_t b) { out.push_back(b); });
+    return static_cast<int32_t>(out.size());
+}
+
+int32_t LabNeighbourSearch::CountPartners(const LabParameters& p, int32_t source, float x, float y, float z) const {
+    int32_t found = 0;
+    ForEachPartner(p, source, x, y, z, [&](int32_t) { ++found; });
+    return found;
 }
 
 size_t LabNeighbourSearch::BytesUsed() const {
     size_t bytes = 0;
     for (const auto* v : {&sortedX_, &sortedY_, &sortedZ_}) bytes += v->capacity() * sizeof(float);
-    for (const auto* v : {&cellOf_, &cellStart_, &cursor_, &sortedIndex_, &higherStart_, &higherCount_, &lists_,
-                          &listStart_, &listCount_, &forwardStart_, &forwardCount_}) {
+    for (const auto* v : {&cellOf_, &cellStart_, &cursor_, &sortedIndex_, &higherStart_, &higherCount_}) {
         bytes += v->capacity() * sizeof(int32_t);
     }
     for (const auto& list : blockLists_) bytes += list.capacity() * sizeof(int32_t);
-    for (const auto& list : forward_) bytes += list.capacity() * sizeof(int32_t);
     return bytes;
 }

@@ -37,15 +37,13 @@ public:
     const int32_t* higherPairs(int32_t a) const { return blockLists_[a / kBlock].data() + higherStart_[a]; }
     int32_t higherCount(int32_t a) const { return higherCount_[a]; }
 
-    // Without a cap: every source's partners within the search radius, as
-    // source places in their sorted order (by cell, then id), the order a
-    // scan of its whole stencil of cells meets them in. Needs positions
-    // copied. Sources that take no part get empty lists.
-    void FindAllPairs(const LabParameters& p, LabParallel& parallel);
-    const int32_t* list(int32_t a) const { return lists_.data() + listStart_[a]; }
-    int32_t listCount(int32_t a) const { return listCount_[a]; }
-    // Exchanges the lists, their starts and counts with the given arrays.
-    void SwapLists(std::vector<int32_t>& lists, std::vector<int32_t>& starts, std::vector<int32_t>& counts);
+    // A source's partners within the search radius, as sources, in their
+    // sorted order (by cell, then id): the order a scan of its whole stencil
+    // of cells meets them in. (x, y, z) is the source's position. Needs
+    // positions copied; a source that takes no part has none.
+    int32_t Partners(const LabParameters& p, int32_t source, float x, float y, float z,
+                     std::vector<int32_t>& out) const;
+    int32_t CountPartners(const LabParameters& p, int32_t source, float x, float y, float z) const;
 
     // The grid. Sorted place s holds source sortedIndex()[s]; the places of
     // cell c run from cellStart()[c] to cellStart()[c + 1]; placed() of the
@@ -65,6 +63,9 @@ public:
 private:
     static constexpr int32_t kBlock = 1024;
 
+    template <class Fn>
+    void ForEachPartner(const LabParameters& p, int32_t source, float x, float y, float z, Fn fn) const;
+
     float cellSize_ = 1.0f;
     float inverseCellSize_ = 1.0f;
     float origin_[3] = {0.0f, 0.0f, 0.0f};
@@ -82,10 +83,4 @@ private:
     std::vector<std::vector<int32_t>> blockLists_;
     std::vector<int32_t> higherStart_, higherCount_;
 
-    // FindAllPairs: each pair is found once, from the partner earlier in
-    // the sorted order: per block of kBlock sorted places, the later
-    // partners' places, from forwardStart_, forwardCount_ long.
-    std::vector<int32_t> lists_, listStart_, listCount_;
-    std::vector<std::vector<int32_t>> forward_;
-    std::vector<int32_t> forwardStart_, forwardCount_;
 };

@@ -18,6 +18,7 @@ LabSolver::LabSolver(const LabParameters& parameters) : parameters_(parameters),
 void LabSolver::SetParameters(const LabParameters& parameters) {
     parameters_ = parameters;
     constants_ = LabConstants(parameters);
+    gridFresh_ = countsFresh_ = false;
     UseLayout(parameters.neighbourCap <= 0);
 }
 
@@ -39,10 +40,11 @@ void LabSolver::UseLayout(bool byCell) {
             movingAt_[i] = i < moving_;
         }
         sorted_ = true;
-        listsFresh_ = false;
+        gridFresh_ = countsFresh_ = false;
         return;
     }
-    EnsureLists();
+    // The capped search reads the last lists' counts.
+    EnsureCounts();
     for (auto* f : fields) {
         std::vector<float> byIndex(static_cast<size_t>(n));
         for (int32_t i = 0; i < n; ++i) byIndex[i] = (*f)[place_[i]];
@@ -69,7 +71,6 @@ void LabSolver::Reset(const std::vector<Vec3>& moving, const std::vector<Vec3>& 
         z_[i] = positions[i].z;
     }
     listCount_.assign(n, 0);
-    listStart_.assign(n, 0);
     time_ = 0.0;
     steps_ = 0;
     UseLayout(parameters_.neighbourCap <= 0);
@@ -92,14 +93,18 @@ void LabSolver::Save(Snapshot& out) const {
     out.moving = moving_;
     out.time = time_;
     out.steps = steps_;
-    EnsureLists();
-    out.counts = listCount_;
     out.slots.clear();
     if (parameters_.neighbourCap > 0) {
+        out.counts = listCount_;
         out.slots = slots_;
         return;
     }
-    for (int32_t i = 0; i < count(); ++i) out.slots.insert(out.slots.end(), neighbours(i), neighbours(i) + listCount_[i]);
+    out.counts.resize(static_cast<size_t>(count_));
+    std::vector<int32_t> list;
+    for (int32_t i = 0; i < count_; ++i) {
+        out.counts[i] = ListOf(i, list);
+        out.slots.insert(out.slots.end(), list.begin(), list.end());
+    }
 }
 
 void LabSolver::Load(const Snapshot& in) {
@@ -151,22 +156,47 @@ void LabSolver::Step() {
     ++steps_;
 }
 
-// Without a cap, the lists of the positions as they are now, by index.
-void LabSolver::EnsureLists() const {
-    if (!sorted_ || listsFresh_) return;
-    const int32_t n = count_;
-    const int32_t limit = parameters_.pairedLimit > 0 ? std::min(n, parameters_.pairedLimit) : n;
-    std::vector<float> byIndex[3];
-    const std::vector<float>* fields[3] = {&x_, &y_, &z_};
-    for (int a = 0; a < 3; ++a) {
-        byIndex[a].resize(static_cast<size_t>(n));
-        for (int32_t i = 0; i < n; ++i) byIndex[a][i] = (*fields[a])[place_[i]];
+// Without a cap the steps keep no lists: a grid of the positions as they
+// are now, and each particle's count or list from it, when asked for.
+void LabSolver::EnsureGrid() const {
+    if (!sorted_ || gridFresh_) return;
+    const int32_t limit = parameters_.pairedLimit > 0 ? std::min(count_, parameters_.pairedLimit) : count_;
+    search_.Build(parameters_, x_.data(), y_.data(), z_.data(), count_, order_.data(), limit, true, parallel_);
+    gridFresh_ = true;
+}
+
+void LabSolver::EnsureCounts() const {
+    if (!sorted_ || countsFresh_) return;
+    EnsureGrid();
+    listCount_.resize(static_cast<size_t>(count_));
+    parallel_.ForEach(count_, kPiece, [&](int32_t p) {
+        listCount_[order_[p]] = search_.CountPartners(parameters_, p, x_[p], y_[p], z_[p]);
+    });
+    countsFresh_ = true;
+}
+
+int32_t LabSolver::ListOf(int32_t i, std::vector<int32_t>& out) const {
+    if (!sorted_) {
+        const int32_t* slots = &slots_[static_cast<size_t>(i) * parameters_.neighbourCap];
+        out.assign(slots, slots + listCount_[i]);
+    } else {
+        EnsureGrid();
+        const int32_t p = place_[i];
+        search_.Partners(parameters_, p, x_[p], y_[p], z_[p], out);
+        for (int32_t& b : out) b = order_[b];
     }
-    search_.Build(parameters_, byIndex[0].data(), byIndex[1].data(), byIndex[2].data(), n, nullptr, limit, true,
-                  parallel_);
-    search_.FindAllPairs(parameters_, parallel_);
-    search_.SwapLists(lists_, listStart_, listCount_);
-    listsFresh_ = true;
+    return static_cast<int32_t>(out.size());
+}
+
+int32_t LabSolver::neighbourCount(int32_t i) const {
+    EnsureCounts();
+    return listCount_[i];
+}
+
+std::vector<int32_t> LabSolver::neighbours(int32_t i) const {
+    std::vector<int32_t> list;
+    ListOf(i, list);
+    return list;
 }
 
 // Sorts the particles by cell (within a cell by index), carrying what the
@@ -193,11 +223,8 @@ void LabSolver::SortByCell() {
         place_[order_[s]] = s;
         movingAt_[s] = order_[s] < moving_;
     });
-    // The lists that were asked for since the last step are of no more use.
-    if (listsFresh_) {
-        listsFresh_ = false;
-        for (auto* v : {&lists_, &listStart_, &listCount_}) std::vector<int32_t>().swap(*v);
-    }
+    // The grid is the step's now, and the step moves the particles on.
+    gridFresh_ = countsFresh_ = false;
 }
 
 LabFastView LabSolver::FastView() const {
@@ -275,7 +302,7 @@ void LabSolver::ComputeDensity() {
     const int32_t n = count();
     const LabConstants& k = constants_;
     parallel_.ForEach(n, kPiece, [&](int32_t i) {
-        const int32_t* list = neighbours(i);
+        const int32_t* list = &slots_[static_cast<size_t>(i) * parameters_.neighbourCap];
         float sum = 0.0f;
         for (int32_t e = 0; e < listCount_[i]; ++e) {
             const int32_t j = list[e];
@@ -295,7 +322,7 @@ void LabSolver::ComputeForces() {
     const int32_t n = moving_;
     const LabConstants& k = constants_;
     parallel_.ForEach(n, kPiece, [&](int32_t i) {
-        const int32_t* list = neighbours(i);
+        const int32_t* list = &slots_[static_cast<size_t>(i) * parameters_.neighbourCap];
         const Vec3 vi{vx_[i], vy_[i], vz_[i]};
         sph::ForceSums sums;
         for (int32_t e = 0; e < listCount_[i]; ++e) {
@@ -369,14 +396,15 @@ void LabSolver::Integrate(float timeStep) {
 
 uint64_t LabSolver::StateHash() const {
     ::StateHash hash;  // the class, not this member function
-    EnsureLists();
+    std::vector<int32_t> list;
     for (int32_t i = 0; i < count(); ++i) {
         const int32_t p = At(i);
         const float fields[11] = {x_[p],  y_[p],  z_[p],  vx_[p],       vy_[p],      vz_[p],
                                   ax_[p], ay_[p], az_[p], pressure_[p], density_[p]};
         hash.Add(fields, sizeof fields);
-        hash.Add(&listCount_[i], sizeof listCount_[i]);
-        hash.Add(neighbours(i), sizeof(int32_t) * static_cast<size_t>(listCount_[i]));
+        const int32_t listed = ListOf(i, list);
+        hash.Add(&listed, sizeof listed);
+        hash.Add(list.data(), sizeof(int32_t) * static_cast<size_t>(listed));
     }
     return hash.value();
 }
@@ -388,7 +416,7 @@ size_t LabSolver::BytesUsed() const {
     }
     bytes += movingAt_.capacity();
     for (const std::vector<int32_t>* v : std::initializer_list<const std::vector<int32_t>*>{
-             &listCount_, &slots_, &copyCount_, &listStart_, &lists_, &order_, &place_, &cellAt_, &spareInts_}) {
+             &listCount_, &slots_, &copyCount_, &order_, &place_, &cellAt_, &spareInts_}) {
         bytes += v->capacity() * sizeof(int32_t);
     }
     return bytes + search_.BytesUsed();

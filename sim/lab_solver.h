@@ -70,17 +70,10 @@ public:
     float density(int32_t i) const { return density_[At(i)]; }
     float pressure(int32_t i) const { return pressure_[At(i)]; }
     // The listed neighbours. Without a cap the steps keep no lists: they
-    // are found when first asked for after a step, from the positions as
-    // they are then (not thread-safe, like the step itself).
-    int32_t neighbourCount(int32_t i) const {
-        EnsureLists();
-        return listCount_[i];
-    }
-    const int32_t* neighbours(int32_t i) const {
-        EnsureLists();
-        return parameters_.neighbourCap > 0 ? &slots_[static_cast<size_t>(i) * parameters_.neighbourCap]
-                                            : lists_.data() + listStart_[i];
-    }
+    // are found when asked for, from the positions as they are then (not
+    // thread-safe, like the step itself).
+    int32_t neighbourCount(int32_t i) const;
+    std::vector<int32_t> neighbours(int32_t i) const;
     // Sets a particle's velocity (scenes that start in motion).
     void SetVelocity(int32_t i, const Vec3& v);
 
@@ -120,7 +113,9 @@ private:
 
     int32_t At(int32_t i) const { return sorted_ ? place_[i] : i; }
     void UseLayout(bool byCell);
-    void EnsureLists() const;
+    void EnsureGrid() const;
+    void EnsureCounts() const;
+    int32_t ListOf(int32_t i, std::vector<int32_t>& out) const;
     void SortByCell();
     LabFastView FastView() const;
     void ComputeFastDensity();
@@ -151,11 +146,10 @@ private:
     // search.
     std::vector<int32_t> slots_;
     std::vector<int32_t> copyCount_;
-    // Without a cap: every particle's list, in index order, from
-    // listStart_, when asked for.
-    mutable std::vector<int32_t> lists_;
-    mutable std::vector<int32_t> listStart_;
-    mutable bool listsFresh_ = false;
+    // Without a cap: whether the search holds a grid of the positions as
+    // they are, and listCount_ their counts.
+    mutable bool gridFresh_ = false;
+    mutable bool countsFresh_ = false;
     mutable LabNeighbourSearch search_;
 
     // Without a cap the fields are stored by place, in cell order, each

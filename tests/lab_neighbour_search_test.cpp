@@ -65,9 +65,12 @@ TEST(LabNeighbourSearch, FindsEveryPairAsTheTestOfEveryPairDoes) {
         parallel.SetThreads(threads);
         LabNeighbourSearch search;
         search.Build(p, c.x.data(), c.y.data(), c.z.data(), n, c.ids.data(), pairedIds, true, parallel);
-        search.FindAllPairs(p, parallel);
         auto& out = lists[threads == 1 ? 0 : 1];
-        for (int32_t a = 0; a < n; ++a) out.emplace_back(search.list(a), search.list(a) + search.listCount(a));
+        for (int32_t a = 0; a < n; ++a) {
+            out.emplace_back();
+            search.Partners(p, a, c.x[a], c.y[a], c.z[a], out.back());
+            ASSERT_EQ(search.CountPartners(p, a, c.x[a], c.y[a], c.z[a]), static_cast<int32_t>(out.back().size()));
+        }
         const auto key = [&](int32_t b) { return std::make_tuple(search.cellOf(b), c.ids[b]); };
         for (int32_t a = 0; a < n; ++a) {
             std::vector<int32_t> expected;
