@@ -157,27 +157,36 @@ void ForEachRow(const LabFastView& v, int32_t p, Fn fn) {
 }
 
 // Place p's candidates at places [s, s + 8): its position minus theirs and
-// the squared distance, with the lanes that count: before `to`, not p
-// itself.
+// the squared distance, with the lanes before `to`.
 struct Candidates {
     Wide dx, dy, dz, q;
     WideInts inRun;
 };
 
-[[gnu::always_inline]] inline Candidates Around(const LabFastView& v, Wide xi, Wide yi, Wide zi, int32_t p,
-                                                int32_t s, int32_t to) {
+[[gnu::always_inline]] inline Candidates Around(const LabFastView& v, Wide xi, Wide yi, Wide zi, int32_t s,
+                                                int32_t to) {
     Candidates c;
     c.dx = xi - Load(v.x + s);
     c.dy = yi - Load(v.y + s);
     c.dz = zi - Load(v.z + s);
     c.q = (c.dx * c.dx + c.dy * c.dy) + c.dz * c.dz;
-    c.inRun = Less(kWideLaneNumbers, Splat(to - s)) & NotEqual(kWideLaneNumbers, Splat(p - s));
+    c.inRun = Less(kWideLaneNumbers, Splat(to - s));
     return c;
 }
 
-}  // namespace
+// Squared distances in metres; with a scale of 1, multiplying by it is
+// exact and left out.
+template <bool kUnitScale>
+[[gnu::always_inline]] inline Wide Scaled(Wide q, Wide scale) {
+    if constexpr (kUnitScale) {
+        return q;
+    } else {
+        return q * scale * scale;
+    }
+}
 
-void Density(const LabFastView& v, int32_t first, int32_t last, float* density, float* pressure) {
+template <bool kUnitScale>
+void DensityOf(const LabFastView& v, int32_t first, int32_t last, float* density, float* pressure) {
     const LabConstants& k = *v.constants;
     // Partners lie within the search radius, and only those within h add
     // to the sum: the nearer of the two bounds both.
@@ -192,10 +201,12 @@ void Density(const LabFastView& v, int32_t first, int32_t last, float* density, 
             const Wide xs = Splat(xi), ys = Splat(yi), zs = Splat(zi);
             ForEachRow(v, p, [&](int32_t from, int32_t to) {
                 for (int32_t s = from; s < to; s += kFastLanes) {
-                    const Candidates c = Around(v, xs, ys, zs, p, s, to);
-                    const Wide r2 = c.q * scale * scale;
+                    const Candidates c = Around(v, xs, ys, zs, s, to);
+                    const Wide r2 = Scaled<kUnitScale>(c.q, scale);
                     const Wide t = h2 - r2;
-                    terms += Keep(c.inRun & Less(r2, reach2), t * t * t);
+                    // Not p itself: its own term is the density's constant.
+                    const WideInts others = NotEqual(kWideLaneNumbers, Splat(p - s));
+                    terms += Keep(c.inRun & others & Less(r2, reach2), t * t * t);
                 }
             });
             sum = Total(terms);
@@ -205,8 +216,11 @@ void Density(const LabFastView& v, int32_t first, int32_t last, float* density, 
     }
 }
 
-void Forces(const LabFastView& v, int32_t first, int32_t last, const uint8_t* moving, float* ax, float* ay,
-            float* az) {
+// Place p meets itself among its candidates: at distance zero it pushes
+// nowhere, and its velocity less its own is zero, so it adds zeros.
+template <bool kUnitScale>
+void ForcesOf(const LabFastView& v, int32_t first, int32_t last, const uint8_t* moving, float* ax, float* ay,
+              float* az) {
     const LabConstants& k = *v.constants;
     const Wide zero = Splat(0.0f);
     const Wide scale = Splat(k.simScale);
@@ -226,18 +240,18 @@ void Forces(const LabFastView& v, int32_t first, int32_t last, const uint8_t* mo
             const Wide vxi = Splat(v.vx[p]), vyi = Splat(v.vy[p]), vzi = Splat(v.vz[p]);
             ForEachRow(v, p, [&](int32_t from, int32_t to) {
                 for (int32_t s = from; s < to; s += kFastLanes) {
-                    const Candidates c = Around(v, xs, ys, zs, p, s, to);
+                    const Candidates c = Around(v, xs, ys, zs, s, to);
                     const Wide q = c.q;
                     Wide r;
                     if (k.fastDistance) {
                         for (int lane = 0; lane < kFastLanes; ++lane) r[lane] = sph::FastSqrtEstimate(q[lane]);
-                        r = r * scale;
+                        r = kUnitScale ? r : r * scale;
                     } else {
-                        r = SquareRoot(q) * scale;
+                        r = kUnitScale ? SquareRoot(q) : SquareRoot(q) * scale;
                     }
                     const Wide densityj = Load(v.density + s);
                     // Beyond h, or a partner not yet given a density: no share.
-                    const WideInts counts = c.inRun & Less(q * searchScale * searchScale, searchRadiusSquared) &
+                    const WideInts counts = c.inRun & Less(Scaled<kUnitScale>(q, searchScale), searchRadiusSquared) &
                                             Less(r, h) & Less(zero, densityj);
                     // Most candidates of the outer cells are out of reach:
                     // a vector without a partner skips the divisions.
@@ -264,6 +278,19 @@ void Forces(const LabFastView& v, int32_t first, int32_t last, const uint8_t* mo
         ay[p] = a.y;
         az[p] = a.z;
     }
+}
+
+}  // namespace
+
+void Density(const LabFastView& v, int32_t first, int32_t last, float* density, float* pressure) {
+    v.simScale == 1.0f ? DensityOf<true>(v, first, last, density, pressure)
+                       : DensityOf<false>(v, first, last, density, pressure);
+}
+
+void Forces(const LabFastView& v, int32_t first, int32_t last, const uint8_t* moving, float* ax, float* ay,
+            float* az) {
+    v.simScale == 1.0f ? ForcesOf<true>(v, first, last, moving, ax, ay, az)
+                       : ForcesOf<false>(v, first, last, moving, ax, ay, az);
 }
 
 }  // namespace PONDSIM_LAB_FAST_NAMESPACE
