@@ -207,17 +207,20 @@ void LabSolver::SortByCell() {
     const int32_t limit = parameters_.pairedLimit > 0 ? std::min(n, parameters_.pairedLimit) : n;
     search_.Build(parameters_, x_.data(), y_.data(), z_.data(), n, order_.data(), limit, false, parallel_);
     const int32_t* from = search_.sortedIndex();
+    // One pass moves all six, into the arrays the step fills afresh (and
+    // one spare), which then trade places with them.
+    std::vector<float>* const carried[6] = {&x_, &y_, &z_, &vx_, &vy_, &vz_};
+    std::vector<float>* const into[6] = {&density_, &pressure_, &ax_, &ay_, &az_, &spare_};
     spare_.resize(x_.size());
-    for (auto* f : {&x_, &y_, &z_, &vx_, &vy_, &vz_}) {
-        parallel_.ForEach(n, kPiece, [&](int32_t s) { spare_[s] = (*f)[from[s]]; });
-        f->swap(spare_);
-    }
     spareInts_.resize(static_cast<size_t>(n));
     cellAt_.resize(static_cast<size_t>(n));
     parallel_.ForEach(n, kPiece, [&](int32_t s) {
-        spareInts_[s] = order_[from[s]];
-        cellAt_[s] = search_.cellOf(from[s]);
+        const int32_t old = from[s];
+        for (int f = 0; f < 6; ++f) (*into[f])[s] = (*carried[f])[old];
+        spareInts_[s] = order_[old];
+        cellAt_[s] = search_.cellOf(old);
     });
+    for (int f = 0; f < 6; ++f) carried[f]->swap(*into[f]);
     order_.swap(spareInts_);
     parallel_.ForEach(n, kPiece, [&](int32_t s) {
         place_[order_[s]] = s;
