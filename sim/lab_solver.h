@@ -5,11 +5,11 @@
 #include <memory>
 #include <vector>
 
-#include "sim/lab_parameters.h"
-#include "sim/vec3.h"
 #include "sim/lab_fast_stages.h"
 #include "sim/lab_neighbour_search.h"
 #include "sim/lab_parallel.h"
+#include "sim/lab_parameters.h"
+#include "sim/vec3.h"
 
 // The lab's SPH solver: the demo's fluid with every constant and rule set at
 // run time, any number of particles, and the stages run over the particles
@@ -17,13 +17,14 @@
 // every stage writes only the particle it works on, so a step gives the same
 // bits whatever the number of threads.
 //
-// The stage order is pondsim's: neighbour lists from the start-of-step
+// The stage order is pondsim's: neighbours from the start-of-step
 // positions, then density for all, forces for all, integration for all.
 //
-// Storage is one array per field (struct of arrays). Neighbour lists: with a
-// cap, fixed slots per particle, filled by the demo's rules; without, a
-// compact list per block of particles, built on a uniform grid whose cells
-// are as wide as the search radius.
+// Storage is one array per field (struct of arrays). With a neighbour cap:
+// the particles in index order and fixed list slots per particle, filled by
+// the demo's rules. Without: the particles in cell order of a uniform grid
+// (sorted at the start of every step), and no lists: density and forces
+// walk the cells around each particle (lab_fast_stages.h).
 class LabSolver {
 public:
     explicit LabSolver(const LabParameters& parameters = ClassicParameters());
