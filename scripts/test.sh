@@ -69,6 +69,12 @@ cmake --build --preset asan -j"$(nproc)"
 # worker threads.
 ctest --preset asan -j"$(nproc)"
 
+# The lab's thread tests (several threads stepping one solver, the search
+# on several threads) under ThreadSanitizer; any race fails them.
+cmake --preset tsan
+cmake --build --preset tsan -j"$(nproc)"
+ctest --preset tsan -j"$(nproc)"
+
 # A short fuzz run: each libFuzzer target (window messages, particle states;
 # both programs) for 60 s under ASan and UBSan. Longer: scripts/fuzz.sh 600.
 scripts/fuzz.sh 60

@@ -5,9 +5,11 @@
 #include <memory>
 #include <vector>
 
+#include "sim/lab/lab_fast_stages.h"
+#include "sim/lab/lab_neighbour_search.h"
+#include "sim/lab/lab_parallel.h"
 #include "sim/lab/lab_parameters.h"
 #include "sim/core/vec3.h"
-#include "sim/lab/worker_pool.h"
 
 // The lab's SPH solver: the demo's fluid with every constant and rule set at
 // run time, any number of particles, and the stages run over the particles
@@ -15,13 +17,14 @@
 // every stage writes only the particle it works on, so a step gives the same
 // bits whatever the number of threads.
 //
-// The stage order is pondsim's: neighbour lists from the start-of-step
+// The stage order is pondsim's: neighbours from the start-of-step
 // positions, then density for all, forces for all, integration for all.
 //
-// Storage is one array per field (struct of arrays). Neighbour lists: with a
-// cap, fixed slots per particle, filled by the demo's rules; without, a
-// compact list per block of particles, built on a uniform grid whose cells
-// are as wide as the search radius.
+// Storage is one array per field (struct of arrays). With a neighbour cap:
+// the particles in index order and fixed list slots per particle, filled by
+// the demo's rules. Without: the particles in cell order of a uniform grid
+// (sorted at the start of every step), and no lists: density and forces
+// walk the cells around each particle (lab_fast_stages.h).
 class LabSolver {
 public:
     explicit LabSolver(const LabParameters& parameters = ClassicParameters());
@@ -36,7 +39,7 @@ public:
     // Threads the stages run on; 0 or less: every core. One where the build
     // has no threads (the web build).
     void SetThreads(int threads);
-    int threads() const { return threads_; }
+    int threads() const { return parallel_.threads(); }
 
     // Replaces the particles by ones at rest at the given places (position
     // units), with zero density and pressure, then builds their lists, as a
@@ -48,22 +51,30 @@ public:
 
     void Step();
 
-    int32_t count() const { return static_cast<int32_t>(x_.size()); }
+    // Seconds spent in each stage, summed over the steps while a clock is
+    // set (nullptr: none). The search is the lists' or the sort's.
+    struct StageClock {
+        double search = 0.0, density = 0.0, forces = 0.0, motion = 0.0;
+    };
+    void SetStageClock(StageClock* clock) { clock_ = clock; }
+
+    int32_t count() const { return count_; }
     double time() const { return time_; }
     int64_t steps() const { return steps_; }
     // Seconds of the last step (the fixed step, or less when bounded).
     float lastTimeStep() const { return lastTimeStep_; }
 
-    Vec3 position(int32_t i) const { return Vec3{x_[i], y_[i], z_[i]}; }
-    Vec3 velocity(int32_t i) const { return Vec3{vx_[i], vy_[i], vz_[i]}; }
-    Vec3 acceleration(int32_t i) const { return Vec3{ax_[i], ay_[i], az_[i]}; }
-    float density(int32_t i) const { return density_[i]; }
-    float pressure(int32_t i) const { return pressure_[i]; }
-    int32_t neighbourCount(int32_t i) const { return listCount_[i]; }
-    const int32_t* neighbours(int32_t i) const {
-        return parameters_.neighbourCap > 0 ? &slots_[static_cast<size_t>(i) * parameters_.neighbourCap]
-                                            : lists_.data() + listStart_[i];
-    }
+    // By index, whatever order the solver keeps the particles in.
+    Vec3 position(int32_t i) const { return Vec3{x_[At(i)], y_[At(i)], z_[At(i)]}; }
+    Vec3 velocity(int32_t i) const { return Vec3{vx_[At(i)], vy_[At(i)], vz_[At(i)]}; }
+    Vec3 acceleration(int32_t i) const { return Vec3{ax_[At(i)], ay_[At(i)], az_[At(i)]}; }
+    float density(int32_t i) const { return density_[At(i)]; }
+    float pressure(int32_t i) const { return pressure_[At(i)]; }
+    // The listed neighbours. Without a cap the steps keep no lists: they
+    // are found when asked for, from the positions as they are then (not
+    // thread-safe, like the step itself).
+    int32_t neighbourCount(int32_t i) const;
+    std::vector<int32_t> neighbours(int32_t i) const;
     // Sets a particle's velocity (scenes that start in motion).
     void SetVelocity(int32_t i, const Vec3& v);
 
@@ -71,7 +82,8 @@ public:
     // and taken up again goes on bit for bit: the fields of every particle
     // in index order, the neighbour counts and, with a cap, the listed
     // neighbours (the demo's binning reads the old counts), the simulated
-    // time and the steps taken.
+    // time and the steps taken. Without a cap the lists are those of the
+    // saved positions, kept for other readers: the steps do not read them.
     struct Snapshot {
         static constexpr int kFields = 11;  // x y z, velocity, acceleration, density, pressure
         int32_t moving = 0;
@@ -97,16 +109,18 @@ public:
     size_t BytesUsed() const;
 
 private:
-    static constexpr int32_t kBlock = 1024;
     // Particles per piece of a parallel loop.
-    static constexpr int32_t kPiece = 256;
+    static constexpr int32_t kPiece = LabNeighbourSearch::kPiece;
 
-    template <class Fn>
-    void ForEach(int32_t n, int32_t grain, Fn fn);
-
-    void BuildGrid(int32_t paired);
-    void GatherHigherPairs(int32_t paired);
-    void GatherAllPairs();
+    int32_t At(int32_t i) const { return sorted_ ? place_[i] : i; }
+    void UseLayout(bool byCell);
+    void EnsureGrid() const;
+    void EnsureCounts() const;
+    int32_t ListOf(int32_t i, std::vector<int32_t>& out) const;
+    void SortByCell();
+    LabFastView FastView() const;
+    void ComputeFastDensity();
+    void ComputeFastForces();
     void FindNeighbours();
     void ComputeDensity();
     void ComputeForces();
@@ -115,9 +129,10 @@ private:
 
     LabParameters parameters_;
     LabConstants constants_;
-    int threads_ = 1;
+    StageClock* clock_ = nullptr;
+    mutable LabParallel parallel_;
+    int32_t count_ = 0;
     int32_t moving_ = 0;
-    std::unique_ptr<WorkerPool> pool_;
     double time_ = 0.0;
     int64_t steps_ = 0;
     float lastTimeStep_ = 0.0f;
@@ -126,37 +141,24 @@ private:
     std::vector<float> vx_, vy_, vz_;
     std::vector<float> ax_, ay_, az_;
     std::vector<float> density_, pressure_;
-    std::vector<int32_t> listCount_;
+    mutable std::vector<int32_t> listCount_;
     // With a cap: cap slots per particle. The counts the last search left
     // (the demo's binned copies read them) are in listCount_ until the next
     // search.
     std::vector<int32_t> slots_;
     std::vector<int32_t> copyCount_;
-    // The candidates of the capped search: per block of kBlock particles,
-    // their lists one after another; listStart_ is the place in its block's
-    // list.
-    std::vector<std::vector<int32_t>> blockLists_;
-    std::vector<int32_t> listStart_;
-    std::vector<int32_t> pairCount_;
-    // Without a cap: every particle's list, in index order, from
-    // listStart_. The search finds each pair once, from the partner earlier
-    // in the sorted order: per block of kBlock sorted places, the later
-    // partners' places, from forwardStart_, forwardCount_ long; cursor_ is
-    // where a sorted place's list fills next.
-    std::vector<int32_t> lists_;
-    std::vector<std::vector<int32_t>> forward_;
-    std::vector<int32_t> forwardStart_;
-    std::vector<int32_t> forwardCount_;
-    std::vector<int32_t> cursor_;
+    // Without a cap: whether the search holds a grid of the positions as
+    // they are, and listCount_ their counts.
+    mutable bool gridFresh_ = false;
+    mutable bool countsFresh_ = false;
+    mutable LabNeighbourSearch search_;
 
-    // The grid: cell of every particle (-1: never paired), particles sorted
-    // by cell (ascending index within a cell) with their positions.
-    float cellSize_ = 1.0f;
-    float inverseCellSize_ = 1.0f;
-    Vec3 gridOrigin_;
-    int32_t side_[3] = {1, 1, 1};
-    std::vector<int32_t> cellOf_;
-    std::vector<int32_t> cellStart_;
-    std::vector<int32_t> sortedIndex_;
-    std::vector<float> sortedX_, sortedY_, sortedZ_;
+    // Without a cap the fields are stored by place, in cell order, each
+    // padded by kFastLanes slots: order_ gives the index at a place, place_
+    // the place of an index, cellAt_ the cell of a place, movingAt_ whether
+    // it moves. spare_ and spareInts_ take a field while it is reordered.
+    bool sorted_ = false;
+    std::vector<int32_t> order_, place_, cellAt_, spareInts_;
+    std::vector<uint8_t> movingAt_;
+    std::vector<float> spare_;
 };

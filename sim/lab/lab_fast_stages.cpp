@@ -1,0 +1,332 @@
+#include "sim/lab/lab_fast_stages.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <type_traits>
+
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
+#include "sim/core/lanes.h"
+#include "sim/core/sph_kernels.h"
+
+#if !defined(PONDSIM_LAB_FAST_NAMESPACE)
+#define PONDSIM_LAB_FAST_NAMESPACE portable
+#define PONDSIM_LAB_FAST_DISPATCH 1
+#endif
+
+// The eight-lane vectors never cross a function boundary of this file
+// that another file sees, so how the two builds pass them does not matter.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+
+namespace PONDSIM_LAB_FAST_NAMESPACE {
+
+namespace {
+
+using Wide = float __attribute__((vector_size(kFastLanes * 4)));
+using WideInts = int32_t __attribute__((vector_size(kFastLanes * 4)));
+constexpr WideInts kWideLaneNumbers = {0, 1, 2, 3, 4, 5, 6, 7};
+
+[[gnu::always_inline]] inline Wide Load(const float* from) {
+    Wide v;
+    std::memcpy(&v, from, sizeof v);
+    return v;
+}
+
+// Broadcast in registers: built lane by lane, the compiler goes through
+// memory, and the vector loaded from eight separate stores stalls.
+[[gnu::always_inline]] inline Wide Splat(float x) {
+#if defined(__AVX__)
+    return reinterpret_cast<Wide>(_mm256_set1_ps(x));
+#elif defined(__SSE2__)
+    const __m128 half = _mm_set1_ps(x);
+    __m128 halves[2] = {half, half};
+    Wide w;
+    std::memcpy(&w, halves, sizeof w);
+    return w;
+#else
+    return Wide{x, x, x, x, x, x, x, x};
+#endif
+}
+
+// Lane-wise comparisons. Without AVX the compiler would take a comparison
+// of eight lanes one lane at a time; taken as two halves of four, each is
+// one SSE instruction.
+template <class V, class Fn>
+[[gnu::always_inline]] inline WideInts Compare(V a, V b, Fn fn) {
+#if defined(__AVX__) || !defined(__SSE2__)
+    return fn(a, b);
+#else
+    using Half = std::conditional_t<std::is_same_v<V, Wide>, Floats, Ints>;
+    Half x[2], y[2];
+    std::memcpy(x, &a, sizeof a);
+    std::memcpy(y, &b, sizeof b);
+    const Ints halves[2] = {fn(x[0], y[0]), fn(x[1], y[1])};
+    WideInts out;
+    std::memcpy(&out, halves, sizeof out);
+    return out;
+#endif
+}
+[[gnu::always_inline]] inline WideInts Less(Wide a, Wide b) {
+    return Compare(a, b, [](auto x, auto y) { return x < y; });
+}
+[[gnu::always_inline]] inline WideInts Less(WideInts a, WideInts b) {
+    return Compare(a, b, [](auto x, auto y) { return x < y; });
+}
+[[gnu::always_inline]] inline WideInts NotEqual(WideInts a, WideInts b) {
+    return Compare(a, b, [](auto x, auto y) { return x != y; });
+}
+[[gnu::always_inline]] inline bool NoLane(WideInts keep) {
+#if defined(__AVX__)
+    return _mm256_testz_si256(reinterpret_cast<__m256i>(keep), reinterpret_cast<__m256i>(keep)) != 0;
+#elif defined(__SSE2__)
+    __m128i halves[2];
+    std::memcpy(halves, &keep, sizeof keep);
+    return _mm_movemask_epi8(_mm_or_si128(halves[0], halves[1])) == 0;
+#else
+    for (int lane = 0; lane < kFastLanes; ++lane) {
+        if (keep[lane] != 0) return false;
+    }
+    return true;
+#endif
+}
+
+[[gnu::always_inline]] inline Wide Divide(Wide a, Wide b) {
+#if defined(__AVX__) || !defined(__SSE2__)
+    return a / b;
+#else
+    Floats x[2], y[2];
+    std::memcpy(x, &a, sizeof a);
+    std::memcpy(y, &b, sizeof b);
+    x[0] = x[0] / y[0];
+    x[1] = x[1] / y[1];
+    Wide out;
+    std::memcpy(&out, x, sizeof out);
+    return out;
+#endif
+}
+[[gnu::always_inline]] inline WideInts Splat(int32_t x) { return WideInts{x, x, x, x, x, x, x, x}; }
+
+[[gnu::always_inline]] inline Wide Keep(WideInts keep, Wide value) { return reinterpret_cast<Wide>(keep & reinterpret_cast<WideInts>(value)); }
+
+// The lanes in one fixed order, pairwise.
+[[gnu::always_inline]] inline float Total(Wide v) { return ((v[0] + v[1]) + (v[2] + v[3])) + ((v[4] + v[5]) + (v[6] + v[7])); }
+
+[[gnu::always_inline]] inline Wide SquareRoot(Wide q) {
+#if defined(__AVX__)
+    return reinterpret_cast<Wide>(_mm256_sqrt_ps(reinterpret_cast<__m256>(q)));
+#elif defined(__SSE2__)
+    __m128 halves[2];
+    std::memcpy(halves, &q, sizeof q);
+    halves[0] = _mm_sqrt_ps(halves[0]);
+    halves[1] = _mm_sqrt_ps(halves[1]);
+    Wide r;
+    std::memcpy(&r, halves, sizeof r);
+    return r;
+#else
+    Wide r;
+    for (int lane = 0; lane < kFastLanes; ++lane) r[lane] = sqrtf(q[lane]);
+    return r;
+#endif
+}
+
+// Calls fn(from, to) for the run of places of every row of cells around
+// place p, in the order of the rows.
+template <class Fn>
+void ForEachRow(const LabFastView& v, int32_t p, Fn fn) {
+    constexpr int32_t r = 2;
+    const int32_t cell = v.cellOf[p];
+    const int32_t cz = cell % v.side[2];
+    const int32_t cy = (cell / v.side[2]) % v.side[1];
+    const int32_t cx = cell / (v.side[2] * v.side[1]);
+    const int32_t zBottom = cz - r < 0 ? 0 : cz - r;
+    const int32_t zTop = cz + r > v.side[2] - 1 ? v.side[2] - 1 : cz + r;
+    const int32_t xLast = cx + r > v.side[0] - 1 ? v.side[0] - 1 : cx + r;
+    const int32_t yLast = cy + r > v.side[1] - 1 ? v.side[1] - 1 : cy + r;
+    for (int32_t x = cx - r < 0 ? 0 : cx - r; x <= xLast; ++x) {
+        for (int32_t y = cy - r < 0 ? 0 : cy - r; y <= yLast; ++y) {
+            const int32_t row = (x * v.side[1] + y) * v.side[2];
+            fn(v.cellStart[row + zBottom], v.cellStart[row + zTop + 1]);
+        }
+    }
+}
+
+// Place p's candidates at places [s, s + 8): its position minus theirs and
+// the squared distance, with the lanes before `to`.
+struct Candidates {
+    Wide dx, dy, dz, q;
+    WideInts inRun;
+};
+
+[[gnu::always_inline]] inline Candidates Around(const LabFastView& v, Wide xi, Wide yi, Wide zi, int32_t s,
+                                                int32_t to) {
+    Candidates c;
+    c.dx = xi - Load(v.x + s);
+    c.dy = yi - Load(v.y + s);
+    c.dz = zi - Load(v.z + s);
+    c.q = (c.dx * c.dx + c.dy * c.dy) + c.dz * c.dz;
+    c.inRun = Less(kWideLaneNumbers, Splat(to - s));
+    return c;
+}
+
+// Squared distances in metres; with a scale of 1, multiplying by it is
+// exact and left out.
+template <bool kUnitScale>
+[[gnu::always_inline]] inline Wide Scaled(Wide q, Wide scale) {
+    if constexpr (kUnitScale) {
+        return q;
+    } else {
+        return q * scale * scale;
+    }
+}
+
+template <bool kUnitScale>
+void DensityOf(const LabFastView& v, int32_t first, int32_t last, float* density, float* pressure) {
+    const LabConstants& k = *v.constants;
+    // Partners lie within the search radius, and only those within h add
+    // to the sum: the nearer of the two bounds both.
+    const Wide reach2 = Splat(std::min(k.smoothingRadiusSquared, v.searchRadiusSquared));
+    const Wide scale = Splat(k.simScale);
+    const Wide h2 = Splat(k.smoothingRadiusSquared);
+    for (int32_t p = first; p < last; ++p) {
+        float sum = 0.0f;
+        if (p < v.placed) {
+            const float xi = v.x[p], yi = v.y[p], zi = v.z[p];
+            Wide terms = Splat(0.0f);
+            const Wide xs = Splat(xi), ys = Splat(yi), zs = Splat(zi);
+            ForEachRow(v, p, [&](int32_t from, int32_t to) {
+                for (int32_t s = from; s < to; s += kFastLanes) {
+                    const Candidates c = Around(v, xs, ys, zs, s, to);
+                    const Wide r2 = Scaled<kUnitScale>(c.q, scale);
+                    const Wide t = h2 - r2;
+                    // Not p itself: its own term is the density's constant.
+                    const WideInts others = NotEqual(kWideLaneNumbers, Splat(p - s));
+                    terms += Keep(c.inRun & others & Less(r2, reach2), t * t * t);
+                }
+            });
+            sum = Total(terms);
+        }
+        density[p] = sph::DensityFromSum(k, sum, k.poly6);
+        pressure[p] = k.Pressure(density[p]);
+    }
+}
+
+// Place p meets itself among its candidates: at distance zero it pushes
+// nowhere, and its velocity less its own is zero, so it adds zeros.
+template <bool kUnitScale>
+void ForcesOf(const LabFastView& v, int32_t first, int32_t last, const uint8_t* moving, float* ax, float* ay,
+              float* az) {
+    const LabConstants& k = *v.constants;
+    const Wide zero = Splat(0.0f);
+    const Wide scale = Splat(k.simScale);
+    const Wide searchScale = Splat(v.simScale);
+    const Wide searchRadiusSquared = Splat(v.searchRadiusSquared);
+    const Wide h = Splat(k.smoothingRadius);
+    for (int32_t p = first; p < last; ++p) {
+        if (moving[p] == 0) {
+            ax[p] = ay[p] = az[p] = 0.0f;
+            continue;
+        }
+        Wide pressureSum[3] = {zero, zero, zero};
+        Wide viscositySum[3] = {zero, zero, zero};
+        if (p < v.placed) {
+            const Wide xs = Splat(v.x[p]), ys = Splat(v.y[p]), zs = Splat(v.z[p]);
+            const Wide pi = Splat(v.pressure[p]);
+            const Wide vxi = Splat(v.vx[p]), vyi = Splat(v.vy[p]), vzi = Splat(v.vz[p]);
+            ForEachRow(v, p, [&](int32_t from, int32_t to) {
+                for (int32_t s = from; s < to; s += kFastLanes) {
+                    const Candidates c = Around(v, xs, ys, zs, s, to);
+                    const Wide q = c.q;
+                    Wide r;
+                    if (k.fastDistance) {
+                        for (int lane = 0; lane < kFastLanes; ++lane) r[lane] = sph::FastSqrtEstimate(q[lane]);
+                        r = kUnitScale ? r : r * scale;
+                    } else {
+                        r = kUnitScale ? SquareRoot(q) : SquareRoot(q) * scale;
+                    }
+                    const Wide densityj = Load(v.density + s);
+                    // Beyond h, or a partner not yet given a density: no share.
+                    const WideInts counts = c.inRun & Less(Scaled<kUnitScale>(q, searchScale), searchRadiusSquared) &
+                                            Less(r, h) & Less(zero, densityj);
+                    // Most candidates of the outer cells are out of reach:
+                    // a vector without a partner skips the divisions.
+                    if (NoLane(counts)) continue;
+                    const Wide t = h - r;
+                    // Coincident particles push along no direction.
+                    const WideInts pushes = counts & Less(zero, r);
+                    const Wide push = Divide((Load(v.pressure + s) + pi) * (t * t), densityj * r);
+                    pressureSum[0] += Keep(pushes, c.dx * push);
+                    pressureSum[1] += Keep(pushes, c.dy * push);
+                    pressureSum[2] += Keep(pushes, c.dz * push);
+                    const Wide w = Divide(t, densityj);
+                    viscositySum[0] += Keep(counts, (Load(v.vx + s) - vxi) * w);
+                    viscositySum[1] += Keep(counts, (Load(v.vy + s) - vyi) * w);
+                    viscositySum[2] += Keep(counts, (Load(v.vz + s) - vzi) * w);
+                }
+            });
+        }
+        sph::ForceSums sums;
+        sums.pressure = Vec3{Total(pressureSum[0]), Total(pressureSum[1]), Total(pressureSum[2])};
+        sums.viscosity = Vec3{Total(viscositySum[0]), Total(viscositySum[1]), Total(viscositySum[2])};
+        const Vec3 a = sph::AccelerationFromSums(k, sums, k.spikyGradient, k.viscosityLaplacian, v.density[p]);
+        ax[p] = a.x;
+        ay[p] = a.y;
+        az[p] = a.z;
+    }
+}
+
+}  // namespace
+
+void Density(const LabFastView& v, int32_t first, int32_t last, float* density, float* pressure) {
+    v.simScale == 1.0f ? DensityOf<true>(v, first, last, density, pressure)
+                       : DensityOf<false>(v, first, last, density, pressure);
+}
+
+void Forces(const LabFastView& v, int32_t first, int32_t last, const uint8_t* moving, float* ax, float* ay,
+            float* az) {
+    v.simScale == 1.0f ? ForcesOf<true>(v, first, last, moving, ax, ay, az)
+                       : ForcesOf<false>(v, first, last, moving, ax, ay, az);
+}
+
+}  // namespace PONDSIM_LAB_FAST_NAMESPACE
+
+#if defined(PONDSIM_LAB_FAST_DISPATCH)
+
+#if defined(PONDSIM_LAB_AVX2)
+namespace avx2 {
+void Density(const LabFastView& v, int32_t first, int32_t last, float* density, float* pressure);
+void Forces(const LabFastView& v, int32_t first, int32_t last, const uint8_t* moving, float* ax, float* ay,
+            float* az);
+}  // namespace avx2
+#endif
+
+bool LabFastUsesAvx2() {
+#if defined(PONDSIM_LAB_AVX2)
+    static const bool has = __builtin_cpu_supports("avx2") && std::getenv("PONDSIM_LAB_PORTABLE") == nullptr;
+    return has;
+#else
+    return false;
+#endif
+}
+
+void LabFastDensity(const LabFastView& v, int32_t first, int32_t last, float* density, float* pressure) {
+#if defined(PONDSIM_LAB_AVX2)
+    if (LabFastUsesAvx2()) return avx2::Density(v, first, last, density, pressure);
+#endif
+    portable::Density(v, first, last, density, pressure);
+}
+
+void LabFastForces(const LabFastView& v, int32_t first, int32_t last, const uint8_t* moving, float* ax, float* ay,
+                   float* az) {
+#if defined(PONDSIM_LAB_AVX2)
+    if (LabFastUsesAvx2()) return avx2::Forces(v, first, last, moving, ax, ay, az);
+#endif
+    portable::Forces(v, first, last, moving, ax, ay, az);
+}
+
+#endif
