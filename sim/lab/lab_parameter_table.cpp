@@ -22,7 +22,8 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 #define LAB_SWITCH(field) \
     [](const LabParameters& p) { return p.field ? 1.0 : 0.0; }, [](LabParameters& p, double v) { p.field = v != 0.0; }
 
-// Panel sections (LabParameterGroups gives their order).
+// Panel sections (LabParameterGroups gives their order: what is changed
+// most first, so that it shows without scrolling).
 constexpr const char* kKernel = "Kernel";
 constexpr const char* kPressure = "Pressure";
 constexpr const char* kForces = "Forces";
@@ -146,7 +147,7 @@ const std::vector<LabParameterInfo>& LabParameterTable() {
 }
 
 const std::vector<const char*>& LabParameterGroups() {
-    static const std::vector<const char*> groups = {kKernel, kPressure, kForces, kTime, kWalls, kAtReset};
+    static const std::vector<const char*> groups = {kForces, kPressure, kKernel, kTime, kWalls, kAtReset};
     return groups;
 }
 

@@ -397,6 +397,63 @@ async function checkLabPage() {
     }, [before, await page.screenshot({encoding: 'base64'})]);
   }
   check(changed >= 500, `pondsim-lab: C colours the particles by density (${changed} pixels changed)`);
+
+  // The panel's edits, each answered by a "lab set:" line: a viscosity typed
+  // past its range is held to it, and after a preset change the next edit
+  // changes the one value edited. The panel reads its input once a frame,
+  // so each part of a gesture is held, longer when a frame was missed.
+  const place = what => {
+    const line = lines.find(l => l.startsWith(`lab panel: ${what} `));
+    const [x0, y0, x1, y1] = line ? line.split(' ').slice(-4).map(Number) : [0, 0, 0, 0];
+    return [canvas[0] + (x0 + x1) / 2, canvas[1] + (y0 + y1) / 2];
+  };
+  const sets = () => lines.filter(l => l.startsWith('lab set: '));
+  const pause = ms => new Promise(resolve => setTimeout(resolve, ms));
+  const edit = async gesture => {
+    const before = sets().length;
+    for (const hold of [300, 1000, 2000]) {
+      await gesture(hold);
+      for (const deadline = Date.now() + 20000; Date.now() < deadline && sets().length === before;) await pause(100);
+      if (sets().length > before) return sets().at(-1).slice('lab set: '.length);
+      await page.keyboard.press('Escape');
+    }
+    return '';
+  };
+  const typeViscosity = text => async hold => {
+    const [x, y] = place('viscosity slider');
+    await page.mouse.move(x, y);
+    await page.keyboard.down('Control');
+    await pause(hold);
+    await page.mouse.down();
+    await pause(hold);
+    await page.mouse.up();
+    await pause(hold);
+    await page.keyboard.up('Control');
+    await pause(hold);
+    await page.keyboard.down('Control');
+    await page.keyboard.press('KeyA');
+    await page.keyboard.up('Control');
+    await pause(hold);
+    for (const key of text) {
+      // Puppeteer's '-' carries no key code the page reads; its Minus key does.
+      await page.keyboard.press(key === '-' ? 'Minus' : key);
+      await pause(hold);
+    }
+    await pause(hold);
+    await page.keyboard.press('Enter');
+  };
+  const clamped = await edit(typeViscosity('-1'));
+  check(clamped === 'viscosity=0', `pondsim-lab: a viscosity typed as -1 is held to 0 (${clamped})`);
+  const water = await edit(async hold => {
+    const [x, y] = place('preset water');
+    await page.mouse.move(x, y);
+    await page.mouse.down();
+    await pause(hold);
+    await page.mouse.up();
+  });
+  const edited = await edit(typeViscosity('0.5'));
+  check(water !== '' && edited === 'viscosity=0.5',
+        `pondsim-lab: after the water preset, 0.5 typed sets the viscosity alone (${edited})`);
   check(errors.length === 0, `pondsim-lab: no script errors ${errors.join('; ')}`);
   await page.close();
 }
