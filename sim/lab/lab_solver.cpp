@@ -1,6 +1,7 @@
 #include "sim/lab/lab_solver.h"
 
 #include <algorithm>
+#include <cassert>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -109,6 +110,11 @@ void LabSolver::Save(Snapshot& out) const {
 
 void LabSolver::Load(const Snapshot& in) {
     const size_t n = in.fields[0].size();
+    assert(std::all_of(std::begin(in.fields), std::end(in.fields),
+                       [n](const std::vector<float>& field) { return field.size() == n; }));
+    assert(in.moving >= 0 && static_cast<size_t>(in.moving) <= n);
+    assert(parameters_.neighbourCap == 0 ||
+           (in.counts.size() == n && in.slots.size() == n * static_cast<size_t>(parameters_.neighbourCap)));
     std::vector<Vec3> moving(static_cast<size_t>(in.moving));
     std::vector<Vec3> fixed(n - moving.size());
     for (size_t i = 0; i < n; ++i) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -112,7 +113,11 @@ private:
     // Particles per piece of a parallel loop.
     static constexpr int32_t kPiece = LabNeighbourSearch::kPiece;
 
-    int32_t At(int32_t i) const { return sorted_ ? place_[i] : i; }
+    // Where particle i's fields lie: every accessor by index comes through here.
+    int32_t At(int32_t i) const {
+        assert(i >= 0 && i < count());
+        return sorted_ ? place_[i] : i;
+    }
     void UseLayout(bool byCell);
     void EnsureGrid() const;
     void EnsureCounts() const;
