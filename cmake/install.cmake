@@ -29,9 +29,11 @@ if(WIN32)
   # One folder to unpack: the programs beside their README.
   set(PONDSIM_BIN_DIR .)
   set(PONDSIM_DOC_DIR .)
+  set(PONDSIM_SCENE_DIR scenes)
 else()
   set(PONDSIM_BIN_DIR ${CMAKE_INSTALL_BINDIR})
   set(PONDSIM_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/pondsim)
+  set(PONDSIM_SCENE_DIR ${CMAKE_INSTALL_DATADIR}/pondsim/scenes)
 endif()
 
 foreach(program IN ITEMS pondsim pondsim-wide pondsim-lab pondsim-headless pondsim-wide-headless pondsim-lab-headless)
@@ -40,6 +42,8 @@ foreach(program IN ITEMS pondsim pondsim-wide pondsim-lab pondsim-headless ponds
   endif()
 endforeach()
 install(FILES README.md packaging/controls.txt DESTINATION ${PONDSIM_DOC_DIR})
+# The lab's scenes as files, for --scene FILE.toml and the panel.
+install(DIRECTORY data/scenes/ DESTINATION ${PONDSIM_SCENE_DIR} FILES_MATCHING PATTERN "*.toml")
 # The README's pictures and the pages it links, all in docs/.
 install(DIRECTORY docs/ DESTINATION ${PONDSIM_DOC_DIR}/docs FILES_MATCHING PATTERN "*.png" PATTERN "*.webp"
         PATTERN "*.md")

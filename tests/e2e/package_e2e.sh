@@ -124,6 +124,11 @@ hash=$(cd "$work" && pondsim-lab-headless --preset classic --scene scatter --ste
 [ "$hash" = 9dc9c7d09e2e5a4d ] || e2e_fail "installed pondsim-lab-headless, classic scatter, 100 steps: state hash '$hash'"
 [ -f /usr/share/man/man1/pondsim-lab-headless.1.gz ] || e2e_fail "no manual page of pondsim-lab-headless"
 e2e_note "pondsim-lab-headless --preset classic --scene scatter --steps 100: state hash $hash; manual page installed"
+scene=/usr/share/pondsim/scenes/koshizuka-oka-dam.toml
+file=$(cd "$work" && pondsim-lab-headless --scene "$scene" --particles 2000 --steps 5 | sed -n 's/^state hash: //p')
+named=$(cd "$work" && pondsim-lab-headless --scene dam --preset water --particles 2000 --steps 5 | sed -n 's/^state hash: //p')
+[ -n "$file" ] && [ "$file" = "$named" ] || e2e_fail "installed $scene: hash '$file', the water dam by name '$named'"
+e2e_note "installed $scene: the water dam's hash $file"
 
 e2e_start_xvfb "$work"
 probe=$(e2e_build_x11_probe "$work") || e2e_fail "cannot build x11-probe"
@@ -143,7 +148,8 @@ unpacked="$work/unpacked"
 mkdir "$unpacked"
 (cd "$unpacked" && cmake -E tar xf "$zip") || e2e_fail "cannot unpack $zip"
 folder="$unpacked/pondsim-$version-windows-x64"
-for name in pondsim.exe pondsim-wide.exe pondsim-lab.exe pondsim-lab-headless.exe README.md LICENSE controls.txt; do
+for name in pondsim.exe pondsim-wide.exe pondsim-lab.exe pondsim-lab-headless.exe README.md LICENSE controls.txt \
+  scenes/koshizuka-oka-dam.toml; do
   [ -f "$folder/$name" ] || e2e_fail "$name is not in the zip"
 done
 readme_links "$folder" "$(basename "$zip")"
