@@ -20,7 +20,7 @@
 
 // The eight-lane vectors never cross a function boundary of this file
 // that another file sees, so how the two builds pass them does not matter.
-#if defined(__GNUC__) && !defined(__clang__)
+#if defined(__GNUC__)
 #pragma GCC diagnostic ignored "-Wpsabi"
 #endif
 
