@@ -65,14 +65,7 @@ bool SaveState(const Scene& scene, long step, const char* path) {
     return true;
 }
 
-bool SavedState::Read(const char* path) {
-    uintmax_t fileSize = 0;
-    FILE* file = OpenStateFile(path, fileSize);
-    if (file == nullptr) return false;
-    const bool read = Read(file, fileSize, path);
-    fclose(file);
-    return read;
-}
+bool SavedState::Read(const char* path) { return ReadStateFile(*this, path); }
 
 bool SavedState::Read(FILE* file, uintmax_t fileSize, const char* path) {
     const bool whole = fread(&header, sizeof header, 1, file) == 1;

@@ -78,14 +78,7 @@ bool SaveLabState(const LabSolver& solver, const char* scene, long step, const c
     return true;
 }
 
-bool LabSavedState::Read(const char* path) {
-    uintmax_t fileSize = 0;
-    FILE* file = OpenStateFile(path, fileSize);
-    if (file == nullptr) return false;
-    const bool read = Read(file, fileSize, path);
-    fclose(file);
-    return read;
-}
+bool LabSavedState::Read(const char* path) { return ReadStateFile(*this, path); }
 
 bool LabSavedState::Read(FILE* file, uintmax_t fileSize, const char* path) {
     const bool whole = fread(&header, sizeof header, 1, file) == 1;

@@ -37,6 +37,17 @@ bool RefuseState(const char* path, const char* why);
 // Opens a state file to read, with its size in bytes; null, refused, when
 // it cannot be read.
 FILE* OpenStateFile(const char* path, uintmax_t& size);
+// Reads the state file at path into state, through state.Read(file, size,
+// path); false, refused with the reason on stderr, when it cannot.
+template <class State>
+bool ReadStateFile(State& state, const char* path) {
+    uintmax_t size = 0;
+    FILE* file = OpenStateFile(path, size);
+    if (file == nullptr) return false;
+    const bool read = state.Read(file, size, path);
+    fclose(file);
+    return read;
+}
 
 // Something a headless run keeps as it goes. The run loop calls Start once
 // the fluid is set up (or loaded), Write then and after every N steps, and
