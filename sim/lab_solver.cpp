@@ -400,7 +400,7 @@ void LabSolver::GatherAllPairs() {
             range, [&](int32_t q, int32_t p) { lists_[cursor_[p]++] = sortedIndex_[q]; },
             [&](int32_t p) {
                 const int32_t* later = forward_[static_cast<size_t>(p / kBlock)].data() + forwardStart_[p];
-                int32_t* out = &lists_[cursor_[p]];
+                int32_t* out = lists_.data() + cursor_[p];
                 for (int32_t e = 0; e < forwardCount_[p]; ++e) out[e] = sortedIndex_[later[e]];
             });
     });
