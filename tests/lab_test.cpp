@@ -148,19 +148,28 @@ TEST(LabThreads, OneStateForAnyThreadCount) {
     for (size_t t = 1; t < hashes.size(); ++t) EXPECT_EQ(hashes[t], hashes[0]) << "thread count " << counts[t];
 }
 
-// Job after job of a few tiny pieces, on more threads than the machine has
-// cores: each piece runs once a job, and a job ends only when no worker is
-// still inside it. A worker left behind would take the next job's pieces
-// with the finished job's function; the thread sanitizer's run (on 2, 3 and
-// 8 threads) reports that as a race even where the counts come out right.
+// Job after job, of three tiny pieces (which the calling thread often takes
+// all before a worker wakes) and of many small ones, on 8 threads (or the
+// run's count): each piece runs once a job, and a job ends only when no
+// worker is still inside it. A worker left behind takes the next job's
+// pieces with the finished job's function; the thread sanitizer's run
+// reports that as a race even where the counts come out right.
 TEST(LabThreads, PoolEndsAJobWithNoWorkerInside) {
     WorkerPool pool(TestThreads(8));
-    std::vector<int> runs(3);
+    std::vector<int> runs(64);
+    std::vector<float> sums(64);
     int wrong = 0;
-    for (int job = 0; job < 20000; ++job) {
-        std::fill(runs.begin(), runs.end(), 0);
-        pool.Run(3, [&](int32_t piece) { runs[piece] += 1; });
-        for (const int r : runs) wrong += r != 1;
+    for (const int32_t pieces : {3, 64}) {
+        for (int job = 0; job < (pieces == 3 ? 200000 : 20000); ++job) {
+            std::fill(runs.begin(), runs.end(), 0);
+            pool.Run(pieces, [&](int32_t piece) {
+                float sum = 0.0f;
+                for (int i = 0; i < 200; ++i) sum += static_cast<float>((piece + i) % 7);
+                sums[piece] = sum;
+                runs[piece] += 1;
+            });
+            for (int32_t piece = 0; piece < pieces; ++piece) wrong += runs[piece] != 1;
+        }
     }
     EXPECT_EQ(wrong, 0);
 }
