@@ -1,6 +1,7 @@
 #include "outputs/lab_state_file.h"
 
 #include <cinttypes>
+#include <cstddef>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -10,6 +11,7 @@
 #include "outputs/output.h"
 #include "sim/core/fnv_hash.h"
 #include "sim/lab/lab_parameter_table.h"
+#include "sim/lab/scenes.h"
 
 namespace {
 
@@ -29,6 +31,30 @@ void ForEachArray(Snapshot& s, Fn fn) {
     for (auto& field : s.fields) fn(field.data(), field.size() * sizeof(float));
     fn(s.counts.data(), s.counts.size() * sizeof(int32_t));
     fn(s.slots.data(), s.slots.size() * sizeof(int32_t));
+}
+
+// The parameters as they lie in the file, held to what --set takes: the
+// switches and the choice byte by byte first (any other bit pattern is no
+// value of their type), then every value within its range. Null, or the
+// first name that is not.
+const char* ParameterOutOfRange(const unsigned char* bytes) {
+    for (const size_t at : {offsetof(LabParameters, clampNegativePressure), offsetof(LabParameters, walls),
+                            offsetof(LabParameters, countsEmptiedAtBinning), offsetof(LabParameters, fastDistance)}) {
+        if (bytes[at] > 1) return "a switch";
+    }
+    std::underlying_type_t<EquationOfState> law;
+    std::memcpy(&law, bytes + offsetof(LabParameters, equationOfState), sizeof law);
+    if (law != static_cast<decltype(law)>(EquationOfState::Linear) &&
+        law != static_cast<decltype(law)>(EquationOfState::Tait)) {
+        return "equationOfState";
+    }
+    LabParameters parameters;
+    std::memcpy(&parameters, bytes, sizeof parameters);
+    for (const LabParameterInfo& info : LabParameterTable()) {
+        const double value = info.get(parameters);
+        if (!(value >= info.min && value <= info.max)) return info.name;
+    }
+    return nullptr;
 }
 
 uintmax_t PayloadBytes(const LabStateHeader& h) {
@@ -94,7 +120,8 @@ bool LabSavedState::Read(FILE* file, uintmax_t fileSize, const char* path) {
         snprintf(text, sizeof text, "written in format version %" PRIu32 "; this driver reads version %" PRIu32,
                  header.version, kLabStateVersion);
         why = text;
-    } else if (header.scene[sizeof header.scene - 1] != '\0' || header.step < 0 || header.step > 1000000000 ||
+    } else if (SceneKind kind; header.scene[sizeof header.scene - 1] != '\0' ||
+               !SceneByName(header.scene, kind) || header.step < 0 || header.step > 1000000000 ||
                !(header.time >= 0.0)) {
         why = "damaged: its scene, step or time is out of range";
     } else if (header.particleCount < 0 || header.particleCount > kMaxLabParticles || header.movingCount < 0 ||
@@ -127,6 +154,10 @@ bool LabSavedState::Read(FILE* file, uintmax_t fileSize, const char* path) {
     ForEachArray(snapshot, [&](const void* data, size_t size) { checksum.Add(data, size); });
     if (!read || checksum.value() != stored) return RefuseState(path, "damaged: its checksum does not match");
     if (header.version == kRawParametersVersion) {
+        if (const char* name = ParameterOutOfRange(reinterpret_cast<const unsigned char*>(bytes.data()))) {
+            snprintf(text, sizeof text, "damaged: its parameter %s is out of the range --set takes", name);
+            return RefuseState(path, text);
+        }
         std::memcpy(&parameters, bytes.data(), sizeof parameters);
     } else {
         std::string why;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/lab/lab_session.h"
+#include "test_threads.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ uint64_t Ticks(LabRun& run, int n) {
 // The lab opens on the demo's start: a hundred beats are pondsim's hundred
 // steps. Paused, beats leave the state alone and a step is exactly one
 // step; reset goes back to the first state, and the run then repeats itself.
+// On every core, or on the test run's thread count.
 TEST(LabRun, PauseStepAndResetOnTheDemosStart) {
 #ifdef _WIN32
     const uint64_t after100 = 0x01fc5e319a5fc1f3ull;
@@ -28,6 +30,10 @@ TEST(LabRun, PauseStepAndResetOnTheDemosStart) {
     const uint64_t after100 = 0x9dc9c7d09e2e5a4dull;
 #endif
     LabRun run;
+    LabCommand threads;
+    threads.kind = LabCommand::Kind::SetThreads;
+    threads.threads = TestThreads(0);
+    run.Post(threads);
     const uint64_t start = run.solver().StateHash();
     const uint64_t after99 = Ticks(run, 99);
     Post(run, LabCommand::Kind::Pause);

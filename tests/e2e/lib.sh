@@ -31,9 +31,18 @@ e2e_cleanup() {
   done
 }
 
-# e2e_wait SECONDS WHAT COMMAND...: runs COMMAND until it succeeds.
+# Every timeout is a figure for an idle machine times this factor: a wait
+# ends as soon as its condition holds, so a long timeout costs time only on
+# a failure, and a machine at a load average of 10 runs everything several
+# times slower.
+E2E_TIME_SCALE=${E2E_TIME_SCALE:-4}
+e2e_seconds() { echo $(($1 * E2E_TIME_SCALE)); }
+
+# e2e_wait SECONDS WHAT COMMAND...: runs COMMAND until it succeeds, for
+# SECONDS (scaled) at most.
 e2e_wait() {
-  local seconds=$1 what=$2
+  local seconds what=$2
+  seconds=$(e2e_seconds "$1")
   shift 2
   local deadline=$((SECONDS + seconds))
   until "$@"; do
@@ -46,12 +55,13 @@ e2e_wait() {
 }
 
 # e2e_start_xvfb WORKDIR: a server of our own on a free display; exports
-# DISPLAY.
+# DISPLAY. Without auto-repeat (-r): a key whose release a busy machine
+# delivers late must stay one press, not become several.
 e2e_start_xvfb() {
   local dir=$1 fifo number
   fifo="$dir/xvfb.display"
   rm -f "$fifo"
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$fifo" >"$dir/xvfb.log" 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -r -nolisten tcp -noreset 3>"$fifo" >"$dir/xvfb.log" 2>&1 &
   E2E_PIDS+=($!)
   e2e_wait 30 "Xvfb to report its display" test -s "$fifo" || e2e_fail "Xvfb did not start"
   number=$(head -n 1 "$fifo")

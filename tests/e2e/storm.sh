@@ -97,7 +97,7 @@ press() {  # press BUTTON: a click with the pointer put inside first
 # size it reports back becomes width and height.
 win_window() {
   local found size
-  found=$(timeout 60 wine "$win_probe" WinMain "$title" "$@" 2>/dev/null | tr -d '\r') &&
+  found=$(timeout "$(e2e_seconds 60)" wine "$win_probe" WinMain "$title" "$@" 2>/dev/null | tr -d '\r') &&
     size=$(e2e_field "$found" client) || e2e_fail "$program: win-probe $*: $found"
   width=${size%x*} height=${size#*x}
 }

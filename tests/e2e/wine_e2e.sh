@@ -30,7 +30,7 @@ run_program() {
   e2e_launch "$program" wine "$build/apps/$program/$program.exe"
   e2e_await_scene "$program.exe"
   local found
-  found=$(timeout 120 wine "$win_probe" WinMain "$title" 2>&1 | tr -d '\r') ||
+  found=$(timeout "$(e2e_seconds 60)" wine "$win_probe" WinMain "$title" 2>&1 | tr -d '\r') ||
     e2e_fail "$program: $found"
   e2e_note "window 0x$(printf %x "$top"): $found"
   [ "${found% client=*}" = "class=WinMain title=$title visible=1" ] || e2e_fail "$program: unexpected window: $found"

@@ -3,6 +3,11 @@
 // (exit codes 0 and 2), say why it fails, leave only options in range for a
 // run, and write nothing: files are made by the run, not by reading the
 // command line.
+//
+// Built with PONDSIM_FUZZ_LAB for the lab's driver, whose options may also
+// come from a file: what follows the first empty argument (two NUL bytes in
+// a row) is the file named "c" in the working folder, for --config c. A run
+// it lets through must hold only names and settings the run takes up.
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -19,9 +24,24 @@
 #include "headless/preflight.h"
 #include "tests/fuzz/fuzz_checks.h"
 
+#if defined(PONDSIM_FUZZ_LAB)
+#include "headless/lab_options.h"
+#include "sim/lab/lab_parameter_table.h"
+#include "sim/lab/scenes.h"
+#include "view/lab_drawing.h"
+#endif
+
 namespace {
 
-// Entries of the working folder, which starts empty.
+#if defined(PONDSIM_FUZZ_LAB)
+constexpr char kProgram[] = "pondsim-lab-headless";
+constexpr char kConfigFile[] = "c";
+#else
+constexpr char kProgram[] = "pondsim-headless";
+#endif
+
+// Entries of the working folder, which starts empty (or holds the
+// configuration file alone).
 int FolderEntries() {
     DIR* folder = opendir(".");
     if (folder == nullptr) abort();
@@ -50,14 +70,33 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> words(1);
-    for (size_t i = 0; i < size && words.size() <= 32; ++i) {
+    size_t i = 0;
+    bool config = false;
+    for (; i < size && words.size() <= 32; ++i) {
         if (data[i] == 0) {
+#if defined(PONDSIM_FUZZ_LAB)
+            if (words.back().empty() && words.size() > 1) {
+                words.pop_back();
+                config = true;
+                ++i;
+                break;
+            }
+#endif
             words.emplace_back();
         } else {
             words.back() += static_cast<char>(data[i]);
         }
     }
-    std::vector<char*> argv = {const_cast<char*>("pondsim-headless")};
+#if defined(PONDSIM_FUZZ_LAB)
+    // The rest of the input is the configuration file.
+    if (config) {
+        if (chdir(scratch) != 0) abort();
+        FILE* file = fopen(kConfigFile, "wb");
+        if (file == nullptr || (i < size && fwrite(data + i, size - i, 1, file) != 1) || fclose(file) != 0) abort();
+        if (fchdir(startFolder) != 0) abort();
+    }
+#endif
+    std::vector<char*> argv = {const_cast<char*>(kProgram)};
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
 
@@ -72,8 +111,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     stdout = out;
     stderr = messages;
     if (chdir(scratch) != 0) abort();
+#if defined(PONDSIM_FUZZ_LAB)
+    LabOptions lab;
+    Options& options = lab.run;
+    const ParseResult result = ParseLabOptions(static_cast<int>(argv.size() - 1), argv.data(), lab);
+#else
     Options options;
     const ParseResult result = ParseOptions(static_cast<int>(argv.size() - 1), argv.data(), options);
+#endif
     // What the options say together is judged before anything outside them
     // (folders, ffmpeg) is looked at; only a run past that is held to range.
     const bool agree = result != ParseResult::Run || OptionsAgree(options);
@@ -81,7 +126,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     stderr = console[1];
     fclose(out);
     fclose(messages);
-    const int left = FolderEntries();
+    const int left = FolderEntries() - (config ? 1 : 0);
+#if defined(PONDSIM_FUZZ_LAB)
+    if (config && unlink(kConfigFile) != 0) abort();
+#endif
     if (fchdir(startFolder) != 0) abort();
 
     if (left != 0) FuzzFail("reading the command line left a file behind", left);
@@ -107,5 +155,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         (options.loadState != nullptr && options.particles >= 0)) {
         FuzzFail("a run with options out of range", options.steps);
     }
+#if defined(PONDSIM_FUZZ_LAB)
+    // The driver takes up the preset, scene, colours and settings without
+    // asking again: each must be one it knows.
+    LabParameters parameters;
+    SceneKind scene;
+    LabColourField colour;
+    if (!ParametersByName(lab.preset, parameters) || !SceneByName(lab.scene, scene) ||
+        !LabColourFieldByName(lab.colour, colour)) {
+        FuzzFail("a run with an unknown preset, scene or colour field", 0);
+    }
+    if (lab.particles < 0 || lab.particles > 20000000 || lab.threads < 1 || lab.threads > 256 || lab.probeEvery < 0 ||
+        (lab.particlesGiven && options.loadState != nullptr)) {
+        FuzzFail("a lab run with options out of range", lab.particles);
+    }
+    std::string why;
+    for (const std::string& setting : lab.settings) {
+        if (!ApplyLabSetting(setting, parameters, why)) FuzzFail("a run with a setting the solver refuses", 0);
+    }
+#endif
     return 0;
 }

@@ -29,7 +29,7 @@ start)
   stop
   # Every descriptor goes to files: CTest waits for the test's pipes, and
   # these processes outlive the test that starts them.
-  setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset \
+  setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -r -nolisten tcp -noreset \
     3>"$session/display" >"$session/xvfb.log" 2>&1 </dev/null &
   echo $! >"$session/xvfb.pid"
   for ((i = 0; i < 300; i++)); do
