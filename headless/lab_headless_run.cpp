@@ -30,6 +30,7 @@ void LabSubject::Render() {
 
 // The lab has no stage clocks: every step is timed whole.
 void LabSubject::TimedStep(RunRecord& record, bool) {
+    if (startTime < 0.0) startTime = solver.time();
     const auto started = Clock::now();
     run.Tick();
     record.stepMs.Add(std::chrono::duration<double, std::milli>(Clock::now() - started).count());
@@ -42,6 +43,10 @@ void LabSubject::Resize(long width, long height) {
 }
 
 void LabSubject::AfterStep(long step) {
+    const FluidFigures f = MeasureFluid(solver);
+    densityErrorSum += f.meanDensityError;
+    densityErrorMax = std::max(densityErrorMax, f.maxDensityError);
+    ++measuredSteps;
     if (probeEvery > 0 && step % probeEvery == 0) PrintProbe();
 }
 
@@ -113,6 +118,14 @@ void PrintLabReport(const LabOptions& options, const LabSubject& subject, const 
     printf("threads: %d\n", solver.threads());
     printf("steps: %ld (step %ld to %ld), simulated time %.6f s\n", record.stepsDone, record.firstStep,
            record.lastStep, solver.time());
+    // Simulated seconds per second of the run's wall clock.
+    const double simulated = solver.time() - (subject.startTime < 0.0 ? solver.time() : subject.startTime);
+    printf("real-time factor: %.3g\n", record.seconds > 0.0 ? simulated / record.seconds : 0.0);
+    if (subject.measuredSteps > 0) {
+        printf("density error: mean %.3g %%, max %.3g %%\n",
+               100.0 * subject.densityErrorSum / static_cast<double>(subject.measuredSteps),
+               100.0 * subject.densityErrorMax);
+    }
     printf("ms per step (median, p95):\n");
     if (record.stepMs.Count() == 0) {
         printf("  %-15s no sample\n", "step");

@@ -8,6 +8,7 @@
 #include "outputs/lab_state_file.h"
 #include "headless/run.h"
 #include "sim/lab/lab_session.h"
+#include "sim/lab/fluid_figures.h"
 #include "sim/lab/lab_solver.h"
 #include "view/lab_drawing.h"
 
@@ -22,6 +23,13 @@ struct LabSubject : LabParticles<SteppedSubject> {
     // Column width a of the dam scenes, metres; 0 for the others.
     double columnWidth = 0.0;
     long probeEvery = 0;
+    // Over the run: the simulated time it started at, and the moving
+    // particles' density error after each step (the mean of its means, the
+    // largest).
+    double startTime = -1.0;
+    double densityErrorSum = 0.0;
+    double densityErrorMax = 0.0;
+    long measuredSteps = 0;
 
     const LabSolver& Solver() const override { return solver; }
     void Render() override;

@@ -10,6 +10,7 @@
 #include "imgui_impl_opengl2.h"
 #include "lab/lab_window.h"
 #include "lab/box_wireframe.h"
+#include "sim/lab/fluid_figures.h"
 #include "sim/lab/lab_parameter_table.h"
 #include "shell/shell.h"
 
@@ -160,25 +161,13 @@ void LabKey(LabView& view, WPARAM key, bool down) {
     ApplyCommands(view);
 }
 
-// The numbers the panel plots: mean |density / rest density - 1| and the
-// kinetic energy (joules) of the moving particles.
+// The numbers the panel plots.
 void Sample(LabView& view) {
-    const LabSolver& s = view.run.solver();
-    const LabParameters& p = s.parameters();
-    double error = 0.0, energy = 0.0;
-    const int32_t n = s.movingCount();
-    for (int32_t i = 0; i < n; ++i) {
-        const double rho = s.density(i);
-        error += std::fabs(rho / static_cast<double>(p.restDensity) - 1.0);
-        const Vec3 v = s.velocity(i);
-        energy += 0.5 * static_cast<double>(p.particleMass) * (static_cast<double>(v.x) * v.x +
-                                                                static_cast<double>(v.y) * v.y +
-                                                                static_cast<double>(v.z) * v.z);
-    }
+    const FluidFigures f = MeasureFluid(view.run.solver());
     view.fpsHistory.Add(static_cast<float>(view.framesPerSecond));
     view.stepHistory.Add(static_cast<float>(view.stepMs));
-    view.densityErrorHistory.Add(n > 0 ? static_cast<float>(error / n) : 0.0f);
-    view.energyHistory.Add(static_cast<float>(energy));
+    view.densityErrorHistory.Add(static_cast<float>(f.meanDensityError));
+    view.energyHistory.Add(static_cast<float>(f.kineticEnergy));
 }
 
 void Render(LabView& view) {

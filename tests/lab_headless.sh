@@ -154,6 +154,16 @@ for step in 000030 000040 000050; do
   cmp -s "$work/straight/particles-$step.vtp" "$work/again/particles-$step.vtp" ||
     fail "water dam exported at step $step: the run taken up again differs from the straight one"
 done
+# The report's figures of the run: a pool's water a few per cent from its
+# rest density on the mean, less than half of it at worst; simulated time
+# gone by in the run's wall-clock time.
+out=$("$lab" --preset water --scene pool --particles 2000 --steps 20)
+read -r mean worst < <(sed -nE 's/^density error: mean ([0-9.e+-]+) %, max ([0-9.e+-]+) %$/\1 \2/p' <<<"$out")
+awk -v m="${mean:--1}" -v w="${worst:--1}" 'BEGIN { exit !(m > 0.1 && m < 10 && w >= m && w < 50) }' ||
+  fail "a still pool's density error: $(grep 'density error' <<<"$out")"
+factor=$(sed -n 's/^real-time factor: //p' <<<"$out")
+awk -v f="${factor:-0}" 'BEGIN { exit !(f > 0) }' || fail "a pool's real-time factor: '$factor'"
+
 # A damaged file, and a demo driver's, are refused before anything is built.
 size=$(stat -c %s "$work/lab.state")
 printf '\x55' | dd of="$work/lab.state" bs=1 seek=$((size / 2)) conv=notrunc status=none
