@@ -1,14 +1,15 @@
 #include "headless/options.h"
 
-#include <algorithm>
+#include <CLI/CLI.hpp>
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
+#include <functional>
 #include <string>
-#include <utility>
+#include <vector>
 
 #include "sim/core/random_sources.h"
 
@@ -133,89 +134,117 @@ bool TakePath(const char* option, const char* value, const char*& out) {
     return true;
 }
 
+// Thrown by an option's callback once its complaint is on stderr.
+struct Refused {};
+
 }  // namespace
 
 ParseResult ParseOptions(int argc, char** argv, Options& options) {
-    // The options that name a file or folder.
-    const std::pair<const char*, const char**> paths[] = {
-        {"--snapshot", &options.snapshot},      {"--record", &options.record},
-        {"--video", &options.video},            {"--export", &options.exportFolder},
-        {"--save-state", &options.saveState},   {"--load-state", &options.loadState},
+    CLI::App app;
+    app.set_help_flag();
+    app.allow_windows_style_options(false);
+    const CLI::Option* help = app.add_flag("--help,-h");
+    const CLI::Option* version = app.add_flag("--version");
+
+    // The value of each option is the next word, whatever it looks like, and
+    // the options keep pointers into argv: every callback takes the word
+    // CLI11 read for it from here, in command-line order. Each callback runs
+    // as its option is read, so the first mistake on the line is the one
+    // reported.
+    std::vector<const char*> values;
+    size_t taken = 0;
+    const auto option = [&app, &values, &taken](const char* name, std::function<bool(const char*)> take) {
+        app.add_option_function<std::string>(name, [&values, &taken, take](const std::string&) {
+               if (!take(values[taken++])) throw Refused{};
+           })->trigger_on_parse();
     };
-    // Help and version answer only a command line that is whole: a
-    // misspelt option after them still fails.
-    const char* answer = nullptr;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        const auto path = std::find_if(std::begin(paths), std::end(paths),
-                                       [arg](const auto& entry) { return std::strcmp(arg, entry.first) == 0; });
-        if (path != std::end(paths)) {
-            if (!TakePath(arg, value, *path->second)) return ParseResult::Fail;
-            ++i;
-            continue;
+    const auto count = [&option](const char* name, long low, long high, long& out, bool* given) {
+        option(name, [name, low, high, &out, given](const char* value) {
+            if (!TakeCount(name, value, low, high, out)) return false;
+            if (given != nullptr) *given = true;
+            return true;
+        });
+    };
+    const auto path = [&option](const char* name, const char*& out) {
+        option(name, [name, &out](const char* value) { return TakePath(name, value, out); });
+    };
+    count("--steps", 0, 1000000000L, options.steps, nullptr);
+    count("--particles", 0, 2000000L, options.particles, nullptr);
+    count("--every", 1, 1000000000L, options.every, &options.everyGiven);
+    count("--fps", 1, 240L, options.fps, &options.fpsGiven);
+    count("--frames", 1, 1000000L, options.frames, nullptr);
+    count("--check", 1, 1000000000L, options.checkEvery, nullptr);
+    path("--snapshot", options.snapshot);
+    path("--record", options.record);
+    path("--video", options.video);
+    path("--export", options.exportFolder);
+    path("--save-state", options.saveState);
+    path("--load-state", options.loadState);
+    option("--size", [&options](const char* value) {
+        if (!ParseSize(value, 8192L, options.width, options.height)) {
+            fprintf(stderr, "--size wants WIDTHxHEIGHT in pixels, each from 1 to 8192, such as 800x600\n");
+            return false;
         }
-        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--version") == 0) {
-            if (answer == nullptr) answer = arg;
-        } else if (std::strcmp(arg, "--steps") == 0) {
-            if (!TakeCount(arg, value, 0, 1000000000L, options.steps)) return ParseResult::Fail;
-            ++i;
-        } else if (std::strcmp(arg, "--particles") == 0) {
-            if (!TakeCount(arg, value, 0, 2000000L, options.particles)) return ParseResult::Fail;
-            ++i;
-        } else if (std::strcmp(arg, "--every") == 0) {
-            if (!TakeCount(arg, value, 1, 1000000000L, options.every)) return ParseResult::Fail;
-            options.everyGiven = true;
-            ++i;
-        } else if (std::strcmp(arg, "--fps") == 0) {
-            if (!TakeCount(arg, value, 1, 240L, options.fps)) return ParseResult::Fail;
-            options.fpsGiven = true;
-            ++i;
-        } else if (std::strcmp(arg, "--size") == 0) {
-            if (!ParseSize(value, 8192L, options.width, options.height)) {
-                fprintf(stderr, "--size wants WIDTHxHEIGHT in pixels, each from 1 to 8192, such as 800x600\n");
-                return ParseResult::Fail;
-            }
-            options.sizeGiven = true;
-            ++i;
-        } else if (std::strcmp(arg, "--frames") == 0) {
-            if (!TakeCount(arg, value, 1, 1000000L, options.frames)) return ParseResult::Fail;
-            ++i;
-        } else if (std::strcmp(arg, "--check") == 0) {
-            if (!TakeCount(arg, value, 1, 1000000000L, options.checkEvery)) return ParseResult::Fail;
-            ++i;
-        } else if (std::strcmp(arg, "--rand") == 0) {
-            if (value != nullptr && std::strcmp(value, "runtime") == 0) {
-                options.random = rand;
-            } else if (value != nullptr && std::strcmp(value, "msvcrt") == 0) {
-                options.random = MsvcrtRand;
-            } else {
-                fprintf(stderr, "--rand wants runtime or msvcrt\n");
-                return ParseResult::Fail;
-            }
-            ++i;
-        } else if (std::strcmp(arg, "--search") == 0) {
-            if (value != nullptr && std::strcmp(value, "reference") == 0) {
-                options.referenceSearch = true;
-            } else if (value != nullptr && std::strcmp(value, "grid") == 0) {
-                options.referenceSearch = false;
-            } else {
-                fprintf(stderr, "--search wants reference or grid\n");
-                return ParseResult::Fail;
-            }
-            ++i;
+        options.sizeGiven = true;
+        return true;
+    });
+    option("--rand", [&options](const char* value) {
+        if (std::strcmp(value, "runtime") == 0) {
+            options.random = rand;
+        } else if (std::strcmp(value, "msvcrt") == 0) {
+            options.random = MsvcrtRand;
         } else {
-            fprintf(stderr, "unknown argument '%s' (try --help)\n", arg);
-            return ParseResult::Fail;
+            fprintf(stderr, "--rand wants runtime or msvcrt\n");
+            return false;
+        }
+        return true;
+    });
+    option("--search", [&options](const char* value) {
+        if (std::strcmp(value, "reference") != 0 && std::strcmp(value, "grid") != 0) {
+            fprintf(stderr, "--search wants reference or grid\n");
+            return false;
+        }
+        options.referenceSearch = std::strcmp(value, "reference") == 0;
+        return true;
+    });
+
+    // The command line is options named in full, each with its value as the
+    // next word (a missing last one reads as empty): no --name=value, no
+    // bundled short flags, no "--". CLI11 reads the words up to the first
+    // that is none of its options, which is reported once all before it
+    // read clean.
+    std::vector<const char*> words = {argv[0]};
+    int known = 1;
+    for (; known < argc; ++known) {
+        const CLI::Option* named = app.get_option_no_throw(argv[known]);
+        if (named == nullptr) break;
+        words.push_back(argv[known]);
+        if (named->get_items_expected_max() > 0) {
+            values.push_back(known + 1 < argc ? argv[known + 1] : "");
+            words.push_back(values.back());
+            ++known;
         }
     }
-    if (answer != nullptr && std::strcmp(answer, "--version") == 0) {
-        printf("%s-headless %s\n", options.program, PONDSIM_VERSION);
-        return ParseResult::Exit;
+    try {
+        app.parse(static_cast<int>(words.size()), words.data());
+    } catch (const Refused&) {
+        return ParseResult::Fail;
     }
-    if (answer != nullptr) {
-        PrintUsage(stdout, options.program);
-        return ParseResult::Exit;
+    if (known < argc) {
+        fprintf(stderr, "unknown argument '%s' (try --help)\n", argv[known]);
+        return ParseResult::Fail;
+    }
+    // Help and version answer only a command line that is whole; the first
+    // of them given is the answer.
+    for (const CLI::Option* given : app.parse_order()) {
+        if (given == version) {
+            printf("%s-headless %s\n", options.program, PONDSIM_VERSION);
+            return ParseResult::Exit;
+        }
+        if (given == help) {
+            PrintUsage(stdout, options.program);
+            return ParseResult::Exit;
+        }
     }
     return ParseResult::Run;
 }

@@ -40,6 +40,9 @@ cases=(
   "2|unknown argument '--bogus'|--bogus --version"
   "2|unknown argument '--bogus'|--help --bogus"
   "0|$name $version|--steps 5 --version"
+  # The first mistake in the order given; options only by their full names.
+  "2|--size wants|--size 8x0 --fps 0"
+  "2|unknown argument '--steps=0'|--steps=0"
 )
 for entry in "${cases[@]}"; do
   IFS='|' read -r want said line <<<"$entry"
