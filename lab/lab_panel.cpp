@@ -136,7 +136,7 @@ void SceneSection(LabView& view) {
     ImGui::InputText("##scene file", view.sceneFileField, sizeof view.sceneFileField);
     ImGui::SameLine();
     if (ImGui::Button("Open scene")) {
-        LabSceneSpec file;
+        LabSceneDescription file;
         std::string why;
         if (ReadLabSceneFile(view.sceneFileField, file, why)) {
             LabStartOptions start;

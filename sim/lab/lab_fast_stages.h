@@ -34,5 +34,5 @@ void LabFastDensity(const LabFastView& v, int32_t first, int32_t last, float* de
 void LabFastForces(const LabFastView& v, int32_t first, int32_t last, const uint8_t* moving, float* ax, float* ay,
                    float* az);
 
-// Whether this machine runs the AVX2 build.
+// Whether the processor runs the AVX2 build.
 bool LabFastUsesAvx2();

@@ -11,7 +11,7 @@ bool IsLabSceneFile(const std::string& text) {
     return text.size() > 5 && text.compare(text.size() - 5, 5, ".toml") == 0;
 }
 
-bool ReadLabSceneFile(const std::string& path, LabSceneSpec& out, std::string& why) {
+bool ReadLabSceneFile(const std::string& path, LabSceneDescription& out, std::string& why) {
     std::ifstream file(path);
     if (!file) {
         why = "cannot be read";
@@ -24,7 +24,7 @@ bool ReadLabSceneFile(const std::string& path, LabSceneSpec& out, std::string& w
         why = e.what();
         return false;
     }
-    LabSceneSpec spec;
+    LabSceneDescription read;
     bool named = false;
     for (const CLI::ConfigItem& item : items) {
         // Section starts and ends.
@@ -39,9 +39,9 @@ bool ReadLabSceneFile(const std::string& path, LabSceneSpec& out, std::string& w
             const std::string setting = key.substr(sizeof "parameters") + "=" + value;
             LabParameters scratch;
             if (!ApplyLabSetting(setting, scratch, why)) return false;
-            spec.settings.push_back(setting);
+            read.settings.push_back(setting);
         } else if (key == "scene") {
-            if (!SceneByName(value, spec.kind)) {
+            if (!SceneByName(value, read.kind)) {
                 why = "no scene is called " + value;
                 return false;
             }
@@ -52,7 +52,7 @@ bool ReadLabSceneFile(const std::string& path, LabSceneSpec& out, std::string& w
                 why = "no preset is called " + value;
                 return false;
             }
-            spec.preset = value;
+            read.preset = value;
         } else if (key == "particles") {
             char* end = nullptr;
             const long count = std::strtol(value.c_str(), &end, 10);
@@ -60,7 +60,7 @@ bool ReadLabSceneFile(const std::string& path, LabSceneSpec& out, std::string& w
                 why = "particles wants a whole number from 1 to " + std::to_string(kMaxLabParticles);
                 return false;
             }
-            spec.count = static_cast<int32_t>(count);
+            read.count = static_cast<int32_t>(count);
         } else if (key != "description") {
             why = "no key is called " + key;
             return false;
@@ -70,6 +70,6 @@ bool ReadLabSceneFile(const std::string& path, LabSceneSpec& out, std::string& w
         why = "names no scene (scene = \"dam\", say)";
         return false;
     }
-    out = spec;
+    out = read;
     return true;
 }

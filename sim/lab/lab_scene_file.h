@@ -9,7 +9,7 @@
 // A start of the lab written down: which scene, under which preset, with
 // how many particles and which parameters changed. The window and the
 // headless driver build it as they build the scene of that name.
-struct LabSceneSpec {
+struct LabSceneDescription {
     SceneKind kind = SceneKind::Scatter;
     std::string preset;
     // 0: the scene's default.
@@ -30,4 +30,4 @@ bool IsLabSceneFile(const std::string& text);
 //     viscosity = 1
 // False with the reason in why for a file that cannot be read, a key it
 // does not know or a value out of range.
-bool ReadLabSceneFile(const std::string& path, LabSceneSpec& out, std::string& why);
+bool ReadLabSceneFile(const std::string& path, LabSceneDescription& out, std::string& why);

@@ -85,7 +85,7 @@ void AddLabStartOptions(CLI::App& app, LabStartOptions& start) {
             "NAME=VALUE"));
 }
 
-void TakeLabSceneFile(const LabSceneSpec& file, bool presetGiven, LabStartOptions& start) {
+void TakeLabSceneFile(const LabSceneDescription& file, bool presetGiven, LabStartOptions& start) {
     start.scene = SceneName(file.kind);
     if (!presetGiven && !file.preset.empty()) start.preset = file.preset;
     if (!start.particlesGiven && file.count > 0) {

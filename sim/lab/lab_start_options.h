@@ -20,7 +20,7 @@ struct LabStartOptions {
     // --set NAME=VALUE, in the order given (a scene file's, then a config file's first).
     std::vector<std::string> settings;
     // What --scene FILE.toml held.
-    LabSceneSpec sceneFile;
+    LabSceneDescription sceneFile;
 };
 
 // A whole number from low to high, in digits only, worded as the demo
@@ -52,7 +52,7 @@ std::string ListOf(const std::vector<Info>& registry, Words words) {
 void AddLabStartOptions(CLI::App& app, LabStartOptions& start);
 // What a scene file says, as the same scene given by name, preset, count
 // and --set, under the preset and count the command line gave.
-void TakeLabSceneFile(const LabSceneSpec& file, bool presetGiven, LabStartOptions& start);
+void TakeLabSceneFile(const LabSceneDescription& file, bool presetGiven, LabStartOptions& start);
 // After the parse: a scene file's scene, preset, count and settings taken
 // under the command line's, and the scene's count when none is given.
 void FinishLabStartOptions(const CLI::App& app, LabStartOptions& start);
