@@ -166,7 +166,7 @@ void LabSolver::Step() {
 // are now, and each particle's count or list from it, when asked for.
 void LabSolver::EnsureGrid() const {
     if (!sorted_ || gridFresh_) return;
-    const int32_t limit = parameters_.pairedLimit > 0 ? std::min(count_, parameters_.pairedLimit) : count_;
+    const int32_t limit = Paired();
     search_.Build(parameters_, x_.data(), y_.data(), z_.data(), count_, order_.data(), limit, true, parallel_);
     gridFresh_ = true;
 }
@@ -210,7 +210,7 @@ std::vector<int32_t> LabSolver::neighbours(int32_t i) const {
 // acceleration are all computed afresh.
 void LabSolver::SortByCell() {
     const int32_t n = count_;
-    const int32_t limit = parameters_.pairedLimit > 0 ? std::min(n, parameters_.pairedLimit) : n;
+    const int32_t limit = Paired();
     search_.Build(parameters_, x_.data(), y_.data(), z_.data(), n, order_.data(), limit, false, parallel_);
     const int32_t* from = search_.sortedIndex();
     // One pass moves all six, into the arrays the step fills afresh (and
@@ -237,21 +237,9 @@ void LabSolver::SortByCell() {
 }
 
 LabFastView LabSolver::FastView() const {
-    return LabFastView{&constants_,
-                           parameters_.simScale,
-                           constants_.searchRadiusSquared,
-                           x_.data(),
-                           y_.data(),
-                           z_.data(),
-                           vx_.data(),
-                           vy_.data(),
-                           vz_.data(),
-                           density_.data(),
-                           pressure_.data(),
-                           search_.cellStart(),
-                           cellAt_.data(),
-                           search_.placed(),
-                           {search_.side(0), search_.side(1), search_.side(2)}};
+    return LabFastView{&constants_, parameters_.simScale, constants_.searchRadiusSquared, x_.data(), y_.data(), z_.data(),
+                       vx_.data(), vy_.data(), vz_.data(), density_.data(), pressure_.data(), search_.cellStart(),
+                       cellAt_.data(), search_.placed(), {search_.side(0), search_.side(1), search_.side(2)}};
 }
 
 void LabSolver::ComputeFastDensity() {
@@ -275,7 +263,7 @@ void LabSolver::ComputeFastForces() {
 
 void LabSolver::FindNeighbours() {
     const int32_t n = count();
-    const int32_t limit = parameters_.pairedLimit > 0 ? std::min(n, parameters_.pairedLimit) : n;
+    const int32_t limit = Paired();
     const int cap = parameters_.neighbourCap;
 
     // The demo's search. Its binning copies the first `limit` particles

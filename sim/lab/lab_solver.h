@@ -113,6 +113,10 @@ private:
     // Particles per piece of a parallel loop.
     static constexpr int32_t kPiece = LabNeighbourSearch::kPiece;
 
+    // The particles that take part in the search: the first pairedLimit, or all.
+    int32_t Paired() const {
+        return parameters_.pairedLimit > 0 && parameters_.pairedLimit < count_ ? parameters_.pairedLimit : count_;
+    }
     // Where particle i's fields lie: every accessor by index comes through here.
     int32_t At(int32_t i) const {
         assert(i >= 0 && i < count());
