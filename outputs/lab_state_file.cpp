@@ -16,9 +16,17 @@
 namespace {
 
 static_assert(std::is_trivially_copyable<LabParameters>::value, "version 1 saved the parameters as they lay in memory");
+static_assert(kLabRawParametersBytes == 136, "the fields version 1 saved keep their places");
 
 // Version 1 held the parameters as raw memory; its files still read.
 constexpr uint32_t kRawParametersVersion = 1;
+// Versions 1 and 2 held no fields of the pressure solver.
+constexpr uint32_t kSolverFieldsVersion = 3;
+constexpr size_t kFieldsBeforeSolver = LabSolver::Snapshot::kFields - 2;
+
+size_t FieldsIn(uint32_t version) {
+    return version >= kSolverFieldsVersion ? LabSolver::Snapshot::kFields : kFieldsBeforeSolver;
+}
 // More than the lines of every parameter take many times over.
 constexpr uint32_t kMaxParameterBytes = 65536;
 
@@ -27,8 +35,8 @@ constexpr char kDemoMagic[8] = {'p', 'o', 'n', 'd', 's', 'i', 'm', '\n'};
 
 // The arrays in file order, with their byte counts.
 template <class Snapshot, class Fn>
-void ForEachArray(Snapshot& s, Fn fn) {
-    for (auto& field : s.fields) fn(field.data(), field.size() * sizeof(float));
+void ForEachArray(Snapshot& s, uint32_t version, Fn fn) {
+    for (size_t f = 0; f < FieldsIn(version); ++f) fn(s.fields[f].data(), s.fields[f].size() * sizeof(float));
     fn(s.counts.data(), s.counts.size() * sizeof(int32_t));
     fn(s.slots.data(), s.slots.size() * sizeof(int32_t));
 }
@@ -49,7 +57,7 @@ const char* ParameterOutOfRange(const unsigned char* bytes) {
         return "equationOfState";
     }
     LabParameters parameters;
-    std::memcpy(&parameters, bytes, sizeof parameters);
+    std::memcpy(static_cast<void*>(&parameters), bytes, kLabRawParametersBytes);
     for (const LabParameterInfo& info : LabParameterTable()) {
         const double value = info.get(parameters);
         if (!(value >= info.min && value <= info.max)) return info.name;
@@ -59,7 +67,7 @@ const char* ParameterOutOfRange(const unsigned char* bytes) {
 
 uintmax_t PayloadBytes(const LabStateHeader& h) {
     const uintmax_t n = static_cast<uintmax_t>(h.particleCount);
-    return n * LabSolver::Snapshot::kFields * sizeof(float) + n * sizeof(int32_t) +
+    return n * FieldsIn(h.version) * sizeof(float) + n * sizeof(int32_t) +
            static_cast<uintmax_t>(h.listEntries) * sizeof(int32_t);
 }
 
@@ -83,14 +91,14 @@ bool SaveLabState(const LabSolver& solver, const char* scene, long step, const c
     StateHash checksum;
     checksum.Add(&header, sizeof header);
     checksum.Add(parameters.data(), parameters.size());
-    ForEachArray(snapshot, [&](const void* data, size_t bytes) { checksum.Add(data, bytes); });
+    ForEachArray(snapshot, header.version, [&](const void* data, size_t bytes) { checksum.Add(data, bytes); });
     const uint64_t sum = checksum.value();
 
     FILE* file = fopen(PartialName(path).c_str(), "wb");
     bool ok = file != nullptr;
     if (ok) {
         ok = fwrite(&header, sizeof header, 1, file) == 1 && fwrite(parameters.data(), parameters.size(), 1, file) == 1;
-        ForEachArray(snapshot, [&](const void* data, size_t bytes) {
+        ForEachArray(snapshot, header.version, [&](const void* data, size_t bytes) {
             ok = ok && (bytes == 0 || fwrite(data, bytes, 1, file) == 1);
         });
         ok = ok && fwrite(&sum, sizeof sum, 1, file) == 1;
@@ -114,8 +122,8 @@ bool LabSavedState::Read(FILE* file, uintmax_t fileSize, const char* path) {
         why = "holds a state of a demo driver (pondsim-headless or pondsim-wide-headless), not of the lab";
     } else if (!whole || std::memcmp(header.magic, kMagic, sizeof kMagic) != 0) {
         why = "not a pondsim lab state file";
-    } else if ((header.version != kLabStateVersion && header.version != kRawParametersVersion) ||
-               (header.version == kRawParametersVersion && header.parametersSize != sizeof(LabParameters)) ||
+    } else if (header.version < kRawParametersVersion || header.version > kLabStateVersion ||
+               (header.version == kRawParametersVersion && header.parametersSize != kLabRawParametersBytes) ||
                header.parametersSize > kMaxParameterBytes) {
         snprintf(text, sizeof text, "written in format version %" PRIu32 "; this driver reads version %" PRIu32,
                  header.version, kLabStateVersion);
@@ -145,20 +153,22 @@ bool LabSavedState::Read(FILE* file, uintmax_t fileSize, const char* path) {
     } catch (const std::bad_alloc&) {
         return RefuseState(path, "no memory for its particles");
     }
-    ForEachArray(snapshot, [&](void* data, size_t size) { read = read && (size == 0 || fread(data, size, 1, file) == 1); });
+    ForEachArray(snapshot, header.version, [&](void* data, size_t size) { read = read && (size == 0 || fread(data, size, 1, file) == 1); });
     uint64_t stored = 0;
     read = read && fread(&stored, sizeof stored, 1, file) == 1;
     StateHash checksum;
     checksum.Add(&header, sizeof header);
     checksum.Add(bytes.data(), bytes.size());
-    ForEachArray(snapshot, [&](const void* data, size_t size) { checksum.Add(data, size); });
+    ForEachArray(snapshot, header.version, [&](const void* data, size_t size) { checksum.Add(data, size); });
     if (!read || checksum.value() != stored) return RefuseState(path, "damaged: its checksum does not match");
     if (header.version == kRawParametersVersion) {
         if (const char* name = ParameterOutOfRange(reinterpret_cast<const unsigned char*>(bytes.data()))) {
             snprintf(text, sizeof text, "damaged: its parameter %s is out of the range --set takes", name);
             return RefuseState(path, text);
         }
-        std::memcpy(&parameters, bytes.data(), sizeof parameters);
+        // What version 1 did not hold takes its first default.
+        parameters = LabParameters{};
+        std::memcpy(static_cast<void*>(&parameters), bytes.data(), kLabRawParametersBytes);
     } else {
         std::string why;
         if (!ParseLabParameters(bytes, parameters, why)) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -11,14 +12,15 @@
 // time, and the solver's arrays, enough to go on bit for bit. Layout,
 // little-endian: this header, the parameters as "NAME = VALUE" lines of the
 // parameter table (version 1: the LabParameters as they lay in memory), the
-// eleven float fields (x, y, z, velocity, acceleration, density, pressure)
-// one array after another, the neighbour counts, the neighbour lists (with a
+// float fields (x, y, z, velocity, acceleration, density, pressure, and
+// from version 3 the pressure solver's two carried fields) one array after
+// another, the neighbour counts, the neighbour lists (with a
 // cap, neighbourCap slots per particle; without, each particle's list in
 // index order), then a 64-bit FNV-1a checksum of everything before it.
 struct LabStateHeader {
     char magic[8];            // "pondlab\n"
     uint32_t version;         // kLabStateVersion
-    uint32_t parametersSize;  // bytes of the parameter lines (version 1: sizeof(LabParameters))
+    uint32_t parametersSize;  // bytes of the parameter lines (version 1: kLabRawParametersBytes)
     char scene[16];           // the scene's name, zero-padded
     int32_t particleCount;    // moving and fixed
     int32_t movingCount;
@@ -28,7 +30,10 @@ struct LabStateHeader {
 };
 static_assert(sizeof(LabStateHeader) == 64, "the header has no padding");
 
-constexpr uint32_t kLabStateVersion = 2;
+constexpr uint32_t kLabStateVersion = 3;
+// The parameters' bytes in a version 1 file: the structure as it then was,
+// a prefix of today's.
+constexpr uint32_t kLabRawParametersBytes = offsetof(LabParameters, pressureSolver);
 
 // Writes the solver's state under PartialName(path) and renames it into
 // place. False with a message on stderr.

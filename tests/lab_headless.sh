@@ -46,7 +46,7 @@ read -r total moving < <(sed -nE 's/^particles: ([0-9]+) \(([0-9]+) moving\)$/\1
 # where it has it), and both a state pinned here.
 portable=$(hash_of "$(PONDSIM_LAB_PORTABLE=1 "$lab" "${dam[@]}" --steps 60 --threads 2)")
 [ "$portable" = "$one" ] || fail "water dam: portable stages $portable, chosen ones $one"
-[ "$one" = e279650072849d3c ] || fail "water dam, 60 steps: $one, not e279650072849d3c"
+[ "$one" = 6540178413c17865 ] || fail "water dam, 60 steps: $one, not 6540178413c17865"
 
 # Command lines -> exit code and a piece of what the driver says.
 cases=(
@@ -154,12 +154,12 @@ for step in 000030 000040 000050; do
   cmp -s "$work/straight/particles-$step.vtp" "$work/again/particles-$step.vtp" ||
     fail "water dam exported at step $step: the run taken up again differs from the straight one"
 done
-# The report's figures of the run: a pool's water a few per cent from its
-# rest density on the mean, less than half of it at worst; simulated time
-# gone by in the run's wall-clock time.
+# The report's figures of the run: a pool's water compressed by some but
+# under a per cent on the mean, under ten at worst; simulated time gone by
+# in the run's wall-clock time.
 out=$("$lab" --preset water --scene pool --particles 2000 --steps 20)
 read -r mean worst < <(sed -nE 's/^density error: mean ([0-9.e+-]+) %, max ([0-9.e+-]+) %$/\1 \2/p' <<<"$out")
-awk -v m="${mean:--1}" -v w="${worst:--1}" 'BEGIN { exit !(m > 0.1 && m < 10 && w >= m && w < 50) }' ||
+awk -v m="${mean:--1}" -v w="${worst:--1}" 'BEGIN { exit !(m > 0 && m < 1 && w >= m && w < 10) }' ||
   fail "a still pool's density error: $(grep 'density error' <<<"$out")"
 factor=$(sed -n 's/^real-time factor: //p' <<<"$out")
 awk -v f="${factor:-0}" 'BEGIN { exit !(f > 0) }' || fail "a pool's real-time factor: '$factor'"

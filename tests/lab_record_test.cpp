@@ -66,11 +66,14 @@ TEST(LabRecord, StateTheRunCouldNotHaveWrittenIsRefused) {
     std::memcpy(&header, written.data(), sizeof header);
     const size_t arrays = sizeof header + header.parametersSize;
     header.version = 1;
-    header.parametersSize = sizeof(LabParameters);
-    std::vector<char> saved(sizeof header + sizeof(LabParameters));
+    header.parametersSize = kLabRawParametersBytes;
+    std::vector<char> saved(sizeof header + kLabRawParametersBytes);
     std::memcpy(saved.data(), &header, sizeof header);
-    std::memcpy(saved.data() + sizeof header, &solver.parameters(), sizeof(LabParameters));
-    saved.insert(saved.end(), written.begin() + static_cast<ptrdiff_t>(arrays), written.end());
+    std::memcpy(saved.data() + sizeof header, &solver.parameters(), kLabRawParametersBytes);
+    // It held no fields of the pressure solver, the last two.
+    const ptrdiff_t kept = static_cast<ptrdiff_t>(arrays + (LabSolver::Snapshot::kFields - 2) * sizeof(float) * 2);
+    saved.insert(saved.end(), written.begin() + static_cast<ptrdiff_t>(arrays), written.begin() + kept);
+    saved.insert(saved.end(), written.begin() + kept + static_cast<ptrdiff_t>(2 * sizeof(float) * 2), written.end());
     const size_t at = sizeof(LabStateHeader);
     const float negative = -1.0f;
     struct Damage {

@@ -8,7 +8,7 @@ FluidFigures MeasureFluid(const LabSolver& solver) {
     FluidFigures f;
     const int32_t n = solver.movingCount();
     for (int32_t i = 0; i < n; ++i) {
-        const double error = std::fabs(solver.density(i) / static_cast<double>(p.restDensity) - 1.0);
+        const double error = std::max(solver.density(i) / static_cast<double>(p.restDensity) - 1.0, 0.0);
         f.meanDensityError += error;
         f.maxDensityError = std::max(f.maxDensityError, error);
         const Vec3 v = solver.velocity(i);

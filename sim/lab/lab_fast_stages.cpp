@@ -280,6 +280,177 @@ void ForcesOf(const LabFastView& v, int32_t first, int32_t last, const uint8_t* 
     }
 }
 
+// Every candidate of place p within h, eight at a time: fn(s, c, r, in),
+// with r the distance in metres and `in` the lanes within h (p itself among
+// them, at r = 0).
+template <bool kUnitScale, class Fn>
+[[gnu::always_inline]] inline void ForEachWithin(const LabFastView& v, int32_t p, Fn fn) {
+    const LabConstants& k = *v.constants;
+    const Wide scale = Splat(k.simScale);
+    const Wide h = Splat(k.smoothingRadius);
+    const Wide xs = Splat(v.x[p]), ys = Splat(v.y[p]), zs = Splat(v.z[p]);
+    ForEachRow(v, p, [&](int32_t from, int32_t to) {
+        for (int32_t s = from; s < to; s += kFastLanes) {
+            Candidates c = Around(v, xs, ys, zs, s, to);
+            const Wide r = kUnitScale ? SquareRoot(c.q) : SquareRoot(c.q) * scale;
+            const WideInts in = c.inRun & Less(r, h);
+            if (NoLane(in)) continue;
+            if constexpr (!kUnitScale) {
+                c.dx = c.dx * scale;
+                c.dy = c.dy * scale;
+                c.dz = c.dz * scale;
+            }
+            fn(s, c, r, in);
+        }
+    });
+}
+
+// The cubic spline of support h: W, and g with grad W = g (x_i - x_j).
+struct Cubic {
+    Wide w, g;
+};
+[[gnu::always_inline]] inline Cubic CubicAt(const LabConstants& k, Wide r) {
+    const Wide one = Splat(1.0f);
+    const Wide q = r * Splat(1.0f / k.smoothingRadius);
+    const Wide u = one - q;
+    const WideInts inner = Less(q, Splat(0.5f));
+    const Wide wInner = Splat(k.cubicKernel) * ((Splat(6.0f) * (q * q)) * (q - one) + one);
+    const Wide wOuter = Splat(2.0f * k.cubicKernel) * ((u * u) * u);
+    const Wide gInner = Splat(k.cubicGradient / (k.smoothingRadius * k.smoothingRadius)) * (Splat(3.0f) * q - Splat(2.0f));
+    const Wide gOuter = Divide(Splat(0.0f - k.cubicGradient / k.smoothingRadius) * (u * u), r);
+    Cubic c;
+    c.w = Keep(inner, wInner) + Keep(~inner, wOuter);
+    c.g = Keep(inner, gInner) + Keep(~inner, gOuter);
+    return c;
+}
+
+template <bool kUnitScale>
+void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, const LabDivergenceFree& out) {
+    const LabConstants& k = *v.constants;
+    const Wide zero = Splat(0.0f);
+    const Wide mass = Splat(k.particleMass);
+    for (int32_t p = first; p < last; ++p) {
+        if (v.fixed[p] != 0.0f || p >= v.placed) {
+            out.density[p] = v.fixed[p] != 0.0f ? k.restDensity : 0.0f;
+            out.factor[p] = out.partners[p] = 0.0f;
+            continue;
+        }
+        Wide density = zero, gx = zero, gy = zero, gz = zero, squares = zero, partners = zero;
+        ForEachWithin<kUnitScale>(v, p, [&](int32_t s, const Candidates& c, Wide r, WideInts in) {
+            const Cubic w = CubicAt(k, r);
+            const Wide m = Load(v.share + s) * mass;
+            const Wide mg = m * w.g;
+            density += Keep(in, m * w.w);
+            gx += Keep(in, mg * c.dx);
+            gy += Keep(in, mg * c.dy);
+            gz += Keep(in, mg * c.dz);
+            const WideInts fluid = in & Less(Load(v.fixed + s), Splat(0.5f));
+            squares += Keep(fluid, (mg * mg) * ((c.dx * c.dx + c.dy * c.dy) + c.dz * c.dz));
+            partners += Keep(in, Splat(1.0f));
+        });
+        const float sx = Total(gx), sy = Total(gy), sz = Total(gz);
+        const float d = ((sx * sx + sy * sy) + sz * sz) + Total(squares);
+        out.density[p] = Total(density);
+        out.factor[p] = d > 1e-9f ? 1.0f / d : 0.0f;
+        out.partners[p] = Total(partners) - 1.0f;
+    }
+}
+
+template <bool kUnitScale>
+void DensityRateOf(const LabFastView& v, int32_t first, int32_t last, float* rate) {
+    const LabConstants& k = *v.constants;
+    const Wide mass = Splat(k.particleMass);
+    for (int32_t p = first; p < last; ++p) {
+        if (v.fixed[p] != 0.0f || p >= v.placed) {
+            rate[p] = 0.0f;
+            continue;
+        }
+        Wide sum = Splat(0.0f);
+        const Wide vxi = Splat(v.vx[p]), vyi = Splat(v.vy[p]), vzi = Splat(v.vz[p]);
+        ForEachWithin<kUnitScale>(v, p, [&](int32_t s, const Candidates& c, Wide r, WideInts in) {
+            const Cubic w = CubicAt(k, r);
+            const Wide dot = ((vxi - Load(v.vx + s)) * c.dx + (vyi - Load(v.vy + s)) * c.dy) +
+                             (vzi - Load(v.vz + s)) * c.dz;
+            sum += Keep(in, (Load(v.share + s) * mass) * (w.g * dot));
+        });
+        rate[p] = Total(sum);
+    }
+}
+
+template <bool kUnitScale>
+void PressurePushOf(const LabFastView& v, int32_t first, int32_t last, const float* u, float* vx, float* vy,
+                    float* vz) {
+    const LabConstants& k = *v.constants;
+    const Wide zero = Splat(0.0f);
+    const Wide mass = Splat(k.particleMass);
+    for (int32_t p = first; p < last; ++p) {
+        if (v.fixed[p] != 0.0f || p >= v.placed) continue;
+        const float own = u[p];
+        Wide sx = zero, sy = zero, sz = zero;
+        const Wide ui = Splat(own);
+        ForEachWithin<kUnitScale>(v, p, [&](int32_t s, const Candidates& c, Wide r, WideInts in) {
+            const Cubic w = CubicAt(k, r);
+            // A wall mirrors the fluid particle's own u: a uniform pressure
+            // beside a wall then pushes nowhere, as it does inside the fluid.
+            const WideInts wall = Less(Splat(0.5f), Load(v.fixed + s));
+            const Wide uj = Keep(~wall, Load(u + s)) + Keep(wall, ui);
+            const Wide f = (Load(v.share + s) * mass) * ((ui + uj) * w.g);
+            sx += Keep(in, f * c.dx);
+            sy += Keep(in, f * c.dy);
+            sz += Keep(in, f * c.dz);
+        });
+        vx[p] = vx[p] - Total(sx);
+        vy[p] = vy[p] - Total(sy);
+        vz[p] = vz[p] - Total(sz);
+    }
+}
+
+template <bool kUnitScale>
+void ViscosityOf(const LabFastView& v, int32_t first, int32_t last, float mu, float xsph, float dt, float* ax,
+                 float* ay, float* az) {
+    const LabConstants& k = *v.constants;
+    const Wide zero = Splat(0.0f);
+    const Wide mass = Splat(k.particleMass);
+    // 2 (d + 2) nu, with nu = mu / rest density; the 0.01 h^2 keeps close pairs finite.
+    const Wide nu = Splat(10.0f * (mu / k.restDensity));
+    const Wide soft = Splat(0.01f * (k.smoothingRadius * k.smoothingRadius));
+    const Wide rest = Splat(k.restDensity);
+    const Wide two = Splat(2.0f);
+    for (int32_t p = first; p < last; ++p) {
+        if (v.fixed[p] != 0.0f || p >= v.placed) {
+            ax[p] = ay[p] = az[p] = 0.0f;
+            continue;
+        }
+        const Wide densityi = Splat(v.density[p]);
+        const Wide vxi = Splat(v.vx[p]), vyi = Splat(v.vy[p]), vzi = Splat(v.vz[p]);
+        Wide fx = zero, fy = zero, fz = zero, mx = zero, my = zero, mz = zero;
+        ForEachWithin<kUnitScale>(v, p, [&](int32_t s, const Candidates& c, Wide r, WideInts in) {
+            const Cubic w = CubicAt(k, r);
+            const Wide wall = Load(v.fixed + s);
+            const WideInts fluid = Less(wall, Splat(0.5f));
+            // A wall particle's density is taken as the rest density. The
+            // mean of the pair's densities keeps the pair's pushes equal
+            // and opposite.
+            const Wide densityj = Keep(fluid, Load(v.density + s)) + Keep(~fluid, rest);
+            const Wide volume = Divide((Load(v.share + s) * mass) * two, densityi + densityj);
+            const Wide dvx = vxi - Load(v.vx + s), dvy = vyi - Load(v.vy + s), dvz = vzi - Load(v.vz + s);
+            const Wide along = Divide((dvx * c.dx + dvy * c.dy) + dvz * c.dz, (r * r) + soft);
+            const Wide f = (volume * along) * w.g;
+            fx += Keep(in, f * c.dx);
+            fy += Keep(in, f * c.dy);
+            fz += Keep(in, f * c.dz);
+            const Wide smooth = volume * w.w;
+            mx += Keep(in & fluid, smooth * (zero - dvx));
+            my += Keep(in & fluid, smooth * (zero - dvy));
+            mz += Keep(in & fluid, smooth * (zero - dvz));
+        });
+        const float toward = xsph / dt;
+        ax[p] = Total(nu * fx) + toward * Total(mx);
+        ay[p] = Total(nu * fy) + toward * Total(my);
+        az[p] = Total(nu * fz) + toward * Total(mz);
+    }
+}
+
 }  // namespace
 
 void Density(const LabFastView& v, int32_t first, int32_t last, float* density, float* pressure) {
@@ -293,6 +464,26 @@ void Forces(const LabFastView& v, int32_t first, int32_t last, const uint8_t* mo
                        : ForcesOf<false>(v, first, last, moving, ax, ay, az);
 }
 
+
+#define PONDSIM_LAB_SCALED(name, ...) \
+    v.simScale == 1.0f ? name<true>(__VA_ARGS__) : name<false>(__VA_ARGS__)
+
+void DivergenceFreeDensity(const LabFastView& v, int32_t first, int32_t last, const LabDivergenceFree& out) {
+    PONDSIM_LAB_SCALED(DivergenceFreeDensityOf, v, first, last, out);
+}
+void DensityRate(const LabFastView& v, int32_t first, int32_t last, float* rate) {
+    PONDSIM_LAB_SCALED(DensityRateOf, v, first, last, rate);
+}
+void PressurePush(const LabFastView& v, int32_t first, int32_t last, const float* u, float* vx, float* vy, float* vz) {
+    PONDSIM_LAB_SCALED(PressurePushOf, v, first, last, u, vx, vy, vz);
+}
+void Viscosity(const LabFastView& v, int32_t first, int32_t last, float mu, float xsph, float dt, float* ax, float* ay,
+               float* az) {
+    PONDSIM_LAB_SCALED(ViscosityOf, v, first, last, mu, xsph, dt, ax, ay, az);
+}
+
+#undef PONDSIM_LAB_SCALED
+
 }  // namespace PONDSIM_LAB_FAST_NAMESPACE
 
 #if defined(PONDSIM_LAB_FAST_DISPATCH)
@@ -302,6 +493,11 @@ namespace avx2 {
 void Density(const LabFastView& v, int32_t first, int32_t last, float* density, float* pressure);
 void Forces(const LabFastView& v, int32_t first, int32_t last, const uint8_t* moving, float* ax, float* ay,
             float* az);
+void DivergenceFreeDensity(const LabFastView& v, int32_t first, int32_t last, const LabDivergenceFree& out);
+void DensityRate(const LabFastView& v, int32_t first, int32_t last, float* rate);
+void PressurePush(const LabFastView& v, int32_t first, int32_t last, const float* u, float* vx, float* vy, float* vz);
+void Viscosity(const LabFastView& v, int32_t first, int32_t last, float mu, float xsph, float dt, float* ax, float* ay,
+               float* az);
 }  // namespace avx2
 #endif
 
@@ -328,5 +524,30 @@ void LabFastForces(const LabFastView& v, int32_t first, int32_t last, const uint
 #endif
     portable::Forces(v, first, last, moving, ax, ay, az);
 }
+
+#if defined(PONDSIM_LAB_AVX2)
+#define PONDSIM_LAB_DISPATCH(name, ...)                           \
+    if (LabFastUsesAvx2()) return avx2::name(__VA_ARGS__); \
+    portable::name(__VA_ARGS__)
+#else
+#define PONDSIM_LAB_DISPATCH(name, ...) portable::name(__VA_ARGS__)
+#endif
+
+void LabFastDivergenceFreeDensity(const LabFastView& v, int32_t first, int32_t last, const LabDivergenceFree& out) {
+    PONDSIM_LAB_DISPATCH(DivergenceFreeDensity, v, first, last, out);
+}
+void LabFastDensityRate(const LabFastView& v, int32_t first, int32_t last, float* rate) {
+    PONDSIM_LAB_DISPATCH(DensityRate, v, first, last, rate);
+}
+void LabFastPressurePush(const LabFastView& v, int32_t first, int32_t last, const float* u, float* vx, float* vy,
+                         float* vz) {
+    PONDSIM_LAB_DISPATCH(PressurePush, v, first, last, u, vx, vy, vz);
+}
+void LabFastViscosity(const LabFastView& v, int32_t first, int32_t last, float mu, float xsph, float dt, float* ax,
+                      float* ay, float* az) {
+    PONDSIM_LAB_DISPATCH(Viscosity, v, first, last, mu, xsph, dt, ax, ay, az);
+}
+
+#undef PONDSIM_LAB_DISPATCH
 
 #endif

@@ -1,5 +1,6 @@
 #include "sim/lab/lab_parameters.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -67,6 +68,15 @@ LabParameters WaterParameters() {
     p.neighbourCap = 0;
     p.pairedLimit = 0;
     p.fastDistance = false;
+    p.pressureSolver = PressureSolver::Dfsph;
+    // A cube of water a particle: the cubic spline's sum over the lattice
+    // is the rest density to 3e-5.
+    p.particleMass = (p.restDensity * p.particleSpacing) * (p.particleSpacing * p.particleSpacing);
+    p.viscosity = 0.001f;
+    p.xsph = 0.05f;
+    p.wallLayers = 1;
+    p.timeStep = 0.005f;
+    p.cflNumber = 0.25f;
     return p;
 }
 
@@ -120,6 +130,48 @@ float LatticeGradientFactor(float smoothingLength, float spacing, float mass, fl
     return static_cast<float>(sum * (mass / restDensity) / 3.0);
 }
 
+float WallVolumeFactor(const LabParameters& p) {
+    const double h = p.smoothingLength, s = p.particleSpacing;
+    const bool cubic = p.pressureSolver == PressureSolver::Dfsph;
+    const auto kernel = [&](double r) {
+        if (!(r < h)) return 0.0;
+        if (!cubic) return (h * h - r * r) * (h * h - r * r) * (h * h - r * r);
+        const double q = r / h;
+        return q <= 0.5 ? 6.0 * q * q * (q - 1.0) + 1.0 : 2.0 * (1.0 - q) * (1.0 - q) * (1.0 - q);
+    };
+    const int layers = std::max(p.wallLayers, 1);
+    const int reach = static_cast<int>(std::ceil(h / s)) + 1;
+    // Sites at (i + 0.5) s: fluid for i >= 0, wall for -layers <= i < 0.
+    // The kernel's constant factor cancels throughout.
+    const auto sum = [&](int from, int lo, int hi) {
+        double total = 0.0;
+        for (int x = -reach; x <= reach; ++x) {
+            for (int z = -reach; z <= reach; ++z) {
+                for (int y = lo; y < hi; ++y) total += kernel(std::sqrt(double(x * x + (y - from) * (y - from) + z * z)) * s);
+            }
+        }
+        return total;
+    };
+    const double inside = sum(reach, 0, 2 * reach + 1);
+    const double beside = sum(0, 0, reach + 1);
+    double walls = 0.0;
+    for (int layer = -layers; layer < 0; ++layer) {
+        // One lattice row of that layer as the first fluid layer sees it,
+        // each wall particle weighed by its own volume.
+        double row = 0.0;
+        for (int x = -reach; x <= reach; ++x) {
+            for (int z = -reach; z <= reach; ++z) row += kernel(std::sqrt(double(x * x + layer * layer + z * z)) * s);
+        }
+        walls += row / sum(layer, -layers, 0);
+    }
+    // The lattice's density is mass * normal * inside; the walls give
+    // restDensity * walls.
+    const double pi = 3.14159265358979;
+    const double normal = cubic ? 8.0 / (pi * h * h * h) : 315.0 / (64.0 * pi * std::pow(h, 9.0));
+    const double missing = (inside - beside) * p.particleMass * normal;
+    return walls > 0.0 ? static_cast<float>(missing / (p.restDensity * walls)) : 1.0f;
+}
+
 LabConstants::LabConstants(const LabParameters& p) {
     simScale = p.simScale;
     smoothingRadius = p.smoothingLength;
@@ -142,6 +194,9 @@ LabConstants::LabConstants(const LabParameters& p) {
     poly6 = 315.0f / (powf(p.smoothingLength, 9.0f) * (kPi * 64.0f));
     spikyGradient = -45.0f / (powf(p.smoothingLength, 6.0f) * kPi);
     viscosityLaplacian = 45.0f / (powf(p.smoothingLength, 6.0f) * kPi);
+    const float h3 = (p.smoothingLength * p.smoothingLength) * p.smoothingLength;
+    cubicKernel = 8.0f / (kPi * h3);
+    cubicGradient = 48.0f / (kPi * h3);
     equationOfState = p.equationOfState;
     restDensity = p.restDensity;
     stiffness = p.stiffness;

@@ -14,6 +14,18 @@ enum class EquationOfState {
     Tait,
 };
 
+// How the pressure is found.
+enum class PressureSolver {
+    // From the density through the equation of state, every step once
+    // (weakly compressible): the step is bounded by the speed of sound.
+    Wcsph,
+    // Solved for each step so that the density stays at the rest density
+    // and the velocity field is free of divergence (divergence-free SPH):
+    // the step is bounded by the flow's speed alone. Without a neighbour cap
+    // only; the capped lists keep the demo's law.
+    Dfsph,
+};
+
 // Everything the lab solver is told at run time. Positions are kept in
 // "position units"; simScale turns them into metres (the demo's box units
 // are 0.04 m; the water scenes use metres directly, simScale 1).
@@ -81,6 +93,25 @@ struct LabParameters {
     bool countsEmptiedAtBinning = false;
     // Distances through the demo's square-root estimate instead of sqrtf.
     bool fastDistance = true;
+
+    // Fields added after the first saved states kept the structure as raw
+    // memory: they stay at the end, so that the bytes of such a file are a
+    // prefix of it.
+    PressureSolver pressureSolver = PressureSolver::Wcsph;
+    // Divergence-free solver: the mean density error over the fluid a
+    // density solve stops at (per cent of the rest density), and the mean
+    // rate of density change a divergence solve stops at (per cent of the
+    // rest density over the longest step, timeStep); at most this many
+    // iterations each.
+    float densityTolerance = 0.05f;
+    float divergenceTolerance = 0.1f;
+    int densityIterations = 100;
+    int divergenceIterations = 100;
+    // Numerical stabilisation apart from the physical viscosity, for the
+    // divergence-free solver: each step every velocity moves this fraction
+    // of the way towards the kernel-weighted mean velocity around it (XSPH).
+    // The weakly compressible solver's stabilisation is its viscosity.
+    float xsph = 0.0f;
 };
 
 // The demo's fluid exactly: pondsim's constants and rules.
@@ -107,6 +138,14 @@ float LatticeMass(float smoothingLength, float spacing, float restDensity);
 // discrete gradient of a linear field is exact.
 float LatticeGradientFactor(float smoothingLength, float spacing, float mass, float restDensity);
 
+// What a wall particle's volume, one over the sum of the kernel over the
+// walls around it, is multiplied by so that a fluid particle of a cubic
+// lattice beside a flat wall of `wallLayers` lattice layers has the
+// density of the lattice's inside: on its own the volume counts a single
+// layer for too much. With the solver's density kernel (poly6, or the
+// cubic spline for the divergence-free solver).
+float WallVolumeFactor(const LabParameters& p);
+
 // The constants the shared kernels read, derived from the parameters in the
 // order of operations the demo uses for its own literals.
 struct LabConstants {
@@ -132,6 +171,9 @@ struct LabConstants {
     float poly6;
     float spikyGradient;
     float viscosityLaplacian;
+    // The cubic spline of support h: 8 / (pi h^3) and 48 / (pi h^3).
+    float cubicKernel;
+    float cubicGradient;
     // Equation of state.
     EquationOfState equationOfState;
     float restDensity;

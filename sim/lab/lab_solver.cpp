@@ -20,6 +20,8 @@ void LabSolver::SetParameters(const LabParameters& parameters) {
     parameters_ = parameters;
     constants_ = LabConstants(parameters);
     gridFresh_ = countsFresh_ = false;
+    // The walls' volumes follow the kernel, the masses and the solver.
+    wallsFresh_ = false;
     UseLayout(parameters.neighbourCap <= 0);
 }
 
@@ -30,16 +32,23 @@ void LabSolver::SetParameters(const LabParameters& parameters) {
 void LabSolver::UseLayout(bool byCell) {
     if (byCell == sorted_) return;
     const int32_t n = count_;
-    std::vector<float>* fields[] = {&x_, &y_, &z_, &vx_, &vy_, &vz_, &ax_, &ay_, &az_, &density_, &pressure_};
+    std::vector<float>* fields[] = {&x_, &y_, &z_, &vx_, &vy_, &vz_, &ax_, &ay_, &az_, &density_, &pressure_,
+                                    &kappa_, &kappaV_};
     if (byCell) {
         for (auto* f : fields) f->resize(static_cast<size_t>(n) + kFastLanes, 0.0f);
+        for (auto* f : {&share_, &fixed_, &factor_, &partners_, &rate_, &u_}) {
+            f->assign(static_cast<size_t>(n) + kFastLanes, 0.0f);
+        }
         order_.resize(static_cast<size_t>(n));
         place_.resize(static_cast<size_t>(n));
         movingAt_.resize(static_cast<size_t>(n));
         for (int32_t i = 0; i < n; ++i) {
             order_[i] = place_[i] = i;
             movingAt_[i] = i < moving_;
+            share_[i] = 1.0f;
+            fixed_[i] = i < moving_ ? 0.0f : 1.0f;
         }
+        wallsFresh_ = false;
         sorted_ = true;
         gridFresh_ = countsFresh_ = false;
         return;
@@ -65,7 +74,10 @@ void LabSolver::Reset(const std::vector<Vec3>& moving, const std::vector<Vec3>& 
     const size_t n = positions.size();
     count_ = static_cast<int32_t>(n);
     sorted_ = false;
-    for (auto* v : {&x_, &y_, &z_, &vx_, &vy_, &vz_, &ax_, &ay_, &az_, &density_, &pressure_}) v->assign(n, 0.0f);
+    for (auto* v : {&x_, &y_, &z_, &vx_, &vy_, &vz_, &ax_, &ay_, &az_, &density_, &pressure_, &kappa_, &kappaV_}) {
+        v->assign(n, 0.0f);
+    }
+    solve_ = SolveFigures{};
     for (size_t i = 0; i < n; ++i) {
         x_[i] = positions[i].x;
         y_[i] = positions[i].y;
@@ -86,7 +98,7 @@ void LabSolver::SetVelocity(int32_t i, const Vec3& v) {
 
 void LabSolver::Save(Snapshot& out) const {
     const std::vector<float>* fields[Snapshot::kFields] = {&x_, &y_, &z_, &vx_, &vy_, &vz_, &ax_, &ay_, &az_,
-                                                           &density_, &pressure_};
+                                                           &density_, &pressure_, &kappa_, &kappaV_};
     for (int f = 0; f < Snapshot::kFields; ++f) {
         out.fields[f].resize(static_cast<size_t>(count_));
         for (int32_t i = 0; i < count_; ++i) out.fields[f][i] = (*fields[f])[At(i)];
@@ -128,7 +140,7 @@ void LabSolver::Load(const Snapshot& in) {
     // files kept those of the step's start) are not needed.
     Reset(moving, fixed);
     std::vector<float>* fields[Snapshot::kFields] = {&x_, &y_, &z_, &vx_, &vy_, &vz_, &ax_, &ay_, &az_,
-                                                     &density_, &pressure_};
+                                                     &density_, &pressure_, &kappa_, &kappaV_};
     // Reset left every particle at its own index.
     for (int f = 0; f < Snapshot::kFields; ++f) std::copy(in.fields[f].begin(), in.fields[f].end(), fields[f]->begin());
     if (parameters_.neighbourCap > 0) {
@@ -148,13 +160,17 @@ void LabSolver::Step() {
         clock_->*stage += std::chrono::duration<double>(now - last).count();
         last = now;
     };
+    if (DivergenceFree()) {
+        StepDivergenceFree(lap);
+        return;
+    }
     sorted_ ? SortByCell() : FindNeighbours();
     lap(&StageClock::search);
     sorted_ ? ComputeFastDensity() : ComputeDensity();
     lap(&StageClock::density);
     sorted_ ? ComputeFastForces() : ComputeForces();
     lap(&StageClock::forces);
-    const float dt = ChooseTimeStep();
+    const float dt = ChooseTimeStep(true);
     Integrate(dt);
     lap(&StageClock::motion);
     lastTimeStep_ = dt;
@@ -206,27 +222,30 @@ std::vector<int32_t> LabSolver::neighbours(int32_t i) const {
 }
 
 // Sorts the particles by cell (within a cell by index), carrying what the
-// step reads of them: positions and velocities. Density, pressure and
-// acceleration are all computed afresh.
+// step reads of them: positions, velocities, what the solves start from and
+// the walls' masses. Density, pressure, acceleration and the solves' fields
+// are all computed afresh.
 void LabSolver::SortByCell() {
     const int32_t n = count_;
     const int32_t limit = Paired();
     search_.Build(parameters_, x_.data(), y_.data(), z_.data(), n, order_.data(), limit, false, parallel_);
     const int32_t* from = search_.sortedIndex();
-    // One pass moves all six, into the arrays the step fills afresh (and
+    // One pass moves them all, into the arrays the step fills afresh (and
     // one spare), which then trade places with them.
-    std::vector<float>* const carried[6] = {&x_, &y_, &z_, &vx_, &vy_, &vz_};
-    std::vector<float>* const into[6] = {&density_, &pressure_, &ax_, &ay_, &az_, &spare_};
+    constexpr int kCarried = 10;
+    std::vector<float>* const carried[kCarried] = {&x_, &y_, &z_, &vx_, &vy_, &vz_, &kappa_, &kappaV_, &share_, &fixed_};
+    std::vector<float>* const into[kCarried] = {&density_, &pressure_, &ax_, &ay_, &az_, &factor_, &partners_,
+                                                &rate_, &u_, &spare_};
     spare_.resize(x_.size());
     spareInts_.resize(static_cast<size_t>(n));
     cellAt_.resize(static_cast<size_t>(n));
     parallel_.ForEach(n, kPiece, [&](int32_t s) {
         const int32_t old = from[s];
-        for (int f = 0; f < 6; ++f) (*into[f])[s] = (*carried[f])[old];
+        for (int f = 0; f < kCarried; ++f) (*into[f])[s] = (*carried[f])[old];
         spareInts_[s] = order_[old];
         cellAt_[s] = search_.cellOf(old);
     });
-    for (int f = 0; f < 6; ++f) carried[f]->swap(*into[f]);
+    for (int f = 0; f < kCarried; ++f) carried[f]->swap(*into[f]);
     order_.swap(spareInts_);
     parallel_.ForEach(n, kPiece, [&](int32_t s) {
         place_[order_[s]] = s;
@@ -239,7 +258,8 @@ void LabSolver::SortByCell() {
 LabFastView LabSolver::FastView() const {
     return LabFastView{&constants_, parameters_.simScale, constants_.searchRadiusSquared, x_.data(), y_.data(), z_.data(),
                        vx_.data(), vy_.data(), vz_.data(), density_.data(), pressure_.data(), search_.cellStart(),
-                       cellAt_.data(), search_.placed(), {search_.side(0), search_.side(1), search_.side(2)}};
+                       cellAt_.data(), search_.placed(), {search_.side(0), search_.side(1), search_.side(2)},
+                       share_.data(), fixed_.data()};
 }
 
 void LabSolver::ComputeFastDensity() {
@@ -341,10 +361,12 @@ void LabSolver::ComputeForces() {
 
 // The fixed step, or less where the sound-speed (CFL) or force bound asks
 // for it. Maxima do not depend on the order they are taken in.
-float LabSolver::ChooseTimeStep() {
+// The divergence-free solver has no sound speed, and its step is bounded
+// by the flow alone: `soundAndForce` false leaves both out.
+float LabSolver::ChooseTimeStep(bool soundAndForce) {
     const LabParameters& p = parameters_;
     float dt = p.timeStep;
-    if (p.cflNumber <= 0.0f && p.forceNumber <= 0.0f) return dt;
+    if (p.cflNumber <= 0.0f && (p.forceNumber <= 0.0f || !soundAndForce)) return dt;
     // Places of moving particles lie below `n`.
     const int32_t n = sorted_ ? count_ : moving_;
     const int32_t pieces = (n + kPiece - 1) / kPiece;
@@ -361,6 +383,9 @@ float LabSolver::ChooseTimeStep() {
     const float speed2 = pieces > 0 ? *std::max_element(speeds.begin(), speeds.end()) : 0.0f;
     const float accel2 = pieces > 0 ? *std::max_element(accels.begin(), accels.end()) : 0.0f;
     const float h = p.smoothingLength;
+    if (!soundAndForce) {
+        return p.cflNumber > 0.0f && speed2 > 0.0f ? std::min(dt, p.cflNumber * h / std::sqrt(speed2)) : dt;
+    }
     if (p.cflNumber > 0.0f) dt = std::min(dt, p.cflNumber * h / (p.speedOfSound + std::sqrt(speed2)));
     const float g = std::sqrt((p.gravity.x * p.gravity.x + p.gravity.y * p.gravity.y) + p.gravity.z * p.gravity.z);
     const float accel = std::sqrt(accel2) + g;
@@ -391,6 +416,211 @@ void LabSolver::Integrate(float timeStep) {
     });
 }
 
+// A wall particle's volume is one over the sum of the kernel over the
+// walls around it, itself included: where walls crowd, each counts for
+// less. Its mass is then the fluid's rest density times that volume (and
+// WallVolumeFactor). The sum runs in the order of the walls' indices, so
+// that where the fluid happens to lie, and so the places the walls take
+// in their cells, does not change it: a run taken up again from a saved
+// state finds the same masses.
+void LabSolver::ComputeWallVolumes() {
+    const LabParameters& p = parameters_;
+    const double h = p.smoothingLength;
+    const bool cubic = p.pressureSolver == PressureSolver::Dfsph;
+    const auto kernel = [&](double r) {
+        if (!(r < h)) return 0.0;
+        const double q = r / h;
+        if (cubic) return (q <= 0.5 ? 6.0 * q * q * (q - 1.0) + 1.0 : 2.0 * (1.0 - q) * (1.0 - q) * (1.0 - q)) *
+                          static_cast<double>(constants_.cubicKernel);
+        return (h * h - r * r) * (h * h - r * r) * (h * h - r * r) * static_cast<double>(constants_.poly6);
+    };
+    const double scale = static_cast<double>(WallVolumeFactor(p)) * p.restDensity / p.particleMass;
+    EnsureGrid();
+    std::vector<int32_t> partners;
+    for (int32_t place = 0; place < count_; ++place) {
+        if (fixed_[place] == 0.0f) continue;
+        search_.Partners(p, place, x_[place], y_[place], z_[place], partners);
+        partners.erase(std::remove_if(partners.begin(), partners.end(), [&](int32_t b) { return fixed_[b] == 0.0f; }),
+                       partners.end());
+        std::sort(partners.begin(), partners.end(), [&](int32_t a, int32_t b) { return order_[a] < order_[b]; });
+        double sum = kernel(0.0);
+        for (const int32_t b : partners) {
+            const double dx = x_[place] - x_[b], dy = y_[place] - y_[b], dz = z_[place] - z_[b];
+            sum += kernel(std::sqrt(dx * dx + dy * dy + dz * dz) * p.simScale);
+        }
+        share_[place] = static_cast<float>(scale / sum);
+    }
+    wallsFresh_ = true;
+}
+
+// The sum over the fluid of atPlace(p), taken piece by piece and the
+// pieces in order, so that it does not depend on the thread count.
+double LabSolver::Residuals(const std::function<double(int32_t)>& atPlace) {
+    const int32_t n = count_;
+    const int32_t pieces = (n + kPiece - 1) / kPiece;
+    std::vector<double> sums(static_cast<size_t>(pieces), 0.0);
+    const LabFastView view = FastView();
+    parallel_.ForEach(pieces, 1, [&](int32_t piece) {
+        const int32_t first = piece * kPiece, last = std::min(n, (piece + 1) * kPiece);
+        LabFastDensityRate(view, first, last, rate_.data());
+        double sum = 0.0;
+        for (int32_t p = first; p < last; ++p) sum += atPlace(p);
+        sums[piece] = sum;
+    });
+    double total = 0.0;
+    for (const double sum : sums) total += sum;
+    return total;
+}
+
+void LabSolver::Push() {
+    const int32_t n = count_;
+    const int32_t pieces = (n + kPiece - 1) / kPiece;
+    const LabFastView view = FastView();
+    parallel_.ForEach(pieces, 1, [&](int32_t piece) {
+        LabFastPressurePush(view, piece * kPiece, std::min(n, (piece + 1) * kPiece), u_.data(), vx_.data(),
+                            vy_.data(), vz_.data());
+    });
+}
+
+// `residual(p)` sets u_[p] from the rate of density change (rate_[p],
+// found just before) and returns the place's error. The solve starts by
+// pushing with what the last step's solve found (`carried`, times
+// carriedToPush), then pushes with what is still wanting until the mean
+// error is within tolerance: only compression is undone, never pulled
+// back, so every u is at least zero. `carried` ends as what this solve
+// found (each u times pushToCarried), and `total` as that plus the start.
+template <class Residual>
+int LabSolver::Solve(std::vector<float>& carried, std::vector<float>& total, float carriedToPush, float pushToCarried,
+                     int least, int most, double tolerance, Residual residual, double& error) {
+    const int32_t n = count_;
+    const int32_t pieces = (n + kPiece - 1) / kPiece;
+    const double fluid = std::max(moving_, 1);
+    parallel_.ForEach(pieces, 1, [&](int32_t piece) {
+        for (int32_t p = piece * kPiece; p < std::min(n, (piece + 1) * kPiece); ++p) {
+            u_[p] = carried[p] * carriedToPush;
+            total[p] = carried[p];
+            carried[p] = 0.0f;
+        }
+    });
+    Push();
+    int iterations = 0;
+    for (;;) {
+        error = Residuals([&](int32_t p) {
+                    const double e = residual(p);
+                    u_[p] = std::max(u_[p], 0.0f);
+                    return e;
+                }) / fluid;
+        if ((error <= tolerance && iterations >= least) || iterations >= most) break;
+        Push();
+        parallel_.ForEach(pieces, 1, [&](int32_t piece) {
+            for (int32_t p = piece * kPiece; p < std::min(n, (piece + 1) * kPiece); ++p) {
+                carried[p] += u_[p] * pushToCarried;
+            }
+        });
+        ++iterations;
+    }
+    parallel_.ForEach(pieces, 1, [&](int32_t piece) {
+        for (int32_t p = piece * kPiece; p < std::min(n, (piece + 1) * kPiece); ++p) total[p] += carried[p];
+    });
+    return iterations;
+}
+
+// The divergence-free step: densities and factors of the positions as they
+// are; a divergence solve, so that the velocities compress nothing; the
+// step from the fastest particle; the accelerations apart from pressure;
+// a density solve, so that the positions the velocities lead to are at the
+// rest density; the move. Each solve is Jacobi's: every place's push is
+// found from the same velocities, then all are applied.
+void LabSolver::StepDivergenceFree(const std::function<void(double StageClock::*)>& lap) {
+    SortByCell();
+    if (!wallsFresh_) ComputeWallVolumes();
+    lap(&StageClock::search);
+    const LabParameters& prm = parameters_;
+    const int32_t n = count_;
+    const int32_t pieces = (n + kPiece - 1) / kPiece;
+    const LabFastView view = FastView();
+    const LabDivergenceFree fields{density_.data(), factor_.data(), partners_.data()};
+    parallel_.ForEach(pieces, 1, [&](int32_t piece) {
+        LabFastDivergenceFreeDensity(view, piece * kPiece, std::min(n, (piece + 1) * kPiece), fields);
+    });
+    lap(&StageClock::density);
+
+    const float rest = prm.restDensity;
+    // The divergence is weighed over the longest step, which a saved run
+    // takes up again with its parameters.
+    const float longest = prm.timeStep;
+    // Only compression is undone, and not at the surface, where a particle
+    // has too few partners for its rate to mean anything.
+    constexpr float kSurfacePartners = 20.0f;
+    double error = 0.0;
+    // The pushes of each solve over this step, for the pressure.
+    std::vector<float>& divergencePush = spare_;
+    std::vector<float>& densityPush = pressure_;
+    solve_.divergenceIterations = Solve(
+        kappaV_, divergencePush, 1.0f, 1.0f, 1, prm.divergenceIterations, prm.divergenceTolerance * 0.01,
+        [&](int32_t p) {
+            const float rate = partners_[p] < kSurfacePartners ? 0.0f : std::max(rate_[p], 0.0f);
+            u_[p] = rate * factor_[p];
+            return static_cast<double>(rate) * longest / rest;
+        },
+        error);
+
+    const float dt = ChooseTimeStep(false);
+    parallel_.ForEach(pieces, 1, [&](int32_t piece) {
+        const int32_t first = piece * kPiece, last = std::min(n, (piece + 1) * kPiece);
+        LabFastViscosity(view, first, last, prm.viscosity, prm.xsph, dt, ax_.data(), ay_.data(), az_.data());
+    });
+    // Only once every place has read the velocities around it.
+    parallel_.ForEach(pieces, 1, [&](int32_t piece) {
+        const int32_t first = piece * kPiece, last = std::min(n, (piece + 1) * kPiece);
+        for (int32_t p = first; p < last; ++p) {
+            if (fixed_[p] != 0.0f) continue;
+            ax_[p] = ax_[p] + prm.gravity.x;
+            ay_[p] = ay_[p] + prm.gravity.y;
+            az_[p] = az_[p] + prm.gravity.z;
+            vx_[p] = ax_[p] * dt + vx_[p];
+            vy_[p] = ay_[p] * dt + vy_[p];
+            vz_[p] = az_[p] * dt + vz_[p];
+        }
+    });
+
+    solve_.densityIterations = Solve(
+        kappa_, densityPush, dt, 1.0f / dt, 2, prm.densityIterations, prm.densityTolerance * 0.01,
+        [&](int32_t p) {
+            if (fixed_[p] != 0.0f) {
+                u_[p] = 0.0f;
+                return 0.0;
+            }
+            const float excess = std::max((rate_[p] * dt + density_[p]) - rest, 0.0f);
+            u_[p] = (excess / dt) * factor_[p];
+            return static_cast<double>(excess) / rest;
+        },
+        error);
+    solve_.densityError = error;
+    lap(&StageClock::forces);
+
+    const Vec3 lo = prm.boxMin, hi = prm.boxMax;
+    const float scale = prm.simScale;
+    const bool walls = prm.walls;
+    parallel_.ForEach(n, kPiece, [&](int32_t p) {
+        if (fixed_[p] != 0.0f) return;
+        x_[p] = (vx_[p] * dt) / scale + x_[p];
+        y_[p] = (vy_[p] * dt) / scale + y_[p];
+        z_[p] = (vz_[p] * dt) / scale + z_[p];
+        if (walls) {
+            sph::Reflect(x_[p], vx_[p], lo.x, hi.x);
+            sph::Reflect(z_[p], vz_[p], lo.z, hi.z);
+            sph::Reflect(y_[p], vy_[p], lo.y, hi.y);
+        }
+        // Both solves' pushes over the step, as a pressure.
+        pressure_[p] = ((densityPush[p] + divergencePush[p] / dt) * density_[p]) * density_[p];
+    });
+    lap(&StageClock::motion);
+    lastTimeStep_ = dt;
+    time_ += dt;
+    ++steps_;
+}
+
 uint64_t LabSolver::StateHash() const {
     ::StateHash hash;  // the class, not this member function
     std::vector<int32_t> list;
@@ -408,7 +638,8 @@ uint64_t LabSolver::StateHash() const {
 
 size_t LabSolver::BytesUsed() const {
     size_t bytes = 0;
-    for (const auto* v : {&x_, &y_, &z_, &vx_, &vy_, &vz_, &ax_, &ay_, &az_, &density_, &pressure_, &spare_}) {
+    for (const auto* v : {&x_, &y_, &z_, &vx_, &vy_, &vz_, &ax_, &ay_, &az_, &density_, &pressure_, &spare_, &kappa_,
+                          &kappaV_, &share_, &fixed_, &factor_, &partners_, &rate_, &u_}) {
         bytes += v->capacity() * sizeof(float);
     }
     bytes += movingAt_.capacity();

@@ -3,6 +3,7 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -86,7 +87,9 @@ public:
     // time and the steps taken. Without a cap the lists are those of the
     // saved positions, kept for other readers: the steps do not read them.
     struct Snapshot {
-        static constexpr int kFields = 11;  // x y z, velocity, acceleration, density, pressure
+        // x y z, velocity, acceleration, density, pressure, then what the
+        // divergence-free solver starts its two solves from (zero else).
+        static constexpr int kFields = 13;
         int32_t moving = 0;
         double time = 0.0;
         int64_t steps = 0;
@@ -109,6 +112,16 @@ public:
     // Bytes the solver holds for its particles, lists and grid.
     size_t BytesUsed() const;
 
+    // The divergence-free solver's last step: iterations of each solve and
+    // the mean density error (fraction of the rest density) its density
+    // solve ended at.
+    struct SolveFigures {
+        int densityIterations = 0;
+        int divergenceIterations = 0;
+        double densityError = 0.0;
+    };
+    const SolveFigures& solveFigures() const { return solve_; }
+
 private:
     // Particles per piece of a parallel loop.
     static constexpr int32_t kPiece = LabNeighbourSearch::kPiece;
@@ -128,12 +141,22 @@ private:
     int32_t ListOf(int32_t i, std::vector<int32_t>& out) const;
     void SortByCell();
     LabFastView FastView() const;
+    bool DivergenceFree() const { return sorted_ && parameters_.pressureSolver == PressureSolver::Dfsph; }
+    void ComputeWallVolumes();
+    void StepDivergenceFree(const std::function<void(double StageClock::*)>& lap);
+    // One solve: pushes from the warm start, then iterations until the mean
+    // error is within tolerance. Returns the iterations and the error.
+    template <class Residual>
+    int Solve(std::vector<float>& carried, std::vector<float>& total, float carriedToPush, float pushToCarried,
+              int least, int most, double tolerance, Residual residual, double& error);
+    double Residuals(const std::function<double(int32_t)>& atPlace);
+    void Push();
     void ComputeFastDensity();
     void ComputeFastForces();
     void FindNeighbours();
     void ComputeDensity();
     void ComputeForces();
-    float ChooseTimeStep();
+    float ChooseTimeStep(bool soundAndForce);
     void Integrate(float timeStep);
 
     LabParameters parameters_;
@@ -150,6 +173,9 @@ private:
     std::vector<float> vx_, vy_, vz_;
     std::vector<float> ax_, ay_, az_;
     std::vector<float> density_, pressure_;
+    // What the divergence-free solver's density and divergence solves
+    // start the next step from.
+    std::vector<float> kappa_, kappaV_;
     mutable std::vector<int32_t> listCount_;
     // With a cap: cap slots per particle. The counts the last search left
     // (the demo's binned copies read them) are in listCount_ until the next
@@ -170,4 +196,10 @@ private:
     std::vector<int32_t> order_, place_, cellAt_, spareInts_;
     std::vector<uint8_t> movingAt_;
     std::vector<float> spare_;
+    // By place: mass over the particle mass (the walls' from their own
+    // volume, found again whenever the parameters change), 1 at walls; and
+    // the divergence-free solver's per-step fields.
+    std::vector<float> share_, fixed_, factor_, partners_, rate_, u_;
+    bool wallsFresh_ = false;
+    SolveFigures solve_;
 };
