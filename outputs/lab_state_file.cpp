@@ -19,6 +19,10 @@ static_assert(std::is_trivially_copyable<LabParameters>::value, "version 1 saved
 
 // Version 1 held the parameters as raw memory; its files still read.
 constexpr uint32_t kRawParametersVersion = 1;
+// What it held is the start of the present structure: the fields added
+// since come after, and keep their defaults in such a file.
+static_assert(offsetof(LabParameters, scene) == kRawParametersBytes,
+              "version 1's parameters lie at the start of the structure");
 // More than the lines of every parameter take many times over.
 constexpr uint32_t kMaxParameterBytes = 65536;
 
@@ -49,7 +53,7 @@ const char* ParameterOutOfRange(const unsigned char* bytes) {
         return "equationOfState";
     }
     LabParameters parameters;
-    std::memcpy(&parameters, bytes, sizeof parameters);
+    std::memcpy(static_cast<void*>(&parameters), bytes, kRawParametersBytes);
     for (const LabParameterInfo& info : LabParameterTable()) {
         const double value = info.get(parameters);
         if (!(value >= info.min && value <= info.max)) return info.name;
@@ -115,7 +119,7 @@ bool LabSavedState::Read(FILE* file, uintmax_t fileSize, const char* path) {
     } else if (!whole || std::memcmp(header.magic, kMagic, sizeof kMagic) != 0) {
         why = "not a pondsim lab state file";
     } else if ((header.version != kLabStateVersion && header.version != kRawParametersVersion) ||
-               (header.version == kRawParametersVersion && header.parametersSize != sizeof(LabParameters)) ||
+               (header.version == kRawParametersVersion && header.parametersSize != kRawParametersBytes) ||
                header.parametersSize > kMaxParameterBytes) {
         snprintf(text, sizeof text, "written in format version %" PRIu32 "; this driver reads version %" PRIu32,
                  header.version, kLabStateVersion);
@@ -158,7 +162,7 @@ bool LabSavedState::Read(FILE* file, uintmax_t fileSize, const char* path) {
             snprintf(text, sizeof text, "damaged: its parameter %s is out of the range --set takes", name);
             return RefuseState(path, text);
         }
-        std::memcpy(&parameters, bytes.data(), sizeof parameters);
+        std::memcpy(static_cast<void*>(&parameters), bytes.data(), kRawParametersBytes);
     } else {
         std::string why;
         if (!ParseLabParameters(bytes, parameters, why)) {

@@ -18,7 +18,7 @@
 struct LabStateHeader {
     char magic[8];            // "pondlab\n"
     uint32_t version;         // kLabStateVersion
-    uint32_t parametersSize;  // bytes of the parameter lines (version 1: sizeof(LabParameters))
+    uint32_t parametersSize;  // bytes of the parameter lines (version 1: kRawParametersBytes)
     char scene[16];           // the scene's name, zero-padded
     int32_t particleCount;    // moving and fixed
     int32_t movingCount;
@@ -29,6 +29,8 @@ struct LabStateHeader {
 static_assert(sizeof(LabStateHeader) == 64, "the header has no padding");
 
 constexpr uint32_t kLabStateVersion = 2;
+// The parameters' bytes in a file of version 1: LabParameters as it was.
+constexpr uint32_t kRawParametersBytes = 136;
 
 // Writes the solver's state under PartialName(path) and renames it into
 // place. False with a message on stderr.

@@ -66,10 +66,10 @@ TEST(LabRecord, StateTheRunCouldNotHaveWrittenIsRefused) {
     std::memcpy(&header, written.data(), sizeof header);
     const size_t arrays = sizeof header + header.parametersSize;
     header.version = 1;
-    header.parametersSize = sizeof(LabParameters);
-    std::vector<char> saved(sizeof header + sizeof(LabParameters));
+    header.parametersSize = kRawParametersBytes;
+    std::vector<char> saved(sizeof header + kRawParametersBytes);
     std::memcpy(saved.data(), &header, sizeof header);
-    std::memcpy(saved.data() + sizeof header, &solver.parameters(), sizeof(LabParameters));
+    std::memcpy(saved.data() + sizeof header, &solver.parameters(), kRawParametersBytes);
     saved.insert(saved.end(), written.begin() + static_cast<ptrdiff_t>(arrays), written.end());
     const size_t at = sizeof(LabStateHeader);
     const float negative = -1.0f;

@@ -164,8 +164,8 @@ TEST(LabThreads, OneStateForAnyThreadCount) {
         SceneKind kind;
         uint64_t pinned;
     };
-    const Case cases[] = {{SceneKind::Dam, 0x8a5fbde132716167ull}, {SceneKind::Pool, 0xbcd16d5be4f070faull},
-                          {SceneKind::Drop, 0x9d9c9e80f6bbeed9ull},
+    const Case cases[] = {{SceneKind::Dam, 0x8a5fbde132716167ull}, {SceneKind::Pool, 0x3797b54fe73b4af8ull},
+                          {SceneKind::Drop, 0x28d7b3277822558dull},
                           {SceneKind::DoubleDam, 0x607c0cdf1f99567aull}};
     for (const Case& c : cases) {
         LabParameters p;
@@ -358,18 +358,32 @@ TEST(LabParameterTable, EachNameSetsItsOwnFieldAcrossItsRange) {
     }
 }
 
-// The drop: the cube's lowest layer a quarter of the box's width above the
-// layer's top (17000 particles: a width of 40 spacings, which 4 divides).
-TEST(LabScenes, DropCubeStartsAQuarterWidthAboveTheLayer) {
+// The scene geometry sets the shape and, without a count, the size; a count
+// scales the whole shape by one factor. A dam in a tank of 10a at 2000
+// particles is a column 10 sites wide in a tank 10 columns long, which the
+// probe's column width finds again from the box; the drop's cube stands
+// where its geometry puts it.
+TEST(LabScenes, GeometrySetsTheShapeAndACountScalesIt) {
     LabParameters p = WaterParameters();
-    const SceneLayout layout = BuildScene(SceneKind::Drop, 17000, p, rand);
+    p.scene.tankLength = 3.0f;
+    const float spacing = p.particleSpacing / p.simScale;
+    for (const int32_t count : {0, 2000}) {
+        LabParameters q = p;
+        const SceneLayout layout = BuildScene(SceneKind::Dam, count, q, rand);
+        const float a = count == 0 ? p.scene.columnWidth / p.simScale : 10.0f * spacing;
+        EXPECT_FLOAT_EQ(layout.size, a) << count;
+        EXPECT_FLOAT_EQ(q.boxMax.x - q.boxMin.x, 10.0f * a) << count;
+        EXPECT_FLOAT_EQ(layout.surface, 2.0f * a) << count;
+        EXPECT_EQ(DamColumnWidth(SceneKind::Dam, q), layout.size) << count;
+    }
+    p.scene.dropHeight = 0.36f;
+    const SceneLayout layout = BuildScene(SceneKind::Drop, 0, p, rand);
     std::vector<float> heights;
     for (const Vec3& r : layout.positions) heights.push_back(r.y);
     std::sort(heights.begin(), heights.end());
     float gap = 0.0f;
     for (size_t i = 1; i < heights.size(); ++i) gap = std::max(gap, heights[i] - heights[i - 1]);
-    const float spacing = p.particleSpacing / p.simScale;
-    EXPECT_NEAR(gap - spacing, (p.boxMax.x - p.boxMin.x) / 4.0f, 1e-3f * spacing);
+    EXPECT_NEAR(gap - spacing, (p.scene.dropHeight - p.scene.layerDepth) / p.simScale, 1e-3f * spacing);
 }
 
 // Without lists the sums walk the cells around each particle: they must

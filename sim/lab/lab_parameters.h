@@ -81,6 +81,42 @@ struct LabParameters {
     bool countsEmptiedAtBinning = false;
     // Distances through the demo's square-root estimate instead of sqrtf.
     bool fastDistance = true;
+
+    // The lattice scenes' shapes, metres; whole lattice sites at the
+    // particle spacing. A particle count asked for scales them all by one
+    // factor; without one the lengths set the count.
+    struct SceneGeometry {
+        // The dam: a column against the x = 0 wall of the tank.
+        float columnWidth;
+        float columnHeight;
+        float tankLength;
+        float tankHeight;
+        // The tank's third side, the columns as deep (dam and double-dam).
+        float depth;
+        // The double-dam: two such columns with this much floor between them.
+        float columnGap;
+        // The pool: a layer poolDepth deep in a tank poolLength by poolWidth.
+        float poolLength;
+        float poolWidth;
+        float poolDepth;
+        float poolTankHeight;
+        // The drop: a layer in a square tank, a cube dropSide on a side whose
+        // lowest face stands dropHeight above the floor, over the middle.
+        float dropTankSide;
+        float dropTankHeight;
+        float layerDepth;
+        float dropSide;
+        float dropHeight;
+    };
+    SceneGeometry scene = DefaultSceneGeometry(particleSpacing);
+
+    // The lattice scenes at the lattice sites of the lab's default scenes
+    // (a dam 20 sites wide: 16000 particles) at a particle spacing, metres.
+    static SceneGeometry DefaultSceneGeometry(float spacing) {
+        const auto at = [spacing](int sites) { return static_cast<float>(sites) * spacing; };
+        return SceneGeometry{at(20), at(40), at(80), at(60), at(20), at(80), at(32),
+                             at(32), at(16), at(32), at(39), at(36), at(9),  at(9),  at(18)};
+    }
 };
 
 // The demo's fluid exactly: pondsim's constants and rules.
