@@ -107,8 +107,8 @@ const std::vector<SceneInfo>& LabScenes() {
         {SceneKind::Scatter, "scatter", "the demo's random start in the box", 3000},
         {SceneKind::Dam, "dam", "a column a wide and 2a high against one wall of a tank 4a long", 16000},
         {SceneKind::DoubleDam, "double-dam", "two such columns facing each other, 4a apart", 32000},
-        {SceneKind::Pool, "pool", "a still layer", 16000},
-        {SceneKind::Drop, "drop", "a cube falling into a layer", 16000},
+        {SceneKind::Pool, "pool", "a still layer", 16384},
+        {SceneKind::Drop, "drop", "a cube falling into a layer", 14418},
     };
     return scenes;
 }

@@ -36,7 +36,8 @@ struct SceneInfo {
     SceneKind kind;
     const char* name;
     const char* description;
-    // The particles it starts with when no count is given.
+    // The particles it starts with when no count is given: the lattice
+    // scenes' at their default geometry, at either preset.
     int32_t defaultCount;
 };
 
