@@ -398,6 +398,27 @@ TEST(LabScenes, GeometrySetsTheShapeAndACountScalesIt) {
     EXPECT_NEAR(gap - spacing, (p.scene.dropHeight - p.scene.layerDepth) / p.simScale, 1e-3f * spacing);
 }
 
+// The classic preset's pool and drop start as a liquid and stay one: 4 s
+// on, no more than 5 % of the water stands above twice its starting depth
+// (at the preset's former spacing of 0.0219 m, under h, more than half of it
+// did: a gas filling the tank).
+TEST(LabClassic, PoolAndDropStayALiquid) {
+    for (const SceneKind kind : {SceneKind::Pool, SceneKind::Drop}) {
+        LabParameters p = ClassicParameters();
+        const SceneLayout layout = BuildScene(kind, 0, p, rand);
+        ASSERT_LE(static_cast<int>(layout.positions.size()), p.pairedLimit) << SceneName(kind);
+        LabSolver solver(p);
+        solver.SetThreads(TestThreads(2));
+        solver.Reset(layout.positions, layout.walls);
+        while (solver.time() < 4.0) solver.Step();
+        int32_t high = 0;
+        for (int32_t i = 0; i < solver.movingCount(); ++i) high += solver.position(i).y > 2.0f * layout.surface;
+        std::printf("classic %s: %d particles, %d above twice the starting depth\n", SceneName(kind),
+                    solver.movingCount(), high);
+        EXPECT_LE(high, solver.movingCount() / 20) << SceneName(kind);
+    }
+}
+
 // Without lists the sums walk the cells around each particle: they must
 // reach every partner. A step of zero length leaves the positions where
 // they were, so the densities it leaves are those of these positions: each

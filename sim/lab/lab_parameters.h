@@ -24,8 +24,11 @@ struct LabParameters {
     // Pairs closer than this, metres, are listed as neighbours. The demo
     // lists out to 2h; pairs beyond h add nothing to any sum.
     float searchRadius = 0.06f;
-    // Lattice spacing of the physical scenes, metres.
-    float particleSpacing = 0.0219f;
+    // Lattice spacing of the physical scenes, metres. The demo's fluid
+    // settles with its particles about h apart (its scatter's nearest
+    // neighbours at 0.0297 m, their density sums the particle's own term):
+    // a lattice at h starts at that density.
+    float particleSpacing = 0.03f;
     // Mass of every particle, kilograms.
     float particleMass = 0.010543f;
     // Density at which the pressure is zero, kilograms per cubic metre.
@@ -108,14 +111,28 @@ struct LabParameters {
         float dropSide;
         float dropHeight;
     };
-    SceneGeometry scene = DefaultSceneGeometry(particleSpacing);
+    SceneGeometry scene = ClassicSceneGeometry(particleSpacing);
 
-    // The lattice scenes at the lattice sites of the lab's default scenes
-    // (a dam 20 sites wide: 16000 particles) at a particle spacing, metres.
-    static SceneGeometry DefaultSceneGeometry(float spacing) {
-        const auto at = [spacing](int sites) { return static_cast<float>(sites) * spacing; };
-        return SceneGeometry{at(20), at(40), at(80), at(60), at(20), at(80), at(32),
-                             at(32), at(16), at(32), at(39), at(36), at(9),  at(9),  at(18)};
+    // The water's scenes at a particle spacing: a dam 20 sites wide (16000
+    // particles), a pool 32 sites wide and 16 deep, a drop of 9 into 9.
+    static SceneGeometry WaterSceneGeometry(float spacing) {
+        return OfSites(spacing, {20, 40, 80, 60, 20, 80, 32, 32, 16, 32, 39, 36, 9, 9, 18});
+    }
+    // The demo's fluid pairs only its first 4000 particles, and holds no
+    // more than four or five layers of them at rest (deeper, the bottom
+    // layers' lists overflow and the fluid boils off as a gas): dams of the
+    // water's shape under 4000 particles, a pool four layers deep, a cube
+    // of 5 dropped into a layer of 4, in tanks as high as the demo's box.
+    static SceneGeometry ClassicSceneGeometry(float spacing) {
+        return OfSites(spacing, {12, 24, 48, 36, 12, 40, 30, 30, 4, 48, 30, 48, 4, 5, 9});
+    }
+
+private:
+    static SceneGeometry OfSites(float spacing, const int (&sites)[15]) {
+        float m[15];
+        for (int i = 0; i < 15; ++i) m[i] = static_cast<float>(sites[i]) * spacing;
+        return SceneGeometry{m[0], m[1], m[2],  m[3],  m[4],  m[5],  m[6], m[7],
+                             m[8], m[9], m[10], m[11], m[12], m[13], m[14]};
     }
 };
 
