@@ -91,12 +91,9 @@ std::unique_ptr<LabSubject> SetUpLab(const LabOptions& options, LabSavedState& s
     SceneByName(subject->scene, kind);
     record.lastStep = record.firstStep;
     const LabParameters& q = subject->solver.parameters();
-    if (kind == SceneKind::Dam || kind == SceneKind::DoubleDam) {
-        // The scene's box is 4a long (6a with two columns): a holds for a
-        // loaded state too, whatever the water has done since.
-        const float length = q.boxMax.x - q.boxMin.x;
-        subject->columnWidth = static_cast<double>(length) * q.simScale / (kind == SceneKind::Dam ? 4.0 : 6.0);
-    }
+    // From the tank and the geometry: a holds for a loaded state too,
+    // whatever the water has done since.
+    subject->columnWidth = static_cast<double>(DamColumnWidth(kind, q)) * q.simScale;
     subject->probeEvery = options.probeEvery;
     if (options.probeEvery > 0 && subject->columnWidth <= 0.0) {
         fprintf(stderr, "note: --probe front measures the dam scenes; %s has no column\n", subject->scene.c_str());

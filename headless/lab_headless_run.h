@@ -37,6 +37,7 @@ struct LabSubject : LabParticles<SteppedSubject> {
     void Resize(long width, long height) override;
     Vec3 BoxMin() const override { return solver.parameters().boxMin; }
     Vec3 BoxMax() const override { return solver.parameters().boxMax; }
+    int32_t MovingCount() const override { return solver.movingCount(); }
     bool SaveState(long step, const char* path) override {
         return SaveLabState(solver, scene.c_str(), step, path);
     }

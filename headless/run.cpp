@@ -71,11 +71,12 @@ void SoakWatch::CheckPositions(const SteppedSubject& subject) {
     const Vec3 lo = subject.BoxMin();
     const Vec3 hi = subject.BoxMax();
     const int32_t count = subject.ParticleCount();
+    const int32_t moving = subject.MovingCount();
     for (int32_t i = 0; i < count; ++i) {
         const Vec3 p = subject.Position(i);
         if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
             ++nonFinite;
-        } else if (p.x < lo.x || p.x > hi.x || p.y < lo.y || p.y > hi.y || p.z < lo.z || p.z > hi.z) {
+        } else if (i < moving && (p.x < lo.x || p.x > hi.x || p.y < lo.y || p.y > hi.y || p.z < lo.z || p.z > hi.z)) {
             ++outside;
         }
     }

@@ -28,6 +28,9 @@ struct SteppedSubject : RunSubject {
     // The box every position must stay in.
     virtual Vec3 BoxMin() const = 0;
     virtual Vec3 BoxMax() const = 0;
+    // The particles that must stay in it, the first ones: the lab's fixed
+    // wall particles stand outside it.
+    virtual int32_t MovingCount() const { return ParticleCount(); }
     // Writes the state after the given step (--save-state); false with a
     // message when it cannot.
     virtual bool SaveState(long step, const char* path) = 0;

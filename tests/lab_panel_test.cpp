@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr float kHeight = 1600.0f;
+constexpr float kHeight = 2400.0f;
 constexpr const char* kPanel = "pondsim lab";
 
 class LabPanel : public ::testing::Test {

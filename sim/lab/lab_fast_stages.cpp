@@ -329,6 +329,8 @@ void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, 
     const LabConstants& k = *v.constants;
     const Wide zero = Splat(0.0f);
     const Wide mass = Splat(k.particleMass);
+    const float full = k.restDensity / k.smoothingRadius;
+    const float least = (0.2f * full) * (0.2f * full);
     for (int32_t p = first; p < last; ++p) {
         if (v.fixed[p] != 0.0f || p >= v.placed) {
             out.density[p] = v.fixed[p] != 0.0f ? k.restDensity : 0.0f;
@@ -336,6 +338,7 @@ void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, 
             continue;
         }
         Wide density = zero, gx = zero, gy = zero, gz = zero, squares = zero, partners = zero;
+        Wide bx = zero, by = zero, bz = zero;
         ForEachWithin<kUnitScale>(v, p, [&](int32_t s, const Candidates& c, Wide r, WideInts in) {
             const Cubic w = CubicAt(k, r);
             const Wide m = Load(v.share + s) * mass;
@@ -346,12 +349,23 @@ void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, 
             gz += Keep(in, mg * c.dz);
             const WideInts fluid = in & Less(Load(v.fixed + s), Splat(0.5f));
             squares += Keep(fluid, (mg * mg) * ((c.dx * c.dx + c.dy * c.dy) + c.dz * c.dz));
+            const WideInts wall = in & ~fluid;
+            bx += Keep(wall, mg * c.dx);
+            by += Keep(wall, mg * c.dy);
+            bz += Keep(wall, mg * c.dz);
             partners += Keep(in, Splat(1.0f));
         });
         const float sx = Total(gx), sy = Total(gy), sz = Total(gz);
-        const float d = ((sx * sx + sy * sy) + sz * sz) + Total(squares);
+        // Walls give the particle's own push back (they mirror it), so its
+        // push moves its density by the walls' share once more.
+        const float mirrored = (Total(bx) * sx + Total(by) * sy) + Total(bz) * sz;
+        const float d = (((sx * sx + sy * sy) + sz * sz) + Total(squares)) + std::max(mirrored, 0.0f);
         out.density[p] = Total(density);
-        out.factor[p] = d > 1e-9f ? 1.0f / d : 0.0f;
+        // A particle with a few partners at the kernel's edge, where the
+        // gradient fades, would take a push out of all measure for what
+        // little it can change its density: below a fifth of the
+        // gradient sum a full neighbourhood has (about rho / h), none.
+        out.factor[p] = d > least ? 1.0f / d : 0.0f;
         out.partners[p] = Total(partners) - 1.0f;
     }
 }

@@ -30,6 +30,7 @@ constexpr const char* kForces = "Forces";
 constexpr const char* kTime = "Time step";
 constexpr const char* kWalls = "Walls";
 constexpr const char* kAtReset = "At the next reset";
+constexpr const char* kScene = "Scene (at the next reset)";
 constexpr const char* kNotInPanel = nullptr;
 constexpr bool kLog = true;
 constexpr bool kLinear = false;
@@ -135,6 +136,27 @@ std::vector<LabParameterInfo> MakeTable() {
          LAB_WHOLE(divergenceIterations)},
         {"xsph", "XSPH", kForces, "", "dfsph: numerical smoothing, the fraction of the way each velocity moves to the mean around it",
          Kind::Real, 0.0, 1.0, 0.0, 0.5, kLinear, LAB_REAL(xsph)},
+        // The lattice scenes' lengths, each at least a site; those that may
+        // be 0 on sliders from 0.
+#define LAB_LENGTH(field, label, least, meaning)                                                           \
+    {"scene." #field, label, kScene, "m", meaning, Kind::Real, least, 100.0, (least) > 0.0 ? 0.01 : 0.0, 10.0, \
+     (least) > 0.0 ? kLog : kLinear, LAB_REAL(scene.field)}
+        LAB_LENGTH(columnWidth, "column width", 1e-4, "dam and double-dam: the column's width a along the tank"),
+        LAB_LENGTH(columnHeight, "column height", 1e-4, "dam and double-dam: the column's height"),
+        LAB_LENGTH(tankLength, "tank length", 1e-4, "dam: the tank's length, the column at one end"),
+        LAB_LENGTH(tankHeight, "tank height", 1e-4, "dam and double-dam: the tank's height"),
+        LAB_LENGTH(depth, "depth", 1e-4, "dam and double-dam: the tank's third side, the columns as deep"),
+        LAB_LENGTH(columnGap, "column gap", 0.0, "double-dam: the floor between its two columns"),
+        LAB_LENGTH(poolLength, "pool length", 1e-4, "pool: the tank's length"),
+        LAB_LENGTH(poolWidth, "pool width", 1e-4, "pool: the tank's third side"),
+        LAB_LENGTH(poolDepth, "pool depth", 1e-4, "pool: the water's depth"),
+        LAB_LENGTH(poolTankHeight, "pool tank height", 1e-4, "pool: the tank's height"),
+        LAB_LENGTH(dropTankSide, "drop tank side", 1e-4, "drop: the square tank's side"),
+        LAB_LENGTH(dropTankHeight, "drop tank height", 1e-4, "drop: the tank's height"),
+        LAB_LENGTH(layerDepth, "layer depth", 1e-4, "drop: the layer's depth"),
+        LAB_LENGTH(dropSide, "drop side", 1e-4, "drop: the falling cube's side"),
+        LAB_LENGTH(dropHeight, "drop height", 0.0, "drop: the cube's lowest face above the floor"),
+#undef LAB_LENGTH
     };
 }
 
@@ -166,7 +188,7 @@ const std::vector<LabParameterInfo>& LabParameterTable() {
 }
 
 const std::vector<const char*>& LabParameterGroups() {
-    static const std::vector<const char*> groups = {kForces, kPressure, kKernel, kTime, kWalls, kAtReset};
+    static const std::vector<const char*> groups = {kForces, kPressure, kKernel, kTime, kWalls, kAtReset, kScene};
     return groups;
 }
 

@@ -45,6 +45,7 @@ LabParameters WaterParameters() {
     p.smoothingLength = 0.03f;
     p.searchRadius = 0.03f;
     p.particleSpacing = 0.015f;
+    p.scene = LabParameters::WaterSceneGeometry(p.particleSpacing);
     p.restDensity = 1000.0f;
     p.particleMass = LatticeMass(p.smoothingLength, p.particleSpacing, p.restDensity);
     p.equationOfState = EquationOfState::Tait;

@@ -36,8 +36,11 @@ struct LabParameters {
     // Pairs closer than this, metres, are listed as neighbours. The demo
     // lists out to 2h; pairs beyond h add nothing to any sum.
     float searchRadius = 0.06f;
-    // Lattice spacing of the physical scenes, metres.
-    float particleSpacing = 0.0219f;
+    // Lattice spacing of the physical scenes, metres. The demo's fluid
+    // settles with its particles about h apart (its scatter's nearest
+    // neighbours at 0.0297 m, their density sums the particle's own term):
+    // a lattice at h starts at that density.
+    float particleSpacing = 0.03f;
     // Mass of every particle, kilograms.
     float particleMass = 0.010543f;
     // Density at which the pressure is zero, kilograms per cubic metre.
@@ -112,6 +115,56 @@ struct LabParameters {
     // of the way towards the kernel-weighted mean velocity around it (XSPH).
     // The weakly compressible solver's stabilisation is its viscosity.
     float xsph = 0.0f;
+
+    // The lattice scenes' shapes, metres; whole lattice sites at the
+    // particle spacing. A particle count asked for scales them all by one
+    // factor; without one the lengths set the count.
+    struct SceneGeometry {
+        // The dam: a column against the x = 0 wall of the tank.
+        float columnWidth;
+        float columnHeight;
+        float tankLength;
+        float tankHeight;
+        // The tank's third side, the columns as deep (dam and double-dam).
+        float depth;
+        // The double-dam: two such columns with this much floor between them.
+        float columnGap;
+        // The pool: a layer poolDepth deep in a tank poolLength by poolWidth.
+        float poolLength;
+        float poolWidth;
+        float poolDepth;
+        float poolTankHeight;
+        // The drop: a layer in a square tank, a cube dropSide on a side whose
+        // lowest face stands dropHeight above the floor, over the middle.
+        float dropTankSide;
+        float dropTankHeight;
+        float layerDepth;
+        float dropSide;
+        float dropHeight;
+    };
+    SceneGeometry scene = ClassicSceneGeometry(particleSpacing);
+
+    // The water's scenes at a particle spacing: a dam 20 sites wide (16000
+    // particles), a pool 32 sites wide and 16 deep, a drop of 9 into 9.
+    static SceneGeometry WaterSceneGeometry(float spacing) {
+        return OfSites(spacing, {20, 40, 80, 60, 20, 80, 32, 32, 16, 32, 39, 36, 9, 9, 18});
+    }
+    // The demo's fluid pairs only its first 4000 particles, and holds no
+    // more than four or five layers of them at rest (deeper, the bottom
+    // layers' lists overflow and the fluid boils off as a gas): dams of the
+    // water's shape under 4000 particles, a pool four layers deep, a cube
+    // of 5 dropped into a layer of 4, in tanks as high as the demo's box.
+    static SceneGeometry ClassicSceneGeometry(float spacing) {
+        return OfSites(spacing, {12, 24, 48, 36, 12, 40, 30, 30, 4, 48, 30, 48, 4, 5, 9});
+    }
+
+private:
+    static SceneGeometry OfSites(float spacing, const int (&sites)[15]) {
+        float m[15];
+        for (int i = 0; i < 15; ++i) m[i] = static_cast<float>(sites[i]) * spacing;
+        return SceneGeometry{m[0], m[1], m[2],  m[3],  m[4],  m[5],  m[6], m[7],
+                             m[8], m[9], m[10], m[11], m[12], m[13], m[14]};
+    }
 };
 
 // The demo's fluid exactly: pondsim's constants and rules.

@@ -41,8 +41,63 @@ void AddWalls(std::vector<Vec3>& out, const LabParameters& p, float spacing, int
     }
 }
 
-int Side(double cube) {
-    return std::max(1, static_cast<int>(std::lround(std::cbrt(cube))));
+// Lengths in whole lattice sites. Without a count, each length's own
+// sites at the spacing; with one, every length scaled by the one factor
+// that gives the anchor length (the scene's width) about cbrt(count / fluid)
+// times its own sites, so that the scene keeps its proportions and holds
+// about `count` particles (`fluid` its sites at its own size).
+class Sites {
+public:
+    Sites(const LabParameters& p, float anchor) : spacing_(p.particleSpacing), anchor_(Own(anchor, 1)) {}
+    // A scene too big for a run (its walls counted as `walls` sites) is
+    // made as big as one takes instead.
+    void ScaleTo(int32_t count, int64_t fluid, int64_t walls) {
+        if (count <= 0 && fluid + walls <= kMaxLabParticles) return;
+        const double wanted = count > 0 ? static_cast<double>(count)
+                                        : static_cast<double>(kMaxLabParticles) * fluid / (fluid + walls);
+        const double cube = wanted * anchor_ * anchor_ * anchor_ / static_cast<double>(fluid);
+        scaled_ = std::max<int64_t>(1, std::lround(std::cbrt(cube)));
+    }
+    // At least `least` sites.
+    int operator()(float metres, int64_t least = 1) const {
+        const int64_t own = Own(metres, least);
+        if (scaled_ == 0) return static_cast<int>(own);
+        // own * scaled / anchor, halves rounded down, in whole numbers.
+        return static_cast<int>(std::max(least, (2 * own * scaled_ + anchor_ - 1) / (2 * anchor_)));
+    }
+
+private:
+    int64_t Own(float metres, int64_t least) const {
+        return std::max(least, static_cast<int64_t>(std::lround(static_cast<double>(metres) / spacing_)));
+    }
+    float spacing_;
+    int64_t anchor_;
+    int64_t scaled_ = 0;
+};
+
+// The wall sites around a tank of these sides, `layers` deep, about.
+int64_t WallSites(int64_t x, int64_t y, int64_t z, int layers) {
+    return int64_t{std::max(layers, 0)} * ((x + 2 * layers) * (z + 2 * layers) + 2 * y * (x + z + 4 * layers));
+}
+
+// A dam's or double-dam's sides in sites; the tank holds its columns
+// whatever the lengths say.
+struct DamShape {
+    int width, columnHeight, depth, length, height;
+};
+
+DamShape DamSites(const Sites& sites, const LabParameters::SceneGeometry& g, int columns) {
+    DamShape shape;
+    shape.width = sites(g.columnWidth);
+    shape.columnHeight = sites(g.columnHeight);
+    shape.depth = sites(g.depth);
+    shape.length = columns == 1 ? std::max(shape.width, sites(g.tankLength)) : 2 * shape.width + sites(g.columnGap, 0);
+    shape.height = std::max(shape.columnHeight, sites(g.tankHeight));
+    return shape;
+}
+
+float Units(int sites, float spacing) {
+    return static_cast<float>(sites) * spacing;
 }
 
 }  // namespace
@@ -50,10 +105,10 @@ int Side(double cube) {
 const std::vector<SceneInfo>& LabScenes() {
     static const std::vector<SceneInfo> scenes = {
         {SceneKind::Scatter, "scatter", "the demo's random start in the box", 3000},
-        {SceneKind::Dam, "dam", "a column a wide and 2a high against one wall of a box 4a long", 16000},
-        {SceneKind::DoubleDam, "double-dam", "two such columns facing each other, 6a apart", 32000},
-        {SceneKind::Pool, "pool", "a still layer", 16000},
-        {SceneKind::Drop, "drop", "a cube falling into a layer", 16000},
+        {SceneKind::Dam, "dam", "a column a wide and 2a high against one wall of a tank 4a long", 16000},
+        {SceneKind::DoubleDam, "double-dam", "two such columns facing each other, 4a apart", 32000},
+        {SceneKind::Pool, "pool", "a still layer", 16384},
+        {SceneKind::Drop, "drop", "a cube falling into a layer", 14418},
     };
     return scenes;
 }
@@ -79,7 +134,6 @@ const char* SceneName(SceneKind kind) {
 SceneLayout BuildScene(SceneKind kind, int32_t count, LabParameters& p, int (*random)()) {
     SceneLayout layout;
     const float d = p.particleSpacing / p.simScale;
-    const double n = std::max<int32_t>(count, 1);
     switch (kind) {
     case SceneKind::Scatter: {
         layout.positions.resize(static_cast<size_t>(std::max<int32_t>(count, 0)));
@@ -97,41 +151,54 @@ SceneLayout BuildScene(SceneKind kind, int32_t count, LabParameters& p, int (*ra
     case SceneKind::Dam:
     case SceneKind::DoubleDam: {
         const int columns = kind == SceneKind::Dam ? 1 : 2;
-        // Each column is w x 2w x w sites.
-        const int w = Side(n / columns / 2.0);
-        const float a = static_cast<float>(w) * d;
-        const float length = (kind == SceneKind::Dam ? 4.0f : 6.0f) * a;
+        Sites sites(p, p.scene.columnWidth);
+        DamShape shape = DamSites(sites, p.scene, columns);
+        sites.ScaleTo(count, int64_t{columns} * shape.width * shape.columnHeight * shape.depth,
+                      WallSites(shape.length, shape.height, shape.depth, p.wallLayers));
+        shape = DamSites(sites, p.scene, columns);
         p.boxMin = Vec3{0.0f, 0.0f, 0.0f};
-        p.boxMax = Vec3{length, 3.0f * a, a};
-        AddBlock(layout.positions, Vec3{0.0f, 0.0f, 0.0f}, w, 2 * w, w, d);
-        if (columns == 2) AddBlock(layout.positions, Vec3{length - a, 0.0f, 0.0f}, w, 2 * w, w, d);
-        layout.size = a;
-        layout.surface = 2.0f * a;
+        p.boxMax = Vec3{Units(shape.length, d), Units(shape.height, d), Units(shape.depth, d)};
+        AddBlock(layout.positions, Vec3{0.0f, 0.0f, 0.0f}, shape.width, shape.columnHeight, shape.depth, d);
+        if (columns == 2) {
+            AddBlock(layout.positions, Vec3{Units(shape.length - shape.width, d), 0.0f, 0.0f}, shape.width,
+                     shape.columnHeight, shape.depth, d);
+        }
+        layout.size = Units(shape.width, d);
+        layout.surface = Units(shape.columnHeight, d);
         break;
     }
     case SceneKind::Pool: {
-        // w x w/2 x w sites.
-        const int w = std::max(2, Side(2.0 * n));
-        const float width = static_cast<float>(w) * d;
-        const int depth = w / 2;
+        const LabParameters::SceneGeometry& g = p.scene;
+        Sites sites(p, g.poolLength);
+        const auto height = [&] { return std::max(sites(g.poolDepth), sites(g.poolTankHeight)); };
+        sites.ScaleTo(count, int64_t{sites(g.poolLength)} * sites(g.poolWidth) * sites(g.poolDepth),
+                      WallSites(sites(g.poolLength), height(), sites(g.poolWidth), p.wallLayers));
+        const int length = sites(g.poolLength), width = sites(g.poolWidth), depth = sites(g.poolDepth);
         p.boxMin = Vec3{0.0f, 0.0f, 0.0f};
-        p.boxMax = Vec3{width, 2.0f * static_cast<float>(depth) * d, width};
-        AddBlock(layout.positions, Vec3{0.0f, 0.0f, 0.0f}, w, depth, w, d);
-        layout.size = static_cast<float>(depth) * d;
+        p.boxMax = Vec3{Units(length, d), Units(height(), d), Units(width, d)};
+        AddBlock(layout.positions, Vec3{0.0f, 0.0f, 0.0f}, length, depth, width, d);
+        layout.size = Units(depth, d);
         layout.surface = layout.size;
         break;
     }
     case SceneKind::Drop: {
-        // A w x w/4 x w layer and a cube of w/4: n = w^3 (1/4 + 1/64).
-        const int w = std::max(4, Side(n * 64.0 / 17.0));
-        const int q = w / 4;
-        const float width = static_cast<float>(w) * d;
+        const LabParameters::SceneGeometry& g = p.scene;
+        Sites sites(p, g.dropTankSide);
+        // The cube no wider than the tank, clear of the layer and inside the tank.
+        const auto side = [&] { return std::min(sites(g.dropTankSide), sites(g.dropSide)); };
+        const auto lowest = [&] { return std::max(sites(g.layerDepth), sites(g.dropHeight, 0)); };
+        const auto height = [&] { return std::max(lowest() + side(), sites(g.dropTankHeight)); };
+        const int64_t cube = side();
+        sites.ScaleTo(count,
+                      int64_t{sites(g.dropTankSide)} * sites(g.dropTankSide) * sites(g.layerDepth) + cube * cube * cube,
+                      WallSites(sites(g.dropTankSide), height(), sites(g.dropTankSide), p.wallLayers));
+        const int w = sites(g.dropTankSide), layer = sites(g.layerDepth), q = side(), bottom = lowest();
         p.boxMin = Vec3{0.0f, 0.0f, 0.0f};
-        p.boxMax = Vec3{width, 4.0f * static_cast<float>(q) * d, width};
-        AddBlock(layout.positions, Vec3{0.0f, 0.0f, 0.0f}, w, q, w, d);
-        const float offset = static_cast<float>((w - q) / 2) * d;
-        AddBlock(layout.positions, Vec3{offset, 2.0f * static_cast<float>(q) * d, offset}, q, q, q, d);
-        layout.size = static_cast<float>(q) * d;
+        p.boxMax = Vec3{Units(w, d), Units(height(), d), Units(w, d)};
+        AddBlock(layout.positions, Vec3{0.0f, 0.0f, 0.0f}, w, layer, w, d);
+        const float offset = Units((w - q) / 2, d);
+        AddBlock(layout.positions, Vec3{offset, Units(bottom, d), offset}, q, q, q, d);
+        layout.size = Units(layer, d);
         layout.surface = layout.size;
         break;
     }
@@ -142,9 +209,19 @@ SceneLayout BuildScene(SceneKind kind, int32_t count, LabParameters& p, int (*ra
 
 SceneLayout BuildLabStart(SceneKind kind, int32_t count, bool countGiven, LabParameters& parameters,
                           int (*random)()) {
-    if (kind != SceneKind::Scatter) return BuildScene(kind, count, parameters, random);
+    if (kind != SceneKind::Scatter) return BuildScene(kind, countGiven ? count : 0, parameters, random);
     BuildScene(SceneKind::Scatter, 500, parameters, random);
     SceneLayout layout = BuildScene(SceneKind::Scatter, 3000, parameters, random);
     if (countGiven) layout = BuildScene(SceneKind::Scatter, count, parameters, random);
     return layout;
+}
+
+float DamColumnWidth(SceneKind kind, const LabParameters& p) {
+    if (kind != SceneKind::Dam && kind != SceneKind::DoubleDam) return 0.0f;
+    const float d = p.particleSpacing / p.simScale;
+    const DamShape own = DamSites(Sites(p, p.scene.columnWidth), p.scene, kind == SceneKind::Dam ? 1 : 2);
+    // The tank's length in sites, scaled back by the geometry's proportion;
+    // exact for any tank longer than its columns are wide.
+    const int64_t length = std::lround((p.boxMax.x - p.boxMin.x) / d);
+    return Units(static_cast<int>((2 * length * own.width + own.length - 1) / (2 * own.length)), d);
 }
