@@ -154,7 +154,7 @@ double LabStepper::Turn() {
             wait = 0.0;
         }
     }
-    if (changed) Publish(clock_());
+    if (changed || !published_) Publish(clock_());
     return wait;
 }
 
@@ -165,6 +165,7 @@ void LabStepper::Publish(double now) {
     f.time = s.time();
     f.timeStep = s.lastTimeStep();
     f.parameters = run_.parameters();
+    f.presetParameters = run_.presetParameters();
     f.paused = run_.paused();
     f.scene = run_.scene();
     f.preset = run_.preset();
@@ -183,6 +184,7 @@ void LabStepper::Publish(double now) {
     f.applied = applied_;
     f.field = field_.load();
     capture(s, f.field, f);
+    published_ = true;
     std::lock_guard<std::mutex> lock(mutex_);
     std::swap(writing_, ready_);
     fresh_ = true;

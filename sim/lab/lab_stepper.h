@@ -42,6 +42,8 @@ struct LabFrame {
     // The last step's length, seconds.
     float timeStep = 0.0f;
     LabParameters parameters;
+    // What "back to preset" restores: the preset's, in the scene's box.
+    LabParameters presetParameters;
     bool paused = false;
     SceneKind scene = SceneKind::Scatter;
     std::string preset;
@@ -95,7 +97,7 @@ public:
     uint64_t posted() const { return posted_.load(); }
 
     // One round: what was posted, then the steps the pace allows now, then
-    // a frame if anything changed. Returns the seconds until the pace
+    // a frame if anything changed (the first round always). Returns the seconds until the pace
     // allows the next step, 0 for at once, negative when only a post can
     // change anything (paused).
     double Turn();
@@ -140,6 +142,7 @@ private:
     double anchorWall_ = 0.0, anchorSim_ = 0.0;
     double stepMs_ = 0.0;
     uint64_t applied_ = 0;
+    bool published_ = false;
     // (wall, simulated) seconds at recent steps, for the real-time factor.
     std::deque<std::pair<double, double>> samples_;
 
