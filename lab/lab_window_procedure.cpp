@@ -155,8 +155,9 @@ void LabKey(LabView& view, WPARAM key, bool down) {
     case 'F': {
         const LabFrame& f = *view.frame;
         std::printf("lab figures: %.1f frames/s, %.2f ms a step, %d particles, %d threads, step %" PRId64
-                    ", real-time factor %.3f\n",
-                    view.framesPerSecond, f.stepMs, f.count, f.threads, f.steps, f.realTimeFactor);
+                    ", %d frames drawn, real-time factor %.3f\n",
+                    view.framesPerSecond, f.stepMs, f.count, f.threads, f.steps, view.panelFrames,
+                    f.realTimeFactor);
         std::fflush(stdout);
         return;
     }
