@@ -243,4 +243,22 @@ TEST(LabStepper, RealTimeIsNeverAheadOfTheClock) {
     }
 }
 
+// The demo's beat on a clock the test moves in steps of 10 ms: a step
+// every 64 ms, turned as often as a window draws.
+TEST(LabStepper, BeatStepsEvery64Ms) {
+    double now = 50.0;
+    LabStepper stepper([&now] { return now; });
+    LabCommand threads;
+    threads.kind = LabCommand::Kind::SetThreads;
+    threads.threads = TestThreads(1);
+    stepper.Post(threads);
+    stepper.Turn();
+    const int64_t first = stepper.Newest().steps;
+    for (int i = 0; i < 256; ++i) {
+        now += 0.01;
+        stepper.Turn();
+    }
+    EXPECT_NEAR(static_cast<double>(stepper.Newest().steps - first), 2.56 / kLabBeatSeconds, 1.0);
+}
+
 }  // namespace
