@@ -58,7 +58,9 @@ void LabStepper::Give(Item item) {
         mailbox_.push_back(std::move(item));
         ++posted_;
     }
+#ifdef PONDSIM_LAB_STEPPER_THREAD
     posting_.notify_one();
+#endif
 }
 
 void LabStepper::Post(const LabCommand& command) {

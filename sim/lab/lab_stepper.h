@@ -147,15 +147,15 @@ private:
     std::deque<std::pair<double, double>> samples_;
 
     std::mutex mutex_;
-    std::condition_variable posting_;
     std::deque<Item> mailbox_;
     std::atomic<uint64_t> posted_{0};
     std::atomic<int> field_{0};
-    bool stop_ = false;
     // Written, newest published, drawn: each only ever in one hand.
     std::unique_ptr<LabFrame> writing_, ready_, drawn_;
     bool fresh_ = false;
 #ifdef PONDSIM_LAB_STEPPER_THREAD
+    std::condition_variable posting_;
+    bool stop_ = false;
     std::thread thread_;
 #endif
 };
