@@ -265,14 +265,18 @@ void LabDrawing::Draw(const LabFrame& frame) const {
     view.Multiply(clip, projection);
     glLoadMatrixf(clip.m);
     glPointSize(pointSize);
-    glBegin(GL_POINTS);
     const auto shown = static_cast<LabColourField>(frame.field);
     const int32_t n = DrawnCount(frame);
-    for (int32_t i = 0; i < n; ++i) {
-        const PointColour c = ColourOf(shown, frame.values[static_cast<size_t>(i)]);
-        const Vec3 p = frame.positions[static_cast<size_t>(i)];
-        glColor3f(c.r, c.g, c.b);
-        glVertex3f(p.x, p.y, p.z);
-    }
-    glEnd();
+    colours_.resize(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i) colours_[static_cast<size_t>(i)] = ColourOf(shown, frame.values[static_cast<size_t>(i)]);
+    // Arrays in one call: a hundred thousand points are too many to give
+    // one by one at display rate.
+    static_assert(sizeof(Vec3) == 3 * sizeof(float) && sizeof(PointColour) == 3 * sizeof(float));
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_COLOR_ARRAY);
+    glVertexPointer(3, GL_FLOAT, 0, frame.positions.data());
+    glColorPointer(3, GL_FLOAT, 0, colours_.data());
+    glDrawArrays(GL_POINTS, 0, n);
+    glDisableClientState(GL_COLOR_ARRAY);
+    glDisableClientState(GL_VERTEX_ARRAY);
 }

@@ -111,4 +111,8 @@ struct LabDrawing {
     void Draw(const LabSolver& solver) const;
     // A frame's particles, coloured by the field its values are of.
     void Draw(const LabFrame& frame) const;
+
+private:
+    // The colours of the last frame drawn, kept for their storage.
+    mutable std::vector<PointColour> colours_;
 };
