@@ -23,7 +23,7 @@ constexpr int kMaxParticles = 200000;
 void Post(LabView& view, LabCommand::Kind kind) {
     LabCommand command;
     command.kind = kind;
-    view.run.Post(command);
+    view.stepper.Post(command);
 }
 
 // Where the end-to-end tests click: a slider's and a button's rectangles.
@@ -51,6 +51,9 @@ bool ParameterField(const LabParameterInfo& info, LabParameters& p, bool printPl
     const double was = info.get(p);
     double value = was;
     bool changed = false;
+    // What the parameters in force leave unread, greyed out and left alone.
+    const bool ignored = info.ignored != nullptr && info.ignored(p);
+    if (ignored) ImGui::BeginDisabled();
     ImGui::SetNextItemWidth(kSliderWidth);
     switch (info.kind) {
     case Kind::Real:
@@ -80,7 +83,10 @@ bool ParameterField(const LabParameterInfo& info, LabParameters& p, bool printPl
     } else {
         ImGui::TextUnformatted(info.label);
     }
-    if (ImGui::IsItemHovered()) ImGui::SetTooltip("%s: %s", info.name, info.meaning);
+    if (ignored) ImGui::EndDisabled();
+    if (ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled)) {
+        ImGui::SetTooltip("%s: %s%s", info.name, info.meaning, ignored ? " (not used with these settings)" : "");
+    }
     ImGui::PopID();
     if (!changed) return false;
     info.set(p, ClampLabParameterValue(info, value));
@@ -88,31 +94,37 @@ bool ParameterField(const LabParameterInfo& info, LabParameters& p, bool printPl
 }
 
 void RunSection(LabView& view) {
-    LabRun& run = view.run;
-    if (ImGui::Button(run.paused() ? "Resume (Space)" : "Pause (Space)")) {
+    const LabFrame& frame = *view.frame;
+    if (ImGui::Button(frame.paused ? "Resume (Space)" : "Pause (Space)")) {
         Post(view, LabCommand::Kind::TogglePause);
     }
     ImGui::SameLine();
     if (ImGui::Button("Step (.)")) Post(view, LabCommand::Kind::Step);
     ImGui::SameLine();
     if (ImGui::Button("Reset (R)")) Post(view, LabCommand::Kind::Reset);
-    ImGui::Checkbox("as fast as it goes", &view.everyFrame);
-    ImGui::SameLine();
+    // The pace: the demo's beat, as fast as the steps go, or real time.
+    for (const LabPace pace : {LabPace::Beat, LabPace::AsFast, LabPace::RealTime}) {
+        if (pace != LabPace::Beat) ImGui::SameLine();
+        if (ImGui::RadioButton(LabPaceName(pace), frame.pace == pace) && frame.pace != pace) view.stepper.SetPace(pace);
+    }
+    int stepsPerTick = frame.stepsPerTick;
     ImGui::SetNextItemWidth(90.0f);
-    ImGui::SliderInt("steps/beat", &run.stepsPerTick, 1, 16);
+    if (ImGui::SliderInt("steps a beat or turn", &stepsPerTick, 1, 16)) {
+        view.stepper.PostTask([stepsPerTick](LabRun& run) { run.stepsPerTick = stepsPerTick; });
+    }
 }
 
 void SceneSection(LabView& view) {
-    LabRun& run = view.run;
+    const LabFrame& frame = *view.frame;
     bool restart = false;
-    SceneKind scene = run.scene();
+    SceneKind scene = frame.scene;
     for (const LabPreset& preset : LabPresets()) {
         if (&preset != &LabPresets().front()) ImGui::SameLine();
-        if (ImGui::RadioButton(preset.name, run.preset() == preset.name) && run.preset() != preset.name) {
+        if (ImGui::RadioButton(preset.name, frame.preset == preset.name) && frame.preset != preset.name) {
             LabCommand command;
             command.kind = LabCommand::Kind::SetPreset;
             command.preset = preset.name;
-            run.Post(command);
+            view.stepper.Post(command);
         }
         if (ImGui::IsItemHovered()) ImGui::SetTooltip("%s", preset.description);
         if (view.printPlaces) PrintPlace((std::string("preset ") + preset.name).c_str());
@@ -144,7 +156,7 @@ void SceneSection(LabView& view) {
             TakeLabSceneFile(file, false, start);
             if (!start.particlesGiven) start.particles = LabScene(file.kind).defaultCount;
             view.count = static_cast<int>(start.particles);
-            run.PostStart(start);
+            for (const LabCommand& command : LabStartCommands(start)) view.stepper.Post(command);
             std::printf("lab scene file: %s\n", view.sceneFileField);
         } else {
             std::printf("lab scene file: %s %s\n", view.sceneFileField, why.c_str());
@@ -160,14 +172,14 @@ void SceneSection(LabView& view) {
         command.kind = LabCommand::Kind::SetScene;
         command.scene = scene;
         command.count = view.count;
-        run.Post(command);
+        view.stepper.Post(command);
     }
     ImGui::SetNextItemWidth(170.0f);
     if (ImGui::SliderInt("threads (0: all)", &view.threads, 0, 16)) {
         LabCommand command;
         command.kind = LabCommand::Kind::SetThreads;
         command.threads = view.threads;
-        run.Post(command);
+        view.stepper.Post(command);
     }
 }
 
@@ -182,14 +194,14 @@ void ParameterSection(LabView& view) {
         ImGui::TreePop();
     }
     if (ImGui::Button("Back to preset")) {
-        p = view.run.presetParameters();
+        p = view.frame->presetParameters;
         changed = true;
     }
     if (changed) {
         LabCommand command;
         command.kind = LabCommand::Kind::SetParameters;
         command.parameters = p;
-        view.run.Post(command);
+        view.stepper.Post(command);
     }
 }
 
@@ -198,7 +210,10 @@ void ColourSection(LabView& view) {
     ImGui::SetNextItemWidth(140.0f);
     if (ImGui::BeginCombo("colour by", LabColourFieldName(d.field))) {
         for (const LabColourFieldInfo& info : LabColourFields()) {
-            if (ImGui::Selectable(info.name, info.field == d.field)) d.field = info.field;
+            if (ImGui::Selectable(info.name, info.field == d.field)) {
+                d.field = info.field;
+                ShowLabField(view);
+            }
         }
         ImGui::EndCombo();
     }
@@ -237,35 +252,49 @@ void ColourSection(LabView& view) {
 }
 
 #ifdef PONDSIM_LAB_RECORD
+// The recorder works on the stepping thread: the buttons post to it.
 void RecordSection(LabView& view) {
     LabRecorder& r = view.recorder;
     ImGui::SetNextItemWidth(220.0f);
-    if (ImGui::InputText("folder", view.folderField, sizeof view.folderField)) r.folder = view.folderField;
+    ImGui::InputText("folder", view.folderField, sizeof view.folderField);
     static int every = 10;
-    if (r.vtk == nullptr) {
+    const int exporting = view.exportingEvery;
+    if (exporting == 0) {
         ImGui::SetNextItemWidth(90.0f);
         ImGui::InputInt("steps apart", &every);
         ImGui::SameLine();
         if (ImGui::Button("Export VTK")) {
-            if (r.StartExport(view.run, every)) std::printf("lab export: %s\n", r.folder.c_str());
+            view.stepper.PostTask([&view, folder = std::string(view.folderField), n = every](LabRun& run) {
+                view.recorder.folder = folder;
+                if (view.recorder.StartExport(run, n)) std::printf("lab export: %s\n", folder.c_str());
+                view.exportingEvery = view.recorder.exportEvery;
+                std::fflush(stdout);
+            });
         }
     } else {
-        ImGui::Text("exporting every %d steps", r.exportEvery);
+        ImGui::Text("exporting every %d steps", exporting);
         ImGui::SameLine();
-        if (ImGui::Button("Stop export")) r.StopExport(view.run);
-    }
-    if (ImGui::Button("Save state")) {
-        view.lastSaved = r.SaveState(view.run);
-        if (!view.lastSaved.empty()) PrintLabState(view.run, ("saved " + view.lastSaved).c_str());
-    }
-    if (!view.lastSaved.empty()) {
-        ImGui::SameLine();
-        if (ImGui::Button("Load it again") && r.LoadState(view.run, view.lastSaved)) {
-            view.editing = view.run.solver().parameters();
-            PrintLabState(view.run, ("loaded " + view.lastSaved).c_str());
+        if (ImGui::Button("Stop export")) {
+            view.stepper.PostTask([&r, &view](LabRun& run) {
+                r.StopExport(run);
+                view.exportingEvery = 0;
+            });
         }
     }
-    std::fflush(stdout);
+    if (ImGui::Button("Save state")) SaveLabState(view);
+    std::string saved;
+    {
+        std::lock_guard<std::mutex> lock(view.savedMutex);
+        saved = view.lastSaved;
+    }
+    if (!saved.empty()) {
+        ImGui::SameLine();
+        if (ImGui::Button("Load it again")) {
+            view.stepper.PostTask([&r, saved](LabRun& run) {
+                if (r.LoadState(run, saved)) PrintLabState(run, ("loaded " + saved).c_str());
+            });
+        }
+    }
 }
 #endif
 
@@ -276,15 +305,21 @@ void Plot(const char* label, const LabView::History& h, const char* format, floa
 }
 
 void NumbersSection(LabView& view) {
-    const LabSolver& solver = view.run.solver();
-    ImGui::Text("%d particles (%d moving)", solver.count(), solver.movingCount());
-    ImGui::Text("step %" PRId64 "   t = %.3f s", solver.steps(), solver.time());
+    const LabFrame& frame = *view.frame;
+    ImGui::Text("%d particles (%d moving)", frame.count, frame.moving);
+    ImGui::Text("step %" PRId64 "   t = %.3f s   dt = %.3g ms", frame.steps, frame.time,
+                static_cast<double>(frame.timeStep) * 1000.0);
+    ImGui::Text("real-time factor %.3f", frame.realTimeFactor);
+    ImGui::Text("density error: mean %.3f %%, max %.2f %%", frame.figures.meanDensityError * 100.0,
+                frame.figures.maxDensityError * 100.0);
     const int newest = (view.fpsHistory.next + LabView::kSamples - 1) % LabView::kSamples;
     Plot("frames/s", view.fpsHistory, "%.1f", view.fpsHistory.values[newest]);
     Plot("ms a step", view.stepHistory, "%.2f ms", view.stepHistory.values[newest]);
+    Plot("real-time factor", view.factorHistory, "%.3f", view.factorHistory.values[newest]);
     Plot("density error", view.densityErrorHistory, "%.4f", view.densityErrorHistory.values[newest]);
     Plot("kinetic energy", view.energyHistory, "%.4g J", view.energyHistory.values[newest]);
-    ImGui::TextDisabled("over the last %.0f s\ndensity error: mean |rho/rho0 - 1|",
+    ImGui::TextDisabled("over the last %.0f s\nreal-time factor: simulated s per wall-clock s\n"
+                        "density error: mean |rho/rho0 - 1|",
                         LabView::kSamples * LabView::kSampleSeconds);
 }
 

@@ -2,9 +2,12 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <string>
 
-#include "sim/lab/lab_session.h"
+#include "sim/lab/lab_stepper.h"
 #ifdef PONDSIM_LAB_RECORD
 #include "lab/lab_record.h"
 #endif
@@ -13,13 +16,16 @@
 
 // The private frame message, as the demo's shell sends it when the queue is idle.
 constexpr UINT WM_LAB_RENDER = WM_USER + 1;
-constexpr UINT_PTR kLabTimer = 1;
-// The demo's tick.
-constexpr UINT kLabTickMs = 64;
 
 // Everything the window shows and the panel edits, beside the run itself.
 struct LabView {
-    LabRun run;
+    // The run, stepped apart from the drawing: the window posts to it and
+    // draws its newest frame.
+    LabStepper stepper;
+    // The frame this window frame draws (the stepper's, until the next).
+    const LabFrame* frame = nullptr;
+    // The commands applied when the panel's fields last took the run's values.
+    uint64_t adopted = 0;
     // The camera, colour field and range the particles are drawn with.
     LabDrawing drawing;
     Camera startCamera;
@@ -28,8 +34,6 @@ struct LabView {
     InputState input;
     int width = 0;
     int height = 0;
-    // Pace: the demo's tick, or steps on every frame.
-    bool everyFrame = false;
     // Panel-edited copies, sent to the run as commands.
     LabParameters editing;
     int count = 3000;
@@ -41,13 +45,16 @@ struct LabView {
     SphereSprites spheres;
     bool drawSpheres = false;
 #ifdef PONDSIM_LAB_RECORD
+    // Worked on the stepping thread, between steps; the panel sees what it
+    // does through exportingEvery and lastSaved.
     LabRecorder recorder;
+    std::atomic<int> exportingEvery{0};
+    std::mutex savedMutex;
     std::string lastSaved;
     char folderField[256] = "pondsim-lab-out";
 #endif
     // Frame timing for the panel.
     double framesPerSecond = 0.0;
-    double stepMs = 0.0;
     // The numbers over the last seconds, a sample every kSampleSeconds, the
     // newest at [next - 1].
     static constexpr int kSamples = 60;
@@ -60,11 +67,31 @@ struct LabView {
             next = (next + 1) % kSamples;
         }
     };
-    History fpsHistory, stepHistory, densityErrorHistory, energyHistory;
+    History fpsHistory, stepHistory, factorHistory, densityErrorHistory, energyHistory;
     double sinceSample = 0.0;
+
+#ifdef PONDSIM_LAB_STEPPER_THREAD
+    // Before the recorder the thread may be working with goes.
+    ~LabView() { stepper.Stop(); }
+#endif
 };
 
 LabView& TheLabView();
+
+// Takes the stepper's newest frame as the one to draw; the panel's fields
+// follow the run once it has applied every command posted.
+void TakeLabFrame(LabView& view);
+
+// The threads the stages take while a window is open: all cores but the one
+// that draws.
+int LabWindowThreads();
+
+// The colour field the frames carry values of, from the next frame on.
+void ShowLabField(LabView& view);
+#ifdef PONDSIM_LAB_RECORD
+// Saves the state into the record folder between two steps, and says so.
+void SaveLabState(LabView& view);
+#endif
 
 LRESULT CALLBACK LabWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -73,5 +100,5 @@ LRESULT CALLBACK LabWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 float DrawLabPanel(LabView& view);
 
 // Prints the run's step count and state hash: the line tests compare with
-// the headless driver's.
+// the headless driver's. On the stepping thread, or before it starts.
 void PrintLabState(const LabRun& run, const char* why);

@@ -31,10 +31,11 @@ int ReadCommandLine(const char* line, LabView& view) {
     }
     FinishLabStartOptions(app, start);
     view.count = static_cast<int>(start.particles);
-    view.run.PostStart(start);
+    LabRun& run = view.stepper.run();
+    run.PostStart(start);
     // The panel's fields follow what the run will start with.
-    view.run.Apply();
-    view.editing = view.run.parameters();
+    run.Apply();
+    view.editing = run.parameters();
     return -1;
 }
 

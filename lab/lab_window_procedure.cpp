@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
+#include <thread>
 
 #include "imgui.h"
 #include "imgui_impl_opengl2.h"
@@ -51,17 +52,56 @@ float Sy(LPARAM lParam) { return static_cast<float>(static_cast<short>(HIWORD(lP
 bool SameBox(const Vec3& a, const Vec3& b) { return a.x == b.x && a.y == b.y && a.z == b.z; }
 
 void FrameBox(LabView& view) {
-    const LabParameters& p = view.run.solver().parameters();
+    const LabParameters& p = view.frame->parameters;
     view.drawing.Frame(p, 1.0f);
     view.startCamera = view.drawing.camera;
     view.framedMin = p.boxMin;
     view.framedMax = p.boxMax;
 }
 
+// What the stepping thread says after each command: the lines tests follow.
+void SayApplied(const LabRun& run, const LabCommand& command, const LabParameters& before) {
+    const std::string changes = LabParameterChanges(before, run.parameters());
+    if (!changes.empty()) std::printf("lab set: %s\n", changes.c_str());
+    using Kind = LabCommand::Kind;
+    switch (command.kind) {
+    case Kind::Step: PrintLabState(run, "step"); break;
+    case Kind::Reset: PrintLabState(run, "reset"); break;
+    case Kind::Pause:
+    case Kind::Resume:
+    case Kind::TogglePause: PrintLabState(run, run.paused() ? "paused" : "resumed"); break;
+    default: PrintLabState(run, "changed"); break;
+    }
+}
+
 void SetupView(LabView& view) {
-    view.run.Apply();
+    LabStepper& stepper = view.stepper;
+    LabRun& run = stepper.run();
+    run.Apply();
+    LabCommand threads;
+    threads.kind = LabCommand::Kind::SetThreads;
+    threads.threads = view.threads = LabWindowThreads();
+    run.Post(threads);
+    run.Apply();
+    stepper.SetPace(DefaultLabPace(run.preset()));
+    stepper.capture = CaptureLabFrame;
+    stepper.SetField(static_cast<int>(view.drawing.field));
+    stepper.applied = SayApplied;
+#ifdef PONDSIM_LAB_RECORD
+    stepper.afterSteps = [&view](LabRun& r) {
+        view.recorder.AfterSteps(r);
+        view.exportingEvery = view.recorder.exportEvery;
+    };
+#endif
+    PrintLabState(run, "start");
+#ifdef PONDSIM_LAB_STEPPER_THREAD
+    stepper.Start();
+#else
+    stepper.Turn();
+#endif
+    TakeLabFrame(view);
     FrameBox(view);
-    view.editing = view.run.solver().parameters();
+    view.editing = view.frame->parameters;
 
     ImGui::CreateContext();
     ImGuiIO& io = ImGui::GetIO();
@@ -82,37 +122,6 @@ void SetupView(LabView& view) {
     view.spheres.Init();
     imguiReady = true;
     lastFrame = Clock::now();
-    PrintLabState(view.run, "start");
-}
-
-void AfterSteps(LabView& view) {
-#ifdef PONDSIM_LAB_RECORD
-    view.recorder.AfterSteps(view.run);
-#else
-    (void)view;
-#endif
-}
-
-// Applies what the keys and the panel asked for, and says what the run
-// became after a pause, a step or a reset: the lines tests follow.
-void ApplyCommands(LabView& view) {
-    const LabParameters before = view.run.parameters();
-    if (view.run.Apply() == 0) return;
-    AfterSteps(view);
-    // The panel's fields show what the run now holds (another preset's
-    // values after a preset change), so an edit changes that one value.
-    view.editing = view.run.parameters();
-    const std::string changes = LabParameterChanges(before, view.run.parameters());
-    if (!changes.empty()) std::printf("lab set: %s\n", changes.c_str());
-    using Kind = LabCommand::Kind;
-    switch (view.run.lastApplied()) {
-    case Kind::Step: PrintLabState(view.run, "step"); break;
-    case Kind::Reset: PrintLabState(view.run, "reset"); break;
-    case Kind::Pause:
-    case Kind::Resume:
-    case Kind::TogglePause: PrintLabState(view.run, view.run.paused() ? "paused" : "resumed"); break;
-    default: PrintLabState(view.run, "changed"); break;
-    }
 }
 
 // The keys of the lab itself, when no panel field takes the keyboard.
@@ -136,36 +145,40 @@ void LabKey(LabView& view, WPARAM key, bool down) {
     case VK_OEM_PERIOD: command.kind = LabCommand::Kind::Step; break;
     case 'R': command.kind = LabCommand::Kind::Reset; break;
     case 'H':
-        PrintLabState(view.run, "asked");
+        view.stepper.PostTask([](LabRun& run) { PrintLabState(run, "asked"); });
         return;
 #ifdef PONDSIM_LAB_RECORD
     case 'S':
-        view.lastSaved = view.recorder.SaveState(view.run);
-        if (!view.lastSaved.empty()) PrintLabState(view.run, ("saved " + view.lastSaved).c_str());
+        SaveLabState(view);
         return;
 #endif
-    case 'F':
-        std::printf("lab figures: %.1f frames/s, %.2f ms a step, %d particles, %d threads\n", view.framesPerSecond,
-                    view.stepMs, view.run.solver().count(), view.run.solver().threads());
+    case 'F': {
+        const LabFrame& f = *view.frame;
+        std::printf("lab figures: %.1f frames/s, %.2f ms a step, %d particles, %d threads, step %" PRId64
+                    ", %d frames drawn, real-time factor %.3f\n",
+                    view.framesPerSecond, f.stepMs, f.count, f.threads, f.steps, view.panelFrames,
+                    f.realTimeFactor);
         std::fflush(stdout);
         return;
+    }
     case VK_HOME: view.drawing.camera = view.startCamera; return;
     case 'C':
         view.drawing.field = NextLabColourField(view.drawing.field);
+        ShowLabField(view);
         std::printf("lab colour: %s\n", LabColourFieldName(view.drawing.field));
         std::fflush(stdout);
         return;
     default: return;
     }
-    view.run.Post(command);
-    ApplyCommands(view);
+    view.stepper.Post(command);
 }
 
 // The numbers the panel plots.
 void Sample(LabView& view) {
-    const FluidFigures f = MeasureFluid(view.run.solver());
+    const FluidFigures& f = view.frame->figures;
     view.fpsHistory.Add(static_cast<float>(view.framesPerSecond));
-    view.stepHistory.Add(static_cast<float>(view.stepMs));
+    view.stepHistory.Add(static_cast<float>(view.frame->stepMs));
+    view.factorHistory.Add(static_cast<float>(view.frame->realTimeFactor));
     view.densityErrorHistory.Add(static_cast<float>(f.meanDensityError));
     view.energyHistory.Add(static_cast<float>(f.kineticEnergy));
 }
@@ -175,18 +188,18 @@ void Render(LabView& view) {
     const double seconds = std::chrono::duration<double>(now - lastFrame).count();
     lastFrame = now;
     if (seconds > 0.0) view.framesPerSecond = 0.9 * view.framesPerSecond + 0.1 / seconds;
+#ifndef PONDSIM_LAB_STEPPER_THREAD
+    // One thread: the steps the pace allows, between two frames.
+    view.stepper.Turn();
+#endif
+    TakeLabFrame(view);
+    const LabFrame& frame = *view.frame;
+    // A frame held up (a window dragged) does not fly the camera away.
+    view.drawing.Fly(frame.parameters, view.input, seconds < 0.25 ? seconds : 0.25);
     view.sinceSample += seconds;
     if (view.sinceSample >= LabView::kSampleSeconds) {
         view.sinceSample = 0.0;
         Sample(view);
-    }
-    if (view.everyFrame) {
-        const Clock::time_point before = Clock::now();
-        if (view.run.Tick() > 0) {
-            AfterSteps(view);
-            view.stepMs = std::chrono::duration<double, std::milli>(Clock::now() - before).count() /
-                          view.run.stepsPerTick;
-        }
     }
 
     ImGuiIO& io = ImGui::GetIO();
@@ -207,9 +220,7 @@ void Render(LabView& view) {
     const float panelWidth = DrawLabPanel(view);
     view.panelWidth = panelWidth;
     ImGui::Render();
-    // Commands from the panel take effect now, before the frame is drawn.
-    ApplyCommands(view);
-    const LabParameters& box = view.run.solver().parameters();
+    const LabParameters& box = frame.parameters;
     if (!SameBox(box.boxMin, view.framedMin) || !SameBox(box.boxMax, view.framedMax)) FrameBox(view);
 
     // The panel's renderer leaves texture, blending, scissor and matrices
@@ -232,13 +243,13 @@ void Render(LabView& view) {
         glLoadIdentity();
         glMatrixMode(GL_MODELVIEW);
         view.drawing.Project(static_cast<float>(fluidWidth) / static_cast<float>(view.height));
-        view.drawing.UpdateRange(view.run.solver());
+        view.drawing.UpdateRange(frame);
         // The box first, through the matrix the particles are drawn with.
         const bool spheres = view.drawSpheres && view.spheres.available;
         if (spheres) view.spheres.Begin();
-        view.drawing.Draw(view.run.solver());
+        view.drawing.Draw(frame);
         if (spheres) view.spheres.End();
-        DrawBoxWireframe(view.run.solver().parameters());
+        DrawBoxWireframe(frame.parameters);
         glViewport(0, 0, view.width, view.height);
     }
     ImGui_ImplOpenGL2_RenderDrawData(ImGui::GetDrawData());
@@ -250,12 +261,11 @@ void Push(LabView& view, int x, int y, int dx, int dy) {
     const int fluidX = static_cast<int>(view.panelWidth);
     LabCommand command;
     command.kind = LabCommand::Kind::Push;
-    view.drawing.PushKicks(view.run.solver(), fluidX, view.width - fluidX, view.height, x, y, dx, dy,
+    view.drawing.PushKicks(*view.frame, fluidX, view.width - fluidX, view.height, x, y, dx, dy,
                            command.indices, command.kicks);
     if (command.indices.empty()) return;
     pointer.pushed += static_cast<int>(command.indices.size());
-    view.run.Post(command);
-    view.run.Apply();
+    view.stepper.Post(command);
 }
 
 void MouseMove(LabView& view, HWND, LPARAM lParam) {
@@ -270,6 +280,44 @@ void MouseMove(LabView& view, HWND, LPARAM lParam) {
 }
 
 }  // namespace
+
+void TakeLabFrame(LabView& view) {
+    view.frame = &view.stepper.Newest();
+    const uint64_t applied = view.frame->applied;
+    if (applied != view.adopted && applied == view.stepper.posted()) {
+        // The run holds every edit made: the fields show what it holds
+        // (another preset's values after a preset change), so an edit
+        // changes that one value.
+        view.editing = view.frame->parameters;
+        view.adopted = applied;
+    }
+}
+
+int LabWindowThreads() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores > 1 ? static_cast<int>(cores) - 1 : 1;
+}
+
+void ShowLabField(LabView& view) {
+    view.stepper.SetField(static_cast<int>(view.drawing.field));
+    // A frame of the new field's values, paused or not.
+    view.stepper.PostTask([](LabRun&) {});
+}
+
+#ifdef PONDSIM_LAB_RECORD
+void SaveLabState(LabView& view) {
+    view.stepper.PostTask([&view, folder = std::string(view.folderField)](LabRun& run) {
+        view.recorder.folder = folder;
+        const std::string saved = view.recorder.SaveState(run);
+        if (saved.empty()) return;
+        {
+            std::lock_guard<std::mutex> lock(view.savedMutex);
+            view.lastSaved = saved;
+        }
+        PrintLabState(run, ("saved " + saved).c_str());
+    });
+}
+#endif
 
 LabView& TheLabView() {
     // Large: static storage, made on first use.
@@ -297,11 +345,13 @@ LRESULT CALLBACK LabWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         SetupPixelFormat();
         CreateRenderContext();
         windowHandle = window;
-        SetTimer(window, kLabTimer, kLabTickMs, nullptr);
         SetupView(view);
         return 0;
 
     case WM_DESTROY:
+#ifdef PONDSIM_LAB_STEPPER_THREAD
+        view.stepper.Stop();
+#endif
         if (imguiReady) {
             ImGui_ImplOpenGL2_Shutdown();
             ImGui::DestroyContext();
@@ -315,20 +365,6 @@ LRESULT CALLBACK LabWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_SIZE:
         view.width = LOWORD(lParam);
         view.height = HIWORD(lParam);
-        return 0;
-
-    case WM_TIMER:
-        if (wParam == kLabTimer) {
-            view.drawing.camera.Move(view.input);
-            if (!view.everyFrame) {
-                const Clock::time_point before = Clock::now();
-                if (view.run.Tick() > 0) {
-            AfterSteps(view);
-                    view.stepMs = std::chrono::duration<double, std::milli>(Clock::now() - before).count() /
-                                  view.run.stepsPerTick;
-                }
-            }
-        }
         return 0;
 
     case WM_KEYDOWN:
@@ -389,7 +425,7 @@ LRESULT CALLBACK LabWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         if (io->WantCaptureMouse) {
             io->MouseWheel += static_cast<float>(static_cast<short>(HIWORD(wParam))) / WHEEL_DELTA;
         } else {
-            view.drawing.Zoom(view.run.solver().parameters(),
+            view.drawing.Zoom(view.frame->parameters,
                               static_cast<float>(static_cast<short>(HIWORD(wParam))) / WHEEL_DELTA);
         }
         return 0;

@@ -157,7 +157,8 @@ TEST(LabDrawing, SphereSpritesAreDiscs) {
 }
 
 // The window's hands on the view, without a window: the wheel forward
-// brings the camera a ninth of the box nearer; a drag up over a water dam
+// brings the camera a ninth of the box nearer, and the up arrow flies at a
+// speed in proportion to the box; a drag up over a water dam
 // kicks the moving particles under the cursor up, and its wall particles
 // not at all; C steps through every colour field and back.
 TEST(LabView, WheelDragAndColourKey) {
@@ -171,6 +172,13 @@ TEST(LabView, WheelDragAndColourKey) {
     const float before = drawing.camera.position.z;
     drawing.Zoom(p, 1.0f);
     EXPECT_NEAR(before - drawing.camera.position.z, (p.boxMax.x - p.boxMin.x) / 9.0f, 1e-5f);
+    // Up held for the demo's 64 ms tick flies as far as the demo's 1.5
+    // units are across its 36-unit box.
+    InputState up;
+    up.flags[InputState::kUp] = 1;
+    const float flown = drawing.camera.position.z;
+    drawing.Fly(p, up, 0.064);
+    EXPECT_NEAR(flown - drawing.camera.position.z, (p.boxMax.x - p.boxMin.x) * 1.5f / 36.0f, 1e-5f);
 
     // The lower corner of the column, on the floor by the wall: partners
     // of the fixed particles on every side.

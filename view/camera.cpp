@@ -2,7 +2,6 @@
 
 namespace {
 
-constexpr float kMoveStep = 1.5f;
 constexpr float kPixelsPerRadian = 50.0f;
 
 }  // namespace
@@ -28,35 +27,35 @@ void Camera::GetViewMatrix(Mat4& out) const {
     out.m[15] = 1.0f;
 }
 
-void Camera::Move(const InputState& input) {
+void Camera::Move(const InputState& input, float step) {
     // Not normalised: sideways steps scale with |up| |back|, as the forward
     // ones scale with |back|.
     const Vec3 side = Cross(up, back);
     if (input.flags[InputState::kUp]) {
-        position.x = position.x - back.x * kMoveStep;
-        position.y = position.y - back.y * kMoveStep;
-        position.z = position.z - back.z * kMoveStep;
+        position.x = position.x - back.x * step;
+        position.y = position.y - back.y * step;
+        position.z = position.z - back.z * step;
     }
     if (input.flags[InputState::kDown]) {
-        position.x = position.x + back.x * kMoveStep;
-        position.y = position.y + back.y * kMoveStep;
-        position.z = position.z + back.z * kMoveStep;
+        position.x = position.x + back.x * step;
+        position.y = position.y + back.y * step;
+        position.z = position.z + back.z * step;
     }
     if (input.flags[InputState::kLeft]) {
-        position.x = position.x - side.x * kMoveStep;
-        position.y = position.y - side.y * kMoveStep;
-        position.z = position.z - side.z * kMoveStep;
+        position.x = position.x - side.x * step;
+        position.y = position.y - side.y * step;
+        position.z = position.z - side.z * step;
     }
     if (input.flags[InputState::kRight]) {
-        position.x = position.x + side.x * kMoveStep;
-        position.y = position.y + side.y * kMoveStep;
-        position.z = position.z + side.z * kMoveStep;
+        position.x = position.x + side.x * step;
+        position.y = position.y + side.y * step;
+        position.z = position.z + side.z * step;
     }
     if (input.flags[InputState::kEnter]) {
-        position.y = position.y + kMoveStep;
+        position.y = position.y + step;
     }
     if (input.flags[InputState::kShift]) {
-        position.y = position.y - kMoveStep;
+        position.y = position.y - step;
     }
 }
 

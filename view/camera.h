@@ -11,8 +11,10 @@ struct Camera {
     Vec3 back{0.0f, 0.0f, 1.0f};
 
     void GetViewMatrix(Mat4& out) const;
-    // One tick of movement by the held keys.
-    void Move(const InputState& input);
+    // The demo's flight: units a tick.
+    static constexpr float kDemoStep = 1.5f;
+    // One tick of movement by the held keys, `step` units along each.
+    void Move(const InputState& input, float step = kDemoStep);
     // Turns by a cursor displacement in pixels (y grows downwards).
     void Look(const float delta[2]);
 };

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "sim/lab/lab_solver.h"
+#include "sim/lab/lab_stepper.h"
 
 namespace {
 
@@ -65,6 +66,16 @@ float LabFieldValue(const LabSolver& solver, LabColourField field, int32_t i) {
         }
     }
     return 0.0f;
+}
+
+void CaptureLabFrame(const LabSolver& solver, int field, LabFrame& frame) {
+    const int32_t n = solver.count();
+    frame.positions.resize(static_cast<size_t>(n));
+    frame.values.resize(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i) {
+        frame.positions[static_cast<size_t>(i)] = solver.position(i);
+        frame.values[static_cast<size_t>(i)] = LabFieldValue(solver, static_cast<LabColourField>(field), i);
+    }
 }
 
 PointColour ColourMapAt(float value, float low, float high) {
@@ -133,18 +144,27 @@ void LabDrawing::FitPointSize(const LabParameters& parameters, float viewportHei
     pointSize = pixels < 1.0f ? 1.0f : pixels;
 }
 
-int32_t LabDrawing::DrawnCount(const LabSolver& solver) const {
-    return drawFixed ? solver.count() : solver.movingCount();
+int32_t LabDrawing::DrawnCount(const LabFrame& frame) const {
+    return drawFixed ? static_cast<int32_t>(frame.positions.size()) : frame.moving;
 }
 
 void LabDrawing::UpdateRange(const LabSolver& solver) {
     if (!automaticRange || field == LabColourField::Neighbours) return;
-    const int32_t n = DrawnCount(solver);
+    LabFrame frame;
+    frame.moving = solver.movingCount();
+    frame.field = static_cast<int>(field);
+    CaptureLabFrame(solver, frame.field, frame);
+    UpdateRange(frame);
+}
+
+void LabDrawing::UpdateRange(const LabFrame& frame) {
+    if (!automaticRange || field == LabColourField::Neighbours || frame.field != static_cast<int>(field)) return;
+    const int32_t n = DrawnCount(frame);
     if (n == 0) return;
-    float lowest = LabFieldValue(solver, field, 0);
+    float lowest = frame.values[0];
     float highest = lowest;
     for (int32_t i = 1; i < n; ++i) {
-        const float v = LabFieldValue(solver, field, i);
+        const float v = frame.values[static_cast<size_t>(i)];
         if (v < lowest) lowest = v;
         if (v > highest) highest = v;
     }
@@ -154,9 +174,9 @@ void LabDrawing::UpdateRange(const LabSolver& solver) {
     high = highest;
 }
 
-PointColour LabDrawing::ColourOf(const LabSolver& solver, int32_t i) const {
-    if (field == LabColourField::Neighbours) return NeighbourColour(solver.neighbourCount(i));
-    return ColourMapAt(LabFieldValue(solver, field, i), low, high);
+PointColour LabDrawing::ColourOf(LabColourField shown, float value) const {
+    if (shown == LabColourField::Neighbours) return NeighbourColour(static_cast<int32_t>(value));
+    return ColourMapAt(value, low, high);
 }
 
 PointColour LabDrawing::BarColour(float t) const {
@@ -164,10 +184,24 @@ PointColour LabDrawing::BarColour(float t) const {
     return ColourMapAt(low + t * (high - low), low, high);
 }
 
+namespace {
+
+float LongestSide(const LabParameters& p) {
+    return std::fmax(p.boxMax.x - p.boxMin.x, std::fmax(p.boxMax.y - p.boxMin.y, p.boxMax.z - p.boxMin.z));
+}
+
+}  // namespace
+
+void LabDrawing::Fly(const LabParameters& p, const InputState& input, double seconds) {
+    // The demo's 1.5 units a 64 ms tick across its 36-unit box.
+    constexpr double kBoxesPerSecond = Camera::kDemoStep / 36.0 / 0.064;
+    camera.Move(input, static_cast<float>(LongestSide(p) * kBoxesPerSecond * seconds));
+}
+
 void LabDrawing::Zoom(const LabParameters& p, float notches) {
     // A notch moves a ninth of the box's longest side (4 units in the
     // demo's box), whatever units the scene is in.
-    const float side = std::fmax(p.boxMax.x - p.boxMin.x, std::fmax(p.boxMax.y - p.boxMin.y, p.boxMax.z - p.boxMin.z));
+    const float side = LongestSide(p);
     const float step = notches * side / 9.0f;
     camera.position.x = camera.position.x - camera.back.x * step;
     camera.position.y = camera.position.y - camera.back.y * step;
@@ -176,6 +210,15 @@ void LabDrawing::Zoom(const LabParameters& p, float notches) {
 
 void LabDrawing::PushKicks(const LabSolver& solver, int left, int width, int height, int x, int y, int dx, int dy,
                            std::vector<int32_t>& indices, std::vector<Vec3>& kicks) const {
+    LabFrame frame;
+    frame.parameters = solver.parameters();
+    frame.moving = solver.movingCount();
+    CaptureLabPositions(solver, 0, frame);
+    PushKicks(frame, left, width, height, x, y, dx, dy, indices, kicks);
+}
+
+void LabDrawing::PushKicks(const LabFrame& frame, int left, int width, int height, int x, int y, int dx, int dy,
+                           std::vector<int32_t>& indices, std::vector<Vec3>& kicks) const {
     if (width <= 0 || height <= 0 || (dx == 0 && dy == 0)) return;
     Mat4 viewMatrix, clip;
     camera.GetViewMatrix(viewMatrix);
@@ -183,11 +226,11 @@ void LabDrawing::PushKicks(const LabSolver& solver, int left, int width, int hei
     Vec3 side = Cross(camera.up, camera.back);
     Normalise(side);
     const Vec3 up = camera.up;
-    const float scale = solver.parameters().simScale / kPushSeconds;
+    const float scale = frame.parameters.simScale / kPushSeconds;
     const float halfHeight = static_cast<float>(std::tan(kFieldOfViewDegrees * 0.5 * 3.14159265358979 / 180.0));
     const float* m = clip.m;
-    for (int32_t i = 0; i < solver.movingCount(); ++i) {
-        const Vec3 p = solver.position(i);
+    for (int32_t i = 0; i < frame.moving; ++i) {
+        const Vec3 p = frame.positions[static_cast<size_t>(i)];
         const float w = m[3] * p.x + m[7] * p.y + m[11] * p.z + m[15];
         if (w <= 0.0f) continue;
         const float cx = (m[0] * p.x + m[4] * p.y + m[8] * p.z + m[12]) / w;
@@ -208,19 +251,32 @@ void LabDrawing::PushKicks(const LabSolver& solver, int left, int width, int hei
 }
 
 void LabDrawing::Draw(const LabSolver& solver) const {
+    LabFrame frame;
+    frame.moving = solver.movingCount();
+    frame.field = static_cast<int>(field);
+    CaptureLabFrame(solver, frame.field, frame);
+    Draw(frame);
+}
+
+void LabDrawing::Draw(const LabFrame& frame) const {
     Mat4 view;
     camera.GetViewMatrix(view);
     Mat4 clip;
     view.Multiply(clip, projection);
     glLoadMatrixf(clip.m);
     glPointSize(pointSize);
-    glBegin(GL_POINTS);
-    const int32_t n = DrawnCount(solver);
-    for (int32_t i = 0; i < n; ++i) {
-        const PointColour c = ColourOf(solver, i);
-        const Vec3 p = solver.position(i);
-        glColor3f(c.r, c.g, c.b);
-        glVertex3f(p.x, p.y, p.z);
-    }
-    glEnd();
+    const auto shown = static_cast<LabColourField>(frame.field);
+    const int32_t n = DrawnCount(frame);
+    colours_.resize(static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i) colours_[static_cast<size_t>(i)] = ColourOf(shown, frame.values[static_cast<size_t>(i)]);
+    // Arrays in one call: a hundred thousand points are too many to give
+    // one by one at display rate.
+    static_assert(sizeof(Vec3) == 3 * sizeof(float) && sizeof(PointColour) == 3 * sizeof(float));
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_COLOR_ARRAY);
+    glVertexPointer(3, GL_FLOAT, 0, frame.positions.data());
+    glColorPointer(3, GL_FLOAT, 0, colours_.data());
+    glDrawArrays(GL_POINTS, 0, n);
+    glDisableClientState(GL_COLOR_ARRAY);
+    glDisableClientState(GL_VERTEX_ARRAY);
 }

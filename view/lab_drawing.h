@@ -10,6 +10,7 @@
 #include "view/particle_colour.h"
 
 class LabSolver;
+struct LabFrame;
 
 // What the lab's particles are coloured by.
 enum class LabColourField { Neighbours, Density, Pressure, Speed };
@@ -33,6 +34,10 @@ const char* LabColourFieldUnit(LabColourField field);
 // The field's value at particle i: neighbour count, kilograms per cubic
 // metre, pascals, metres per second.
 float LabFieldValue(const LabSolver& solver, LabColourField field, int32_t i);
+
+// A frame's positions and the field's values, as a stepper's capture
+// (field: a LabColourField).
+void CaptureLabFrame(const LabSolver& solver, int field, LabFrame& frame);
 
 // The colour of a value on a map over [low, high]: dark blue at low through
 // cyan, green and yellow to red at high; values outside take the end colour.
@@ -70,19 +75,24 @@ struct LabDrawing {
     // the demo's box), at least one pixel.
     void FitPointSize(const LabParameters& parameters, float viewportHeight);
     // The particles drawn: all, or the moving ones.
-    int32_t DrawnCount(const LabSolver& solver) const;
+    int32_t DrawnCount(const LabFrame& frame) const;
     // With automaticRange: low and high from the smallest and largest value
     // of the field over all particles (speed from 0). A range of a single
     // value is widened so that the map stays defined.
     void UpdateRange(const LabSolver& solver);
-    // The colour particle i is drawn in.
-    PointColour ColourOf(const LabSolver& solver, int32_t i) const;
+    // The same from a frame's values, when they are of this field.
+    void UpdateRange(const LabFrame& frame);
+    // The colour of a value of the field shown.
+    PointColour ColourOf(LabColourField shown, float value) const;
     // The colour bar's colour at t, from its left end (0, low or no
     // neighbours) to its right (1, high or a full list of 32).
     PointColour BarColour(float t) const;
     // Moves the camera along its view by wheel notches: forward (positive)
     // nearer, each a ninth of the box's longest side.
     void Zoom(const LabParameters& parameters, float notches);
+    // The held arrow keys (and Enter, Shift) over `seconds`: the demo's
+    // speed in the demo's box, in proportion to any other box.
+    void Fly(const LabParameters& parameters, const InputState& input, double seconds);
     // A drag of (dx, dy) pixels at the window point (x, y), y down, over the
     // particles drawn into the viewport `left` pixels from the window's left
     // edge, width x height: a velocity kick (metres per second) for each
@@ -93,8 +103,16 @@ struct LabDrawing {
     static constexpr float kPushSeconds = 0.25f;
     void PushKicks(const LabSolver& solver, int left, int width, int height, int x, int y, int dx, int dy,
                    std::vector<int32_t>& indices, std::vector<Vec3>& kicks) const;
+    void PushKicks(const LabFrame& frame, int left, int width, int height, int x, int y, int dx, int dy,
+                   std::vector<int32_t>& indices, std::vector<Vec3>& kicks) const;
     // Loads projection times view into the modelview matrix, as the demo's
     // scene does, and draws every particle. Clears nothing and swaps nothing:
     // the caller owns the frame.
     void Draw(const LabSolver& solver) const;
+    // A frame's particles, coloured by the field its values are of.
+    void Draw(const LabFrame& frame) const;
+
+private:
+    // The colours of the last frame drawn, kept for their storage.
+    mutable std::vector<PointColour> colours_;
 };

@@ -35,6 +35,12 @@ constexpr const char* kNotInPanel = nullptr;
 constexpr bool kLog = true;
 constexpr bool kLinear = false;
 
+// What leaves a parameter unread.
+bool UnderTait(const LabParameters& p) { return p.equationOfState == EquationOfState::Tait; }
+// The linear law reads the speed of sound only for the step's bound.
+bool SoundUnread(const LabParameters& p) { return p.equationOfState == EquationOfState::Linear && p.cflNumber <= 0.0f; }
+bool WallsOff(const LabParameters& p) { return !p.walls; }
+
 // One entry a line: name, label, group, unit, meaning, kind, range, slider
 // ends, slider scale, getter and setter.
 std::vector<LabParameterInfo> MakeTable() {
@@ -56,9 +62,9 @@ std::vector<LabParameterInfo> MakeTable() {
          [](LabParameters& p, double v) { p.equationOfState = v != 0.0 ? EquationOfState::Tait : EquationOfState::Linear; },
          "linear|tait"},
         {"stiffness", "stiffness", kPressure, "Pa/(kg/m^3)", "linear law: pressure per density above the rest density",
-         Kind::Real, 0.0, 1e9, 0.01, 1000.0, kLog, LAB_REAL(stiffness)},
+         Kind::Real, 0.0, 1e9, 0.01, 1000.0, kLog, LAB_REAL(stiffness), nullptr, UnderTait},
         {"speedOfSound", "speed of sound", kPressure, "m/s", "sets the Tait stiffness and the time step's sound bound",
-         Kind::Real, 0.0, 1e5, 0.0, 200.0, kLinear, LAB_REAL(speedOfSound)},
+         Kind::Real, 0.0, 1e5, 0.0, 200.0, kLinear, LAB_REAL(speedOfSound), nullptr, SoundUnread},
         {"clampNegativePressure", "negative pressure as zero", kPressure, "", "negative pressures taken as zero",
          Kind::Switch, 0.0, 1.0, 0.0, 1.0, kLinear, LAB_SWITCH(clampNegativePressure)},
         {"pressureFactor", "pressure factor", kPressure, "", "multiplies the symmetric pressure sum (the demo's 0.5)",
@@ -83,13 +89,13 @@ std::vector<LabParameterInfo> MakeTable() {
         {"walls", "walls", kWalls, "", "floor and ceiling springs and side-wall reflection", Kind::Switch, 0.0, 1.0,
          0.0, 1.0, kLinear, LAB_SWITCH(walls)},
         {"wallThickness", "wall thickness", kWalls, "m", "distance from floor or ceiling where the spring acts",
-         Kind::Real, 0.0, 10.0, 0.0, 0.05, kLinear, LAB_REAL(wallThickness)},
+         Kind::Real, 0.0, 10.0, 0.0, 0.05, kLinear, LAB_REAL(wallThickness), nullptr, WallsOff},
         {"wallStiffness", "wall stiffness", kWalls, "1/s^2", "spring per metre of penetration", Kind::Real, 0.0, 1e9,
-         10.0, 1e6, kLog, LAB_REAL(wallStiffness)},
+         10.0, 1e6, kLog, LAB_REAL(wallStiffness), nullptr, WallsOff},
         {"wallDamping", "wall damping", kWalls, "1/s", "damping of the y velocity at a wall", Kind::Real, 0.0, 1e6,
-         0.0, 2000.0, kLinear, LAB_REAL(wallDamping)},
+         0.0, 2000.0, kLinear, LAB_REAL(wallDamping), nullptr, WallsOff},
         {"wallEpsilon", "wall epsilon", kWalls, "m", "smallest penetration that counts", Kind::Real, 0.0, 1.0, 1e-9,
-         1e-3, kLog, LAB_REAL(wallEpsilon)},
+         1e-3, kLog, LAB_REAL(wallEpsilon), nullptr, WallsOff},
         {"wallLayers", "wall layers", kAtReset, "", "layers of fixed wall particles of the lattice scenes",
          Kind::Whole, 0.0, 8.0, 0.0, 8.0, kLinear, LAB_WHOLE(wallLayers)},
         {"simScale", "scale", kKernel, "m", "metres per position unit", Kind::Real, 1e-6, 1e3, 0.001, 1.0, kLog,

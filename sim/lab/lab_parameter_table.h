@@ -32,6 +32,9 @@ struct LabParameterInfo {
     void (*set)(LabParameters&, double);
     // Choice: the names of the values 0, 1, ... separated by '|'.
     const char* choices = nullptr;
+    // True where the other parameters leave this one unread (the panel
+    // greys it out); null: always read.
+    bool (*ignored)(const LabParameters&) = nullptr;
 };
 
 // Every field of LabParameters, in the order of the structure.

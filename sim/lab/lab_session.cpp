@@ -84,21 +84,24 @@ int LabRun::Tick() {
     return stepsPerTick;
 }
 
-void LabRun::PostStart(const LabStartOptions& start) {
-    LabCommand preset;
+std::vector<LabCommand> LabStartCommands(const LabStartOptions& start) {
+    std::vector<LabCommand> commands(3);
+    LabCommand& preset = commands[0];
     preset.kind = LabCommand::Kind::SetPreset;
     preset.preset = start.preset;
-    Post(preset);
-    LabCommand parameters;
+    LabCommand& parameters = commands[1];
     parameters.kind = LabCommand::Kind::SetParameters;
     ParametersByName(start.preset, parameters.parameters);
     std::string why;
     for (const std::string& setting : start.settings) ApplyLabSetting(setting, parameters.parameters, why);
-    Post(parameters);
-    LabCommand scene;
+    LabCommand& scene = commands[2];
     scene.kind = LabCommand::Kind::SetScene;
     SceneByName(start.scene, scene.scene);
     scene.count = static_cast<int32_t>(start.particles);
     scene.countGiven = start.particlesGiven;
-    Post(scene);
+    return commands;
+}
+
+void LabRun::PostStart(const LabStartOptions& start) {
+    for (const LabCommand& command : LabStartCommands(start)) Post(command);
 }

@@ -47,6 +47,10 @@ struct LabCommand {
     std::vector<Vec3> kicks;
 };
 
+// The commands that make the start the options describe: the preset, its
+// parameters with the settings, then the scene.
+std::vector<LabCommand> LabStartCommands(const LabStartOptions& start);
+
 // The lab's state beside its solver: scene, preset, run or pause. Apply()
 // takes the queued commands in order; Tick() is one beat of the clock:
 // the commands, then stepsPerTick steps unless paused.
@@ -55,8 +59,7 @@ public:
     LabRun();
 
     void Post(const LabCommand& command) { pending_.push_back(command); }
-    // The commands that make the start the options describe: the preset,
-    // its parameters with the settings, then the scene.
+    // LabStartCommands(start), posted.
     void PostStart(const LabStartOptions& start);
     // Returns how many commands were applied.
     int Apply();

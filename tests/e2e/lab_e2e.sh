@@ -11,7 +11,7 @@
 # the panel's slider changes the fluid, one typed past its range is held to
 # it, and after a preset change in the panel an edit changes that one value;
 # C changes the colours; the panel's text fits it; the close request ends it
-# with 0.
+# with 0. Steps slower than the beat leave the window drawing.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -233,6 +233,42 @@ for _ in $(seq 10); do xdotool key period; done
 await_state step 10
 [ "$hash" = "$driver" ] || e2e_fail "${start[*]}: the window's 10 steps give $hash, the driver's $driver"
 e2e_note "${start[*]}, 10 steps: window and driver $hash"
+"$probe" close "$top" || e2e_fail "cannot send the close request"
+e2e_wait 60 "the program to exit" e2e_exited || e2e_fail "still running after the close request"
+
+# Steps longer than the demo's beat (a search radius far past the kernel's
+# makes every search slow): the window still draws, several frames a step.
+slow=(--scene dam --preset water --set searchRadius=0.2)
+if [ "$suffix" = .exe ]; then
+  e2e_launch lab-slow wine "$program" "${slow[@]}"
+else
+  e2e_launch lab-slow "$program" "${slow[@]}"
+fi
+e2e_wait 120 "the lab's window on the slow dam" e2e_find_window "$title" || e2e_fail "no window for ${slow[*]}"
+await_state start 0
+read -r cx cy < <(e2e_window_centre "$(e2e_client_window "$top")")
+xdotool mousemove $((cx + 150)) "$cy"
+# figures: the last F line as "FRAMES STEP MS".
+figures() {
+  tr -d '\r' <"$log" | sed -n 's/^lab figures: [0-9.]* frames\/s, \([0-9.]*\) ms a step, .*, step \([0-9]*\), \([0-9]*\) frames drawn, .*/\3 \2 \1/p' |
+    tail -n 1
+}
+# stepped_past STEP: asks for the figures until they show a step past STEP.
+stepped_past() {
+  xdotool key f
+  sleep 0.2
+  local f
+  f=$(figures)
+  [ -n "$f" ] && (($(echo "$f" | cut -d' ' -f2) > $1))
+}
+e2e_wait 120 "the slow dam's first steps" stepped_past 1 || e2e_fail "the slow dam does not step: $(figures)"
+read -r frames0 step0 _ < <(figures)
+e2e_wait 120 "five more steps" stepped_past $((step0 + 4)) || e2e_fail "the slow dam stopped: $(figures)"
+read -r frames1 step1 ms < <(figures)
+e2e_note "slow dam: steps $step0 to $step1 at $ms ms a step, frames drawn $frames0 to $frames1"
+[ "${ms%.*}" -ge 64 ] || e2e_fail "steps of $ms ms are not slower than the beat: no test"
+(((frames1 - frames0) >= 2 * (step1 - step0))) ||
+  e2e_fail "$((frames1 - frames0)) frames drawn over $((step1 - step0)) steps of $ms ms"
 "$probe" close "$top" || e2e_fail "cannot send the close request"
 e2e_wait 60 "the program to exit" e2e_exited || e2e_fail "still running after the close request"
 
