@@ -101,7 +101,7 @@ protected:
 // Each parameter slider, clicked near its right end, changes the parameter
 // its label names, in the panel's copy and in the run, and nothing else;
 // one greyed out as unread (the speed of sound of the classic preset's
-// linear law) changes nothing.
+// linear law, the divergence-free solver's tolerances) changes nothing.
 TEST_F(LabPanel, EverySliderWritesTheParameterItNames) {
     using Kind = LabParameterInfo::Kind;
     int sliders = 0, greyed = 0;
@@ -128,7 +128,7 @@ TEST_F(LabPanel, EverySliderWritesTheParameterItNames) {
         }
     }
     EXPECT_GT(sliders, 10);
-    EXPECT_EQ(greyed, 1);
+    EXPECT_GT(greyed, 1);
 }
 
 // Back to preset: the preset's parameters in the box of the scene running.

@@ -35,11 +35,19 @@ constexpr const char* kNotInPanel = nullptr;
 constexpr bool kLog = true;
 constexpr bool kLinear = false;
 
-// What leaves a parameter unread.
-bool UnderTait(const LabParameters& p) { return p.equationOfState == EquationOfState::Tait; }
+// What leaves a parameter unread. The divergence-free solver (never under
+// a neighbour cap) has no equation of state, sound speed, force bound,
+// acceleration limit or wall springs; the weakly compressible one no
+// solves and no XSPH.
+bool Solved(const LabParameters& p) { return p.pressureSolver == PressureSolver::Dfsph && p.neighbourCap == 0; }
+bool NotSolved(const LabParameters& p) { return !Solved(p); }
+bool Capped(const LabParameters& p) { return p.neighbourCap > 0; }
+bool UnderTait(const LabParameters& p) { return p.equationOfState == EquationOfState::Tait || Solved(p); }
 // The linear law reads the speed of sound only for the step's bound.
-bool SoundUnread(const LabParameters& p) { return p.equationOfState == EquationOfState::Linear && p.cflNumber <= 0.0f; }
-bool WallsOff(const LabParameters& p) { return !p.walls; }
+bool SoundUnread(const LabParameters& p) {
+    return (p.equationOfState == EquationOfState::Linear && p.cflNumber <= 0.0f) || Solved(p);
+}
+bool WallsOff(const LabParameters& p) { return !p.walls || Solved(p); }
 
 // One entry a line: name, label, group, unit, meaning, kind, range, slider
 // ends, slider scale, getter and setter.
@@ -60,15 +68,15 @@ std::vector<LabParameterInfo> MakeTable() {
          Kind::Choice, 0.0, 1.0, 0.0, 1.0, kLinear,
          [](const LabParameters& p) { return p.equationOfState == EquationOfState::Tait ? 1.0 : 0.0; },
          [](LabParameters& p, double v) { p.equationOfState = v != 0.0 ? EquationOfState::Tait : EquationOfState::Linear; },
-         "linear|tait"},
+         "linear|tait", Solved},
         {"stiffness", "stiffness", kPressure, "Pa/(kg/m^3)", "linear law: pressure per density above the rest density",
          Kind::Real, 0.0, 1e9, 0.01, 1000.0, kLog, LAB_REAL(stiffness), nullptr, UnderTait},
         {"speedOfSound", "speed of sound", kPressure, "m/s", "sets the Tait stiffness and the time step's sound bound",
          Kind::Real, 0.0, 1e5, 0.0, 200.0, kLinear, LAB_REAL(speedOfSound), nullptr, SoundUnread},
         {"clampNegativePressure", "negative pressure as zero", kPressure, "", "negative pressures taken as zero",
-         Kind::Switch, 0.0, 1.0, 0.0, 1.0, kLinear, LAB_SWITCH(clampNegativePressure)},
+         Kind::Switch, 0.0, 1.0, 0.0, 1.0, kLinear, LAB_SWITCH(clampNegativePressure), nullptr, Solved},
         {"pressureFactor", "pressure factor", kPressure, "", "multiplies the symmetric pressure sum (the demo's 0.5)",
-         Kind::Real, 0.0, 10.0, 0.0, 2.0, kLinear, LAB_REAL(pressureFactor)},
+         Kind::Real, 0.0, 10.0, 0.0, 2.0, kLinear, LAB_REAL(pressureFactor), nullptr, Solved},
         {"viscosity", "viscosity", kForces, "Pa s", "coefficient of the viscosity term", Kind::Real, 0.0, 1e6, 0.0,
          2.0, kLinear, LAB_REAL(viscosity)},
         {"gravity.x", "gravity x", kForces, "m/s^2", "gravity along x", Kind::Real, -1000.0, 1000.0, -30.0, 30.0,
@@ -83,9 +91,9 @@ std::vector<LabParameterInfo> MakeTable() {
          Kind::Real, 0.0, 10.0, 0.0, 1.0, kLinear, LAB_REAL(cflNumber)},
         {"forceNumber", "force number", kTime, "",
          "step at most forceNumber sqrt(h / largest acceleration); 0: no bound", Kind::Real, 0.0, 10.0, 0.0, 1.0,
-         kLinear, LAB_REAL(forceNumber)},
+         kLinear, LAB_REAL(forceNumber), nullptr, Solved},
         {"accelLimit", "acceleration limit", kForces, "m/s^2", "longest acceleration kept (inf: none)", Kind::Real,
-         0.0, kInf, 1.0, 1e6, kLog, LAB_REAL(accelLimit)},
+         0.0, kInf, 1.0, 1e6, kLog, LAB_REAL(accelLimit), nullptr, Solved},
         {"walls", "walls", kWalls, "", "floor and ceiling springs and side-wall reflection", Kind::Switch, 0.0, 1.0,
          0.0, 1.0, kLinear, LAB_SWITCH(walls)},
         {"wallThickness", "wall thickness", kWalls, "m", "distance from floor or ceiling where the spring acts",
@@ -128,20 +136,20 @@ std::vector<LabParameterInfo> MakeTable() {
          Kind::Choice, 0.0, 1.0, 0.0, 1.0, kLinear,
          [](const LabParameters& p) { return p.pressureSolver == PressureSolver::Dfsph ? 1.0 : 0.0; },
          [](LabParameters& p, double v) { p.pressureSolver = v != 0.0 ? PressureSolver::Dfsph : PressureSolver::Wcsph; },
-         "wcsph|dfsph"},
+         "wcsph|dfsph", Capped},
         {"densityTolerance", "density tolerance", kPressure, "%",
          "dfsph: mean density error a density solve stops at", Kind::Real, 1e-4, 100.0, 0.001, 1.0, kLog,
-         LAB_REAL(densityTolerance)},
+         LAB_REAL(densityTolerance), nullptr, NotSolved},
         {"divergenceTolerance", "divergence tolerance", kPressure, "%",
          "dfsph: mean rate of density change, over the longest step, a divergence solve stops at", Kind::Real, 1e-4, 100.0,
-         0.001, 10.0, kLog, LAB_REAL(divergenceTolerance)},
+         0.001, 10.0, kLog, LAB_REAL(divergenceTolerance), nullptr, NotSolved},
         {"densityIterations", "density iterations", kPressure, "", "dfsph: most iterations of a density solve",
-         Kind::Whole, 2.0, 10000.0, 2.0, 500.0, kLinear, LAB_WHOLE(densityIterations)},
+         Kind::Whole, 2.0, 10000.0, 2.0, 500.0, kLinear, LAB_WHOLE(densityIterations), nullptr, NotSolved},
         {"divergenceIterations", "divergence iterations", kPressure, "",
          "dfsph: most iterations of a divergence solve", Kind::Whole, 1.0, 10000.0, 1.0, 500.0, kLinear,
-         LAB_WHOLE(divergenceIterations)},
+         LAB_WHOLE(divergenceIterations), nullptr, NotSolved},
         {"xsph", "XSPH", kForces, "", "dfsph: numerical smoothing, the fraction of the way each velocity moves to the mean around it",
-         Kind::Real, 0.0, 1.0, 0.0, 0.5, kLinear, LAB_REAL(xsph)},
+         Kind::Real, 0.0, 1.0, 0.0, 0.5, kLinear, LAB_REAL(xsph), nullptr, NotSolved},
         // The lattice scenes' lengths, each at least a site; those that may
         // be 0 on sliders from 0.
 #define LAB_LENGTH(field, label, least, meaning)                                                           \
