@@ -309,15 +309,26 @@ template <bool kUnitScale, class Fn>
 struct Cubic {
     Wide w, g;
 };
-[[gnu::always_inline]] inline Cubic CubicAt(const LabConstants& k, Wide r) {
-    const Wide one = Splat(1.0f);
-    const Wide q = r * Splat(1.0f / k.smoothingRadius);
-    const Wide u = one - q;
-    const WideInts inner = Less(q, Splat(0.5f));
-    const Wide wInner = Splat(k.cubicKernel) * ((Splat(6.0f) * (q * q)) * (q - one) + one);
-    const Wide wOuter = Splat(2.0f * k.cubicKernel) * ((u * u) * u);
-    const Wide gInner = Splat(k.cubicGradient / (k.smoothingRadius * k.smoothingRadius)) * (Splat(3.0f) * q - Splat(2.0f));
-    const Wide gOuter = Divide(Splat(0.0f - k.cubicGradient / k.smoothingRadius) * (u * u), r);
+// Its constants in registers once per sweep: read through the constants
+// inside the loops, they would be loaded and divided again for every
+// candidate, since the sweeps' stores might alias them.
+struct CubicConstants {
+    Wide one, half, two, three, six, inverseH, kernel, twiceKernel, innerGradient, outerGradient;
+    explicit CubicConstants(const LabConstants& k)
+        : one(Splat(1.0f)), half(Splat(0.5f)), two(Splat(2.0f)), three(Splat(3.0f)), six(Splat(6.0f)),
+          inverseH(Splat(1.0f / k.smoothingRadius)), kernel(Splat(k.cubicKernel)),
+          twiceKernel(Splat(2.0f * k.cubicKernel)),
+          innerGradient(Splat(k.cubicGradient / (k.smoothingRadius * k.smoothingRadius))),
+          outerGradient(Splat(0.0f - k.cubicGradient / k.smoothingRadius)) {}
+};
+[[gnu::always_inline]] inline Cubic CubicAt(const CubicConstants& k, Wide r) {
+    const Wide q = r * k.inverseH;
+    const Wide u = k.one - q;
+    const WideInts inner = Less(q, k.half);
+    const Wide wInner = k.kernel * ((k.six * (q * q)) * (q - k.one) + k.one);
+    const Wide wOuter = k.twiceKernel * ((u * u) * u);
+    const Wide gInner = k.innerGradient * (k.three * q - k.two);
+    const Wide gOuter = Divide(k.outerGradient * (u * u), r);
     Cubic c;
     c.w = Keep(inner, wInner) + Keep(~inner, wOuter);
     c.g = Keep(inner, gInner) + Keep(~inner, gOuter);
@@ -327,6 +338,7 @@ struct Cubic {
 template <bool kUnitScale>
 void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, const LabDivergenceFree& out) {
     const LabConstants& k = *v.constants;
+    const CubicConstants cubic(k);
     const Wide zero = Splat(0.0f);
     const Wide mass = Splat(k.particleMass);
     const float full = k.restDensity / k.smoothingRadius;
@@ -340,7 +352,7 @@ void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, 
         Wide density = zero, gx = zero, gy = zero, gz = zero, squares = zero, partners = zero;
         Wide bx = zero, by = zero, bz = zero;
         ForEachWithin<kUnitScale>(v, p, [&](int32_t s, const Candidates& c, Wide r, WideInts in) {
-            const Cubic w = CubicAt(k, r);
+            const Cubic w = CubicAt(cubic, r);
             const Wide m = Load(v.share + s) * mass;
             const Wide mg = m * w.g;
             density += Keep(in, m * w.w);
@@ -373,6 +385,7 @@ void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, 
 template <bool kUnitScale>
 void DensityRateOf(const LabFastView& v, int32_t first, int32_t last, float* rate) {
     const LabConstants& k = *v.constants;
+    const CubicConstants cubic(k);
     const Wide mass = Splat(k.particleMass);
     for (int32_t p = first; p < last; ++p) {
         if (v.fixed[p] != 0.0f || p >= v.placed) {
@@ -382,7 +395,7 @@ void DensityRateOf(const LabFastView& v, int32_t first, int32_t last, float* rat
         Wide sum = Splat(0.0f);
         const Wide vxi = Splat(v.vx[p]), vyi = Splat(v.vy[p]), vzi = Splat(v.vz[p]);
         ForEachWithin<kUnitScale>(v, p, [&](int32_t s, const Candidates& c, Wide r, WideInts in) {
-            const Cubic w = CubicAt(k, r);
+            const Cubic w = CubicAt(cubic, r);
             const Wide dot = ((vxi - Load(v.vx + s)) * c.dx + (vyi - Load(v.vy + s)) * c.dy) +
                              (vzi - Load(v.vz + s)) * c.dz;
             sum += Keep(in, (Load(v.share + s) * mass) * (w.g * dot));
@@ -395,6 +408,7 @@ template <bool kUnitScale>
 void PressurePushOf(const LabFastView& v, int32_t first, int32_t last, const float* u, float* vx, float* vy,
                     float* vz) {
     const LabConstants& k = *v.constants;
+    const CubicConstants cubic(k);
     const Wide zero = Splat(0.0f);
     const Wide mass = Splat(k.particleMass);
     for (int32_t p = first; p < last; ++p) {
@@ -403,7 +417,7 @@ void PressurePushOf(const LabFastView& v, int32_t first, int32_t last, const flo
         Wide sx = zero, sy = zero, sz = zero;
         const Wide ui = Splat(own);
         ForEachWithin<kUnitScale>(v, p, [&](int32_t s, const Candidates& c, Wide r, WideInts in) {
-            const Cubic w = CubicAt(k, r);
+            const Cubic w = CubicAt(cubic, r);
             // A wall mirrors the fluid particle's own u: a uniform pressure
             // beside a wall then pushes nowhere, as it does inside the fluid.
             const WideInts wall = Less(Splat(0.5f), Load(v.fixed + s));
@@ -423,6 +437,7 @@ template <bool kUnitScale>
 void ViscosityOf(const LabFastView& v, int32_t first, int32_t last, float mu, float xsph, float dt, float* ax,
                  float* ay, float* az) {
     const LabConstants& k = *v.constants;
+    const CubicConstants cubic(k);
     const Wide zero = Splat(0.0f);
     const Wide mass = Splat(k.particleMass);
     // 2 (d + 2) nu, with nu = mu / rest density; the 0.01 h^2 keeps close pairs finite.
@@ -439,7 +454,7 @@ void ViscosityOf(const LabFastView& v, int32_t first, int32_t last, float mu, fl
         const Wide vxi = Splat(v.vx[p]), vyi = Splat(v.vy[p]), vzi = Splat(v.vz[p]);
         Wide fx = zero, fy = zero, fz = zero, mx = zero, my = zero, mz = zero;
         ForEachWithin<kUnitScale>(v, p, [&](int32_t s, const Candidates& c, Wide r, WideInts in) {
-            const Cubic w = CubicAt(k, r);
+            const Cubic w = CubicAt(cubic, r);
             const Wide wall = Load(v.fixed + s);
             const WideInts fluid = Less(wall, Splat(0.5f));
             // A wall particle's density is taken as the rest density. The
