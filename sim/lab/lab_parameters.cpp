@@ -17,29 +17,28 @@ LabParameters ClassicParameters() {
 
 // Water at the demo's kernel size. The choices, with the reasons:
 // - h = 3 cm as the demo's; spacing h / 2, which puts some 25 to 30
-//   particles inside a kernel; the mass makes the lattice's density sum
-//   exactly 1000 kg/m^3.
-// - Tait with c = 60 m/s: in the long dam test (a = 0.3 m) the flow reaches
-//   4.4 m/s (99.9th percentile of the particle speeds), under a tenth of c,
-//   so density stays within about 1 % of rest. At c = 40 a still pool 0.25 m
-//   deep left a few particles 4 % below rest density. Taller scenes want c
-//   raised with them.
-// - The pressure sum taken in full, not halved as in the demo, and divided
-//   by what the spiky gradient sums to on the rest lattice (0.947 at h = 2
-//   spacings), so that a uniform pressure gradient comes out as itself: with
-//   the demo's half a still pool holds itself up with twice the hydrostatic
-//   pressure, and without the division with 13 % more.
-// - Negative pressures clamped: without, the surface layer is pulled into
-//   clumps and a still pool flies apart within 0.1 s.
-// - The viscosity term at 1 Pa s (0.001 m^2/s): at 0.1 a still pool keeps
-//   boiling (speeds of 0.3 m/s and more); at 3 the dam's front lags the
-//   experiment by 15 %; at 1 it follows it within 5 to 12 %.
-// - Two layers of fixed wall particles outside the floor and the side walls,
-//   so that a particle at a wall has a full kernel; the demo's floor springs
-//   are off (zero reach), its side-wall reflection stays as a last resort.
-// - Time step at most 0.4 h / (c + fastest speed) and 0.25 sqrt(h / amax).
+//   particles inside a kernel; a cube of water a particle, whose lattice
+//   the cubic spline sums to the rest density within 3e-5.
+// - The divergence-free solver, tolerances 0.05 % (density) and 0.1 %
+//   (divergence): the dam break's mean compression stays near 0.03 %.
+// - Water's viscosity, 0.001 Pa s, and XSPH at 0.1: at 0.05 a dam of 2000
+//   particles still had 1.7 % of its peak kinetic energy after 5 s, at 0.1
+//   0.6 %.
+// - One layer of wall particles outside the floor and the side walls, each
+//   with its own volume (h = 2 spacings: a second layer is out of reach of
+//   the fluid); the demo's floor springs are off (zero reach), its side-wall
+//   reflection stays as a last resort.
+// - The step at most 0.25 h / fastest speed and 2 ms: at 5 ms a still pool
+//   jittered at 0.15 m/s, at 2 ms under 0.05.
 // - No acceleration limit, neighbours only out to h, no cap, every particle
 //   paired, sqrtf distances.
+// For the weakly compressible solver (pressureSolver=wcsph) the preset
+// keeps its law: Tait's with c = 60 m/s (the long dam's flow reaches
+// 4.4 m/s, under a tenth of c); the pressure sum taken in full and divided
+// by what the spiky gradient sums to on the rest lattice (0.947), so that a
+// uniform gradient comes out as itself; negative pressures clamped (else the
+// surface pulls into clumps). That solver wants about 1 Pa s of viscosity,
+// a 0.4 ms step and two wall layers to stay a liquid (tests/lab_test.cpp).
 LabParameters WaterParameters() {
     LabParameters p;
     p.smoothingLength = 0.03f;
@@ -47,21 +46,23 @@ LabParameters WaterParameters() {
     p.particleSpacing = 0.015f;
     p.scene = LabParameters::WaterSceneGeometry(p.particleSpacing);
     p.restDensity = 1000.0f;
-    p.particleMass = LatticeMass(p.smoothingLength, p.particleSpacing, p.restDensity);
+    // A cube of water a particle.
+    p.particleMass = (p.restDensity * p.particleSpacing) * (p.particleSpacing * p.particleSpacing);
     p.equationOfState = EquationOfState::Tait;
     p.speedOfSound = 60.0f;
     p.clampNegativePressure = true;
     p.pressureFactor = 1.0f / LatticeGradientFactor(p.smoothingLength, p.particleSpacing, p.particleMass,
                                                      p.restDensity);
-    p.viscosity = 1.0f;
+    p.viscosity = 0.001f;
+    p.xsph = 0.1f;
     p.gravity = Vec3{0.0f, -9.81f, 0.0f};
-    p.timeStep = 4e-4f;
-    p.cflNumber = 0.4f;
+    p.timeStep = 0.002f;
+    p.cflNumber = 0.25f;
     p.forceNumber = 0.25f;
     p.accelLimit = std::numeric_limits<float>::infinity();
     p.walls = true;
     p.wallThickness = 0.0f;
-    p.wallLayers = 2;
+    p.wallLayers = 1;
     p.wallDamping = 256.0f;
     p.simScale = 1.0f;
     p.boxMin = Vec3{0.0f, 0.0f, 0.0f};
@@ -70,14 +71,6 @@ LabParameters WaterParameters() {
     p.pairedLimit = 0;
     p.fastDistance = false;
     p.pressureSolver = PressureSolver::Dfsph;
-    // A cube of water a particle: the cubic spline's sum over the lattice
-    // is the rest density to 3e-5.
-    p.particleMass = (p.restDensity * p.particleSpacing) * (p.particleSpacing * p.particleSpacing);
-    p.viscosity = 0.001f;
-    p.xsph = 0.05f;
-    p.wallLayers = 1;
-    p.timeStep = 0.005f;
-    p.cflNumber = 0.25f;
     return p;
 }
 

@@ -497,8 +497,8 @@ int LabSolver::Solve(std::vector<float>& carried, std::vector<float>& total, flo
     const double fluid = std::max(moving_, 1);
     parallel_.ForEach(pieces, 1, [&](int32_t piece) {
         for (int32_t p = piece * kPiece; p < std::min(n, (piece + 1) * kPiece); ++p) {
-            u_[p] = carried[p] * carriedToPush;
             total[p] = carried[p];
+            u_[p] = carried[p] * carriedToPush;
             carried[p] = 0.0f;
         }
     });
@@ -520,7 +520,9 @@ int LabSolver::Solve(std::vector<float>& carried, std::vector<float>& total, flo
         ++iterations;
     }
     parallel_.ForEach(pieces, 1, [&](int32_t piece) {
-        for (int32_t p = piece * kPiece; p < std::min(n, (piece + 1) * kPiece); ++p) total[p] += carried[p];
+        for (int32_t p = piece * kPiece; p < std::min(n, (piece + 1) * kPiece); ++p) {
+            total[p] += carried[p];
+        }
     });
     return iterations;
 }
