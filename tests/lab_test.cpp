@@ -209,7 +209,7 @@ TEST(LabThreads, OneStateForAnyThreadCount) {
             solver.SetThreads(threads);
             ASSERT_EQ(solver.threads(), threads);
             solver.Reset(layout.positions, layout.walls);
-            for (int step = 0; step < (kLong ? 1000 : 100); ++step) solver.Step();
+            for (int step = 0; step < (kLong ? 300 : 100); ++step) solver.Step();
             hashes.push_back(solver.StateHash());
         }
         for (size_t t = 1; t < hashes.size(); ++t) {
@@ -667,6 +667,7 @@ TEST(LabWater, DamFrontFollowsTheExperiment) {
 // particle stands more than 2h above the surface its volume at rest
 // density would have over the tank's floor.
 TEST(LabWater, EveryWaterSceneSettles) {
+    if (kLong) GTEST_SKIP() << "its counts are the fast form's already";
     struct Case {
         SceneKind kind;
         int count;
