@@ -7,7 +7,7 @@
 #
 #   scripts/dam-plot.sh [OUT.png] [PROBE.txt]   (docs/dam-front.png)
 #   PONDSIM_BUILD_DIR  the build whose driver runs (build/release)
-#   DAM_ARGS           more options for the run ("--particles 16000 --steps 2400 --threads 2")
+#   DAM_ARGS           more options for the run ("--particles 16000 --steps 700 --threads 2")
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-$root/docs/dam-front.png}
@@ -21,7 +21,7 @@ if [ -z "$probe" ]; then
   [ -x "$driver" ] || { echo "no driver at $driver: build pondsim-lab-headless first" >&2; exit 2; }
   probe=$work/probe.txt
   # shellcheck disable=SC2086  # DAM_ARGS is a list of options
-  "$driver" --preset water --scene dam --probe front 20 ${DAM_ARGS:---particles 16000 --steps 2400 --threads 2} \
+  "$driver" --preset water --scene dam --probe front 20 ${DAM_ARGS:---particles 16000 --steps 700 --threads 2} \
     >"$probe"
 fi
 # T and z/a of every probe line: "front t=... T=1.53 z=... height=... z/a=1.91 height/a=1.62".
