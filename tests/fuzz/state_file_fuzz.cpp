@@ -58,9 +58,11 @@ void CheckAccepted(const LabSavedState& state, size_t size) {
     const LabStateHeader& h = state.header;
     const size_t n = static_cast<size_t>(h.particleCount);
     const LabSolver::Snapshot& s = state.snapshot;
+    // Files before version 3 held two fields fewer (the pressure solver's).
+    const size_t fields = h.version >= 3 ? LabSolver::Snapshot::kFields : LabSolver::Snapshot::kFields - 2;
     if (h.particleCount < 0 || h.particleCount > kMaxLabParticles || h.movingCount < 0 ||
         h.movingCount > h.particleCount || h.listEntries < 0 || h.step < 0 || h.step > 1000000000 || !(h.time >= 0.0) ||
-        sizeof h + sizeof(LabParameters) + n * (LabSolver::Snapshot::kFields * sizeof(float) + sizeof(int32_t)) +
+        sizeof h + h.parametersSize + n * (fields * sizeof(float) + sizeof(int32_t)) +
                 static_cast<size_t>(h.listEntries) * sizeof(int32_t) + sizeof(uint64_t) !=
             size) {
         FuzzFail("accepted a header out of range", static_cast<long long>(h.step));
