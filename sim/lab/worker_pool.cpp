@@ -113,6 +113,11 @@ void WorkerPool::Run(int32_t pieces, const std::function<void(int32_t)>& fn) {
     }
     s.wake.notify_all();
     s.Work(fn, pieces);
+    // The last pieces are the workers' and end within microseconds: wait
+    // for them awake, as a worker waits for the next job, before sleeping.
+    for (int spin = 0; spin < 2000 && s.finished.load(std::memory_order_acquire) != pieces; ++spin) {
+        std::this_thread::yield();
+    }
     // Every piece done, and no worker still inside Work() reading the job.
     std::unique_lock<std::mutex> lock(s.mutex);
     s.done.wait(lock, [&] { return s.finished.load() == pieces && s.busy == 0; });
