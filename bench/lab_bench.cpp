@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "sim/lab/lab_fast_stages.h"
+#include "sim/lab/lab_parameter_table.h"
 #include "sim/lab/lab_solver.h"
 #include "sim/lab/scenes.h"
 
@@ -69,8 +70,8 @@ double ProcessorSeconds() {
 
 // One run: builds the pool, steps it a few times untimed, then `steps`
 // timed, and prints its row.
-void RunOne(int count, int threads, bool lists, int steps) {
-    LabParameters p = WaterParameters();
+void RunOne(int count, int threads, bool lists, int steps, const LabParameters& water) {
+    LabParameters p = water;
     const SceneLayout layout = BuildScene(SceneKind::Pool, count, p, rand);
     if (lists) {
         p.neighbourCap = 64;
@@ -114,6 +115,7 @@ int main(int argc, char** argv) {
     std::vector<int> threads = {1, 2};
     int steps = 0;
     bool withLists = true;
+    LabParameters water = WaterParameters();
     for (int a = 1; a < argc; ++a) {
         if (std::strcmp(argv[a], "--threads") == 0 && a + 1 < argc) {
             threads = ListOf(argv[++a]);
@@ -121,12 +123,19 @@ int main(int argc, char** argv) {
             steps = std::atoi(argv[++a]);
         } else if (std::strcmp(argv[a], "--no-lists") == 0) {
             withLists = false;
+        } else if (std::strcmp(argv[a], "--set") == 0 && a + 1 < argc) {
+            std::string why;
+            if (!ApplyLabSetting(argv[++a], water, why)) {
+                std::fprintf(stderr, "--set %s: %s\n", argv[a], why.c_str());
+                return 2;
+            }
         } else {
             counts.push_back(std::atoi(argv[a]));
         }
     }
     if (counts.empty()) counts = {10000, 100000, 1000000};
-    std::printf("water pool; \"cells\": no cap, particles kept in cell order%s; \"lists\": capped lists (64)\n",
+    std::printf("water pool (%s); \"cells\": no cap, particles kept in cell order%s; \"lists\": capped lists (64)\n",
+                water.pressureSolver == PressureSolver::Dfsph ? "divergence-free" : "weakly compressible",
                 LabFastUsesAvx2() ? ", AVX2" : ", portable vectors");
     std::printf("timed steps after 3 untimed: %s; ms wall and processor per step; ns per particle-step per thread\n"
                 "(wall) and of processor; bytes per particle: peak resident / particles, the solver's own; the\n"
@@ -145,7 +154,7 @@ int main(int argc, char** argv) {
                 const int runSteps = steps > 0 ? steps : (count >= 1000000 ? 8 : 20);
                 const pid_t child = fork();
                 if (child == 0) {
-                    RunOne(count, t, lists, runSteps);
+                    RunOne(count, t, lists, runSteps, water);
                     std::_Exit(0);
                 }
                 int status = 0;

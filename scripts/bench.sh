@@ -32,9 +32,11 @@ for variant in pondsim pondsim-wide; do
   done
 done
 # The lab: the solver alone (every size and thread count a process of its
-# own, the list path beside the cell-ordered one), then its driver on the
-# water pool of 100 000 particles, 200 steps, on 1 and 2 threads.
+# own, the list path beside the cell-ordered one), under the water preset's
+# solver and then the weakly compressible one; then its driver on the water
+# pool of 100 000 particles, 200 steps, on 1 and 2 threads.
 "$build/bench/pondsim-lab-bench" 10000 100000 1000000 --threads 1,2
+"$build/bench/pondsim-lab-bench" 10000 100000 1000000 --threads 1,2 --no-lists --set pressureSolver=wcsph
 for threads in 1 2; do
   load=$(cut -d' ' -f1 /proc/loadavg)
   "$build/headless/pondsim-lab-headless" --preset water --scene pool --particles 100000 --steps 200 \
