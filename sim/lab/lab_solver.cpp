@@ -377,7 +377,11 @@ float LabSolver::ChooseTimeStep(bool soundAndForce) {
         for (int32_t i = piece * kPiece; i < end; ++i) {
             if (sorted_ && movingAt_[i] == 0) continue;
             speeds[piece] = std::max(speeds[piece], (vx_[i] * vx_[i] + vy_[i] * vy_[i]) + vz_[i] * vz_[i]);
-            accels[piece] = std::max(accels[piece], (ax_[i] * ax_[i] + ay_[i] * ay_[i]) + az_[i] * az_[i]);
+            // The divergence-free step has no accelerations yet: what the
+            // sort left in their arrays is not read.
+            if (soundAndForce) {
+                accels[piece] = std::max(accels[piece], (ax_[i] * ax_[i] + ay_[i] * ay_[i]) + az_[i] * az_[i]);
+            }
         }
     });
     const float speed2 = pieces > 0 ? *std::max_element(speeds.begin(), speeds.end()) : 0.0f;
