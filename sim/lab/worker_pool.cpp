@@ -19,20 +19,27 @@ void WorkerPool::Run(int32_t pieces, const std::function<void(int32_t)>& fn) {
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-// A job is announced by raising the generation under the lock; workers and
-// the caller then take pieces from one counter until none are left. A
-// worker copies the job and its piece count under the lock, and only while
-// the job is open: a worker that wakes late, after the caller has closed
-// the job and perhaps opened the next one, must never take the new
-// counter's pieces for the old job's count. The caller closes a job only
-// once no worker is inside it. A worker that finds no job spins briefly
-// before it sleeps: the stages of a step follow each other within
-// microseconds, but on a shared machine a spinning thread would steal the
-// core another thread needs.
+// A job is announced by raising the generation under the lock. Each thread
+// owns a run of the job's pieces, the same run for every job of that many
+// pieces, and takes them from its front: the sweeps of a step go over the
+// same pieces again and again, and a piece's data is then mostly still in
+// the cache of the core that took it last. A thread done with its own run
+// takes pieces from the back of the others' runs, so a thread that wakes
+// late or is given the lighter pieces holds nobody up; as long as the work
+// is spread alike from one job to the next, those are the same pieces too.
+// A worker copies the job and its piece count under the lock, and only
+// while the job is open: a worker that wakes late, after the caller has
+// closed the job and perhaps opened the next one, must never take the new
+// job's pieces for the old job's count. The caller closes a job only once
+// no worker is inside it. A worker that finds no job spins briefly before
+// it sleeps: the stages of a step follow each other within microseconds,
+// but on a shared machine a spinning thread would steal the core another
+// thread needs.
 struct WorkerPool::State {
     std::mutex mutex;
     std::condition_variable wake;
@@ -41,21 +48,52 @@ struct WorkerPool::State {
     std::atomic<uint64_t> generation{0};
     bool stopping = false;
     const std::function<void(int32_t)>* job = nullptr;
-    int32_t pieces = 0;
-    std::atomic<int32_t> next{0};
+    // A thread's run of pieces still to take, [front, back), packed as
+    // front | back << 32; a cache line each.
+    struct alignas(64) Run {
+        std::atomic<uint64_t> span{0};
+    };
+    std::unique_ptr<Run[]> runs;
     std::atomic<int32_t> finished{0};
     int32_t busy = 0;
 
-    void Work(const std::function<void(int32_t)>& fn, int32_t count) {
-        for (;;) {
-            const int32_t piece = next.fetch_add(1, std::memory_order_relaxed);
-            if (piece >= count) return;
-            fn(piece);
-            finished.fetch_add(1, std::memory_order_acq_rel);
+    int threads() const { return static_cast<int>(workers.size()) + 1; }
+
+    void Share(int32_t count) {
+        const int64_t n = threads();
+        for (int64_t t = 0; t < n; ++t) {
+            const uint64_t front = static_cast<uint64_t>(count * t / n);
+            const uint64_t back = static_cast<uint64_t>(count * (t + 1) / n);
+            runs[t].span.store(front | back << 32, std::memory_order_relaxed);
         }
     }
 
-    void Loop() {
+    // The next piece from the front (or the back) of run t; -1 when none is left.
+    int32_t Take(int t, bool fromBack) {
+        std::atomic<uint64_t>& span = runs[t].span;
+        uint64_t now = span.load(std::memory_order_relaxed);
+        for (;;) {
+            const uint64_t front = now & 0xffffffffu, back = now >> 32;
+            if (front >= back) return -1;
+            const uint64_t taken = fromBack ? front | (back - 1) << 32 : (front + 1) | back << 32;
+            if (span.compare_exchange_weak(now, taken, std::memory_order_relaxed)) {
+                return static_cast<int32_t>(fromBack ? back - 1 : front);
+            }
+        }
+    }
+
+    void Work(const std::function<void(int32_t)>& fn, int self) {
+        const int n = threads();
+        for (int k = 0; k < n; ++k) {
+            const int t = (self + k) % n;
+            for (int32_t piece; (piece = Take(t, t != self)) >= 0;) {
+                fn(piece);
+                finished.fetch_add(1, std::memory_order_acq_rel);
+            }
+        }
+    }
+
+    void Loop(int self) {
         uint64_t seen = 0;
         for (;;) {
             for (int spin = 0; spin < 2000 && generation.load(std::memory_order_acquire) == seen; ++spin) {
@@ -67,10 +105,9 @@ struct WorkerPool::State {
             seen = generation.load();
             if (job == nullptr) continue;
             const std::function<void(int32_t)>& fn = *job;
-            const int32_t count = pieces;
             ++busy;
             lock.unlock();
-            Work(fn, count);
+            Work(fn, self);
             lock.lock();
             if (--busy == 0) done.notify_all();
         }
@@ -80,7 +117,8 @@ struct WorkerPool::State {
 WorkerPool::WorkerPool(int threads) : state_(new State) {
     int count = threads > 0 ? threads : static_cast<int>(std::thread::hardware_concurrency());
     if (count < 1) count = 1;
-    for (int t = 1; t < count; ++t) state_->workers.emplace_back([this] { state_->Loop(); });
+    state_->runs.reset(new State::Run[static_cast<size_t>(count)]);
+    for (int t = 1; t < count; ++t) state_->workers.emplace_back([this, t] { state_->Loop(t); });
 }
 
 WorkerPool::~WorkerPool() {
@@ -106,13 +144,12 @@ void WorkerPool::Run(int32_t pieces, const std::function<void(int32_t)>& fn) {
     {
         std::lock_guard<std::mutex> lock(s.mutex);
         s.job = &fn;
-        s.pieces = pieces;
-        s.next.store(0);
+        s.Share(pieces);
         s.finished.store(0);
         s.generation.fetch_add(1, std::memory_order_release);
     }
     s.wake.notify_all();
-    s.Work(fn, pieces);
+    s.Work(fn, 0);
     // The last pieces are the workers' and end within microseconds: wait
     // for them awake, as a worker waits for the next job, before sleeping.
     for (int spin = 0; spin < 2000 && s.finished.load(std::memory_order_acquire) != pieces; ++spin) {
