@@ -47,6 +47,8 @@ void LabSubject::AfterStep(long step) {
     densityErrorSum += f.meanDensityError;
     densityErrorMax = std::max(densityErrorMax, f.maxDensityError);
     ++measuredSteps;
+    densityIterations += solver.solveFigures().densityIterations;
+    divergenceIterations += solver.solveFigures().divergenceIterations;
     if (probeEvery > 0 && step % probeEvery == 0) PrintProbe();
 }
 
@@ -122,6 +124,12 @@ void PrintLabReport(const LabOptions& options, const LabSubject& subject, const 
         printf("density error: mean %.3g %%, max %.3g %%\n",
                100.0 * subject.densityErrorSum / static_cast<double>(subject.measuredSteps),
                100.0 * subject.densityErrorMax);
+    }
+    if (subject.measuredSteps > 0 && solver.parameters().pressureSolver == PressureSolver::Dfsph) {
+        const double steps = static_cast<double>(subject.measuredSteps);
+        printf("solver iterations a step: density %.3g, divergence %.3g\n",
+               static_cast<double>(subject.densityIterations) / steps,
+               static_cast<double>(subject.divergenceIterations) / steps);
     }
     printf("ms per step (median, p95):\n");
     if (record.stepMs.Count() == 0) {

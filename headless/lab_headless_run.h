@@ -30,6 +30,9 @@ struct LabSubject : LabParticles<SteppedSubject> {
     double densityErrorSum = 0.0;
     double densityErrorMax = 0.0;
     long measuredSteps = 0;
+    // The divergence-free solver's iterations over the run, each solve's.
+    long densityIterations = 0;
+    long divergenceIterations = 0;
 
     const LabSolver& Solver() const override { return solver; }
     void Render() override;

@@ -135,6 +135,33 @@ template <class V, class Fn>
 #endif
 }
 
+[[gnu::always_inline]] inline WideInts LoadInts(const int32_t* from) {
+    WideInts v;
+    std::memcpy(&v, from, sizeof v);
+    return v;
+}
+
+[[gnu::always_inline]] inline Wide Gather(const float* base, WideInts at) {
+#if defined(__AVX2__)
+    return reinterpret_cast<Wide>(_mm256_i32gather_ps(base, reinterpret_cast<__m256i>(at), 4));
+#else
+    Wide out;
+    for (int lane = 0; lane < kFastLanes; ++lane) out[lane] = base[at[lane]];
+    return out;
+#endif
+}
+
+// One bit a lane, lane 0 the lowest.
+[[gnu::always_inline]] inline unsigned LaneMask(WideInts keep) {
+#if defined(__AVX__)
+    return static_cast<unsigned>(_mm256_movemask_ps(reinterpret_cast<__m256>(keep)));
+#else
+    unsigned bits = 0;
+    for (int lane = 0; lane < kFastLanes; ++lane) bits |= keep[lane] != 0 ? 1u << lane : 0u;
+    return bits;
+#endif
+}
+
 // Calls fn(from, to) for the run of places of every row of cells around
 // place p, in the order of the rows.
 template <class Fn>
@@ -335,38 +362,115 @@ struct CubicConstants {
     return c;
 }
 
+// For each set of lanes, their numbers in order, then the rest: the
+// permutation that packs those lanes to the front.
+struct PackOrder {
+    int32_t lanes[256][kFastLanes];
+    constexpr PackOrder() : lanes() {
+        for (int bits = 0; bits < 256; ++bits) {
+            int next = 0;
+            for (int lane = 0; lane < kFastLanes; ++lane) {
+                if ((bits >> lane & 1) != 0) lanes[bits][next++] = lane;
+            }
+            for (int lane = 0; lane < kFastLanes; ++lane) {
+                if ((bits >> lane & 1) == 0) lanes[bits][next++] = lane;
+            }
+        }
+    }
+};
+constexpr PackOrder kPackOrder;
+
+// Writes the places and gradients of `bits`' lanes, in lane order, at the
+// end of the list (which has room for a whole vector more).
+[[gnu::always_inline]] inline void Append(unsigned bits, int32_t s, const Wide (&gradient)[3], LabPartners& list) {
+    if (bits == 0) return;
+#if defined(__AVX2__)
+    const size_t at = list.size;
+    const __m256i order = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kPackOrder.lanes[bits]));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(list.place.get() + at),
+                        _mm256_add_epi32(order, _mm256_set1_epi32(s)));
+    for (int axis = 0; axis < 3; ++axis) {
+        _mm256_storeu_ps(list.gradient[axis].get() + at,
+                         _mm256_permutevar8x32_ps(reinterpret_cast<__m256>(gradient[axis]), order));
+    }
+    list.size += static_cast<size_t>(__builtin_popcount(bits));
+#else
+    for (; bits != 0; bits &= bits - 1) {
+        const int lane = __builtin_ctz(bits);
+        list.place[list.size] = s + lane;
+        for (int axis = 0; axis < 3; ++axis) list.gradient[axis][list.size] = gradient[axis][lane];
+        ++list.size;
+    }
+#endif
+}
+
+// Pads the run ending the list to whole lanes with place p at gradient 0,
+// and marks where the next begins.
+inline void EndRun(int32_t p, LabPartners& list) {
+    while (list.size % kFastLanes != 0) {
+        list.place[list.size] = p;
+        for (std::unique_ptr<float[]>& axis : list.gradient) axis[list.size] = 0.0f;
+        ++list.size;
+    }
+    list.start.push_back(static_cast<int32_t>(list.size));
+}
+
 template <bool kUnitScale>
-void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, const LabDivergenceFree& out) {
+void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, const LabDivergenceFree& out,
+                             LabPartners& list) {
     const LabConstants& k = *v.constants;
     const CubicConstants cubic(k);
     const Wide zero = Splat(0.0f);
     const Wide mass = Splat(k.particleMass);
     const float full = k.restDensity / k.smoothingRadius;
     const float least = (0.2f * full) * (0.2f * full);
+    list.start.assign(1, 0);
+    list.size = 0;
+    // A place's walls, listed after its fluid partners.
+    LabPartners walls;
     for (int32_t p = first; p < last; ++p) {
         if (v.fixed[p] != 0.0f || p >= v.placed) {
             out.density[p] = v.fixed[p] != 0.0f ? k.restDensity : 0.0f;
             out.factor[p] = out.partners[p] = 0.0f;
+            list.start.push_back(list.start.back());
+            list.start.push_back(list.start.back());
             continue;
         }
+        // Room for every candidate, both runs' padding and a vector more.
+        size_t candidates = 0;
+        ForEachRow(v, p, [&](int32_t from, int32_t to) { candidates += static_cast<size_t>(to - from); });
+        list.Reserve(candidates + 3 * kFastLanes);
+        walls.size = 0;
+        walls.Reserve(candidates + kFastLanes);
         Wide density = zero, gx = zero, gy = zero, gz = zero, squares = zero, partners = zero;
         Wide bx = zero, by = zero, bz = zero;
         ForEachWithin<kUnitScale>(v, p, [&](int32_t s, const Candidates& c, Wide r, WideInts in) {
             const Cubic w = CubicAt(cubic, r);
             const Wide m = Load(v.share + s) * mass;
             const Wide mg = m * w.g;
+            const Wide gradient[3] = {Keep(in, mg * c.dx), Keep(in, mg * c.dy), Keep(in, mg * c.dz)};
             density += Keep(in, m * w.w);
-            gx += Keep(in, mg * c.dx);
-            gy += Keep(in, mg * c.dy);
-            gz += Keep(in, mg * c.dz);
+            gx += gradient[0];
+            gy += gradient[1];
+            gz += gradient[2];
             const WideInts fluid = in & Less(Load(v.fixed + s), Splat(0.5f));
-            squares += Keep(fluid, (mg * mg) * ((c.dx * c.dx + c.dy * c.dy) + c.dz * c.dz));
+            squares += Keep(fluid, (gradient[0] * gradient[0] + gradient[1] * gradient[1]) + gradient[2] * gradient[2]);
             const WideInts wall = in & ~fluid;
-            bx += Keep(wall, mg * c.dx);
-            by += Keep(wall, mg * c.dy);
-            bz += Keep(wall, mg * c.dz);
+            bx += Keep(wall, gradient[0]);
+            by += Keep(wall, gradient[1]);
+            bz += Keep(wall, gradient[2]);
             partners += Keep(in, Splat(1.0f));
+            Append(LaneMask(fluid & NotEqual(kWideLaneNumbers, Splat(p - s))), s, gradient, list);
+            Append(LaneMask(wall), s, gradient, walls);
         });
+        EndRun(p, list);
+        std::copy(walls.place.get(), walls.place.get() + walls.size, list.place.get() + list.size);
+        for (int axis = 0; axis < 3; ++axis) {
+            std::copy(walls.gradient[axis].get(), walls.gradient[axis].get() + walls.size,
+                      list.gradient[axis].get() + list.size);
+        }
+        list.size += walls.size;
+        EndRun(p, list);
         const float sx = Total(gx), sy = Total(gy), sz = Total(gz);
         // Walls give the particle's own push back (they mirror it), so its
         // push moves its density by the walls' share once more.
@@ -382,50 +486,60 @@ void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, 
     }
 }
 
-template <bool kUnitScale>
-void DensityRateOf(const LabFastView& v, int32_t first, int32_t last, float* rate) {
-    const LabConstants& k = *v.constants;
-    const CubicConstants cubic(k);
-    const Wide mass = Splat(k.particleMass);
+// Calls fn(j, e) for the listed partners of place p (first + k) eight at a
+// time, the fluid's run or the walls': j their places, e where they are
+// in the list.
+template <bool kWalls, class Fn>
+[[gnu::always_inline]] inline void ForEachListed(const LabPartners& list, int32_t k, Fn fn) {
+    const int32_t from = list.start[static_cast<size_t>(2 * k + (kWalls ? 1 : 0))];
+    const int32_t to = list.start[static_cast<size_t>(2 * k + (kWalls ? 2 : 1))];
+    for (int32_t e = from; e < to; e += kFastLanes) fn(LoadInts(list.place.get() + e), e);
+}
+
+struct Gradient {
+    Wide x, y, z;
+};
+[[gnu::always_inline]] inline Gradient GradientAt(const LabPartners& list, int32_t e) {
+    return Gradient{Load(list.gradient[0].get() + e), Load(list.gradient[1].get() + e),
+                    Load(list.gradient[2].get() + e)};
+}
+
+void DensityRateOf(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float* rate) {
     for (int32_t p = first; p < last; ++p) {
-        if (v.fixed[p] != 0.0f || p >= v.placed) {
-            rate[p] = 0.0f;
-            continue;
-        }
         Wide sum = Splat(0.0f);
         const Wide vxi = Splat(v.vx[p]), vyi = Splat(v.vy[p]), vzi = Splat(v.vz[p]);
-        ForEachWithin<kUnitScale>(v, p, [&](int32_t s, const Candidates& c, Wide r, WideInts in) {
-            const Cubic w = CubicAt(cubic, r);
-            const Wide dot = ((vxi - Load(v.vx + s)) * c.dx + (vyi - Load(v.vy + s)) * c.dy) +
-                             (vzi - Load(v.vz + s)) * c.dz;
-            sum += Keep(in, (Load(v.share + s) * mass) * (w.g * dot));
-        });
+        const auto add = [&](WideInts j, int32_t e) {
+            const Gradient g = GradientAt(list, e);
+            sum += ((vxi - Gather(v.vx, j)) * g.x + (vyi - Gather(v.vy, j)) * g.y) + (vzi - Gather(v.vz, j)) * g.z;
+        };
+        ForEachListed<false>(list, p - first, add);
+        ForEachListed<true>(list, p - first, add);
         rate[p] = Total(sum);
     }
 }
 
-template <bool kUnitScale>
-void PressurePushOf(const LabFastView& v, int32_t first, int32_t last, const float* u, float* vx, float* vy,
-                    float* vz) {
-    const LabConstants& k = *v.constants;
-    const CubicConstants cubic(k);
+void PressurePushOf(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, const float* u,
+                    float* vx, float* vy, float* vz) {
     const Wide zero = Splat(0.0f);
-    const Wide mass = Splat(k.particleMass);
     for (int32_t p = first; p < last; ++p) {
         if (v.fixed[p] != 0.0f || p >= v.placed) continue;
-        const float own = u[p];
         Wide sx = zero, sy = zero, sz = zero;
-        const Wide ui = Splat(own);
-        ForEachWithin<kUnitScale>(v, p, [&](int32_t s, const Candidates& c, Wide r, WideInts in) {
-            const Cubic w = CubicAt(cubic, r);
-            // A wall mirrors the fluid particle's own u: a uniform pressure
-            // beside a wall then pushes nowhere, as it does inside the fluid.
-            const WideInts wall = Less(Splat(0.5f), Load(v.fixed + s));
-            const Wide uj = Keep(~wall, Load(u + s)) + Keep(wall, ui);
-            const Wide f = (Load(v.share + s) * mass) * ((ui + uj) * w.g);
-            sx += Keep(in, f * c.dx);
-            sy += Keep(in, f * c.dy);
-            sz += Keep(in, f * c.dz);
+        const Wide ui = Splat(u[p]);
+        ForEachListed<false>(list, p - first, [&](WideInts j, int32_t e) {
+            const Gradient g = GradientAt(list, e);
+            const Wide f = ui + Gather(u, j);
+            sx += f * g.x;
+            sy += f * g.y;
+            sz += f * g.z;
+        });
+        // A wall mirrors the fluid particle's own u: a uniform pressure
+        // beside a wall then pushes nowhere, as it does inside the fluid.
+        ForEachListed<true>(list, p - first, [&](WideInts, int32_t e) {
+            const Gradient g = GradientAt(list, e);
+            const Wide f = ui + ui;
+            sx += f * g.x;
+            sy += f * g.y;
+            sz += f * g.z;
         });
         vx[p] = vx[p] - Total(sx);
         vy[p] = vy[p] - Total(sy);
@@ -434,8 +548,8 @@ void PressurePushOf(const LabFastView& v, int32_t first, int32_t last, const flo
 }
 
 template <bool kUnitScale>
-void ViscosityOf(const LabFastView& v, int32_t first, int32_t last, float mu, float xsph, float dt, float* ax,
-                 float* ay, float* az) {
+void ViscosityOf(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu, float xsph,
+                 float dt, float* ax, float* ay, float* az) {
     const LabConstants& k = *v.constants;
     const CubicConstants cubic(k);
     const Wide zero = Splat(0.0f);
@@ -445,33 +559,57 @@ void ViscosityOf(const LabFastView& v, int32_t first, int32_t last, float mu, fl
     const Wide soft = Splat(0.01f * (k.smoothingRadius * k.smoothingRadius));
     const Wide rest = Splat(k.restDensity);
     const Wide two = Splat(2.0f);
+    const Wide scale = Splat(k.simScale);
     for (int32_t p = first; p < last; ++p) {
         if (v.fixed[p] != 0.0f || p >= v.placed) {
             ax[p] = ay[p] = az[p] = 0.0f;
             continue;
         }
         const Wide densityi = Splat(v.density[p]);
+        const Wide xs = Splat(v.x[p]), ys = Splat(v.y[p]), zs = Splat(v.z[p]);
         const Wide vxi = Splat(v.vx[p]), vyi = Splat(v.vy[p]), vzi = Splat(v.vz[p]);
         Wide fx = zero, fy = zero, fz = zero, mx = zero, my = zero, mz = zero;
-        ForEachWithin<kUnitScale>(v, p, [&](int32_t s, const Candidates& c, Wide r, WideInts in) {
-            const Cubic w = CubicAt(cubic, r);
-            const Wide wall = Load(v.fixed + s);
-            const WideInts fluid = Less(wall, Splat(0.5f));
-            // A wall particle's density is taken as the rest density. The
-            // mean of the pair's densities keeps the pair's pushes equal
-            // and opposite.
-            const Wide densityj = Keep(fluid, Load(v.density + s)) + Keep(~fluid, rest);
-            const Wide volume = Divide((Load(v.share + s) * mass) * two, densityi + densityj);
-            const Wide dvx = vxi - Load(v.vx + s), dvy = vyi - Load(v.vy + s), dvz = vzi - Load(v.vz + s);
-            const Wide along = Divide((dvx * c.dx + dvy * c.dy) + dvz * c.dz, (r * r) + soft);
-            const Wide f = (volume * along) * w.g;
-            fx += Keep(in, f * c.dx);
-            fy += Keep(in, f * c.dy);
-            fz += Keep(in, f * c.dz);
-            const Wide smooth = volume * w.w;
-            mx += Keep(in & fluid, smooth * (zero - dvx));
-            my += Keep(in & fluid, smooth * (zero - dvy));
-            mz += Keep(in & fluid, smooth * (zero - dvz));
+        // The pair's velocity less this particle's along the line between
+        // them, over the distance squared, and that distance.
+        const auto relative = [&](WideInts j, Wide& dvx, Wide& dvy, Wide& dvz, Wide& r2) {
+            Wide dx = xs - Gather(v.x, j), dy = ys - Gather(v.y, j), dz = zs - Gather(v.z, j);
+            if constexpr (!kUnitScale) {
+                dx = dx * scale;
+                dy = dy * scale;
+                dz = dz * scale;
+            }
+            r2 = (dx * dx + dy * dy) + dz * dz;
+            dvx = vxi - Gather(v.vx, j);
+            dvy = vyi - Gather(v.vy, j);
+            dvz = vzi - Gather(v.vz, j);
+            return Divide((dvx * dx + dvy * dy) + dvz * dz, r2 + soft);
+        };
+        // The mean of the pair's densities keeps the pair's pushes equal and
+        // opposite.
+        ForEachListed<false>(list, p - first, [&](WideInts j, int32_t e) {
+            Wide dvx, dvy, dvz, r2;
+            const Wide along = relative(j, dvx, dvy, dvz, r2);
+            const Wide pair = Divide(two, densityi + Gather(v.density, j));
+            const Gradient g = GradientAt(list, e);
+            const Wide f = pair * along;
+            fx += f * g.x;
+            fy += f * g.y;
+            fz += f * g.z;
+            const Wide smooth = (pair * mass) * CubicAt(cubic, SquareRoot(r2)).w;
+            mx += smooth * (zero - dvx);
+            my += smooth * (zero - dvy);
+            mz += smooth * (zero - dvz);
+        });
+        // A wall particle's density is taken as the rest density; walls
+        // take no part in the smoothing.
+        const Wide wallPair = Divide(two, densityi + rest);
+        ForEachListed<true>(list, p - first, [&](WideInts j, int32_t e) {
+            Wide dvx, dvy, dvz, r2;
+            const Wide f = wallPair * relative(j, dvx, dvy, dvz, r2);
+            const Gradient g = GradientAt(list, e);
+            fx += f * g.x;
+            fy += f * g.y;
+            fz += f * g.z;
         });
         const float toward = xsph / dt;
         ax[p] = Total(nu * fx) + toward * Total(mx);
@@ -497,18 +635,20 @@ void Forces(const LabFastView& v, int32_t first, int32_t last, const uint8_t* mo
 #define PONDSIM_LAB_SCALED(name, ...) \
     v.simScale == 1.0f ? name<true>(__VA_ARGS__) : name<false>(__VA_ARGS__)
 
-void DivergenceFreeDensity(const LabFastView& v, int32_t first, int32_t last, const LabDivergenceFree& out) {
-    PONDSIM_LAB_SCALED(DivergenceFreeDensityOf, v, first, last, out);
+void DivergenceFreeDensity(const LabFastView& v, int32_t first, int32_t last, const LabDivergenceFree& out,
+                           LabPartners& list) {
+    PONDSIM_LAB_SCALED(DivergenceFreeDensityOf, v, first, last, out, list);
 }
-void DensityRate(const LabFastView& v, int32_t first, int32_t last, float* rate) {
-    PONDSIM_LAB_SCALED(DensityRateOf, v, first, last, rate);
+void DensityRate(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float* rate) {
+    DensityRateOf(v, list, first, last, rate);
 }
-void PressurePush(const LabFastView& v, int32_t first, int32_t last, const float* u, float* vx, float* vy, float* vz) {
-    PONDSIM_LAB_SCALED(PressurePushOf, v, first, last, u, vx, vy, vz);
+void PressurePush(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, const float* u, float* vx,
+                  float* vy, float* vz) {
+    PressurePushOf(v, list, first, last, u, vx, vy, vz);
 }
-void Viscosity(const LabFastView& v, int32_t first, int32_t last, float mu, float xsph, float dt, float* ax, float* ay,
-               float* az) {
-    PONDSIM_LAB_SCALED(ViscosityOf, v, first, last, mu, xsph, dt, ax, ay, az);
+void Viscosity(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu, float xsph,
+               float dt, float* ax, float* ay, float* az) {
+    PONDSIM_LAB_SCALED(ViscosityOf, v, list, first, last, mu, xsph, dt, ax, ay, az);
 }
 
 #undef PONDSIM_LAB_SCALED
@@ -522,11 +662,13 @@ namespace avx2 {
 void Density(const LabFastView& v, int32_t first, int32_t last, float* density, float* pressure);
 void Forces(const LabFastView& v, int32_t first, int32_t last, const uint8_t* moving, float* ax, float* ay,
             float* az);
-void DivergenceFreeDensity(const LabFastView& v, int32_t first, int32_t last, const LabDivergenceFree& out);
-void DensityRate(const LabFastView& v, int32_t first, int32_t last, float* rate);
-void PressurePush(const LabFastView& v, int32_t first, int32_t last, const float* u, float* vx, float* vy, float* vz);
-void Viscosity(const LabFastView& v, int32_t first, int32_t last, float mu, float xsph, float dt, float* ax, float* ay,
-               float* az);
+void DivergenceFreeDensity(const LabFastView& v, int32_t first, int32_t last, const LabDivergenceFree& out,
+                           LabPartners& list);
+void DensityRate(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float* rate);
+void PressurePush(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, const float* u, float* vx,
+                  float* vy, float* vz);
+void Viscosity(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu, float xsph,
+               float dt, float* ax, float* ay, float* az);
 }  // namespace avx2
 #endif
 
@@ -562,19 +704,20 @@ void LabFastForces(const LabFastView& v, int32_t first, int32_t last, const uint
 #define PONDSIM_LAB_DISPATCH(name, ...) portable::name(__VA_ARGS__)
 #endif
 
-void LabFastDivergenceFreeDensity(const LabFastView& v, int32_t first, int32_t last, const LabDivergenceFree& out) {
-    PONDSIM_LAB_DISPATCH(DivergenceFreeDensity, v, first, last, out);
+void LabFastDivergenceFreeDensity(const LabFastView& v, int32_t first, int32_t last, const LabDivergenceFree& out,
+                                  LabPartners& list) {
+    PONDSIM_LAB_DISPATCH(DivergenceFreeDensity, v, first, last, out, list);
 }
-void LabFastDensityRate(const LabFastView& v, int32_t first, int32_t last, float* rate) {
-    PONDSIM_LAB_DISPATCH(DensityRate, v, first, last, rate);
+void LabFastDensityRate(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float* rate) {
+    PONDSIM_LAB_DISPATCH(DensityRate, v, list, first, last, rate);
 }
-void LabFastPressurePush(const LabFastView& v, int32_t first, int32_t last, const float* u, float* vx, float* vy,
-                         float* vz) {
-    PONDSIM_LAB_DISPATCH(PressurePush, v, first, last, u, vx, vy, vz);
+void LabFastPressurePush(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, const float* u,
+                         float* vx, float* vy, float* vz) {
+    PONDSIM_LAB_DISPATCH(PressurePush, v, list, first, last, u, vx, vy, vz);
 }
-void LabFastViscosity(const LabFastView& v, int32_t first, int32_t last, float mu, float xsph, float dt, float* ax,
-                      float* ay, float* az) {
-    PONDSIM_LAB_DISPATCH(Viscosity, v, first, last, mu, xsph, dt, ax, ay, az);
+void LabFastViscosity(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu, float xsph,
+                      float dt, float* ax, float* ay, float* az) {
+    PONDSIM_LAB_DISPATCH(Viscosity, v, list, first, last, mu, xsph, dt, ax, ay, az);
 }
 
 #undef PONDSIM_LAB_DISPATCH

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "sim/lab/lab_parameters.h"
 
@@ -42,6 +46,45 @@ void LabFastForces(const LabFastView& v, int32_t first, int32_t last, const uint
 // last) (the wall places get zeros), with the cubic spline kernel of
 // support h (lab_kernels.h). Walls enter with their own mass, at rest, and
 // give a fluid particle its own pressure back.
+//
+// The density sweep also lists each fluid place's partners within h, with
+// the kernel's gradient, for the sweeps after it: the solves sweep every
+// place a dozen times or more over positions that stay put, and a list
+// spares them the search of the cells around (three candidates in four
+// lie beyond h) and the kernel.
+// A cache line of its own: each piece's list grows on whichever thread
+// takes it.
+struct alignas(64) LabPartners {
+    // Place first + k of the piece: its fluid partners from start[2k] to
+    // start[2k + 1], its walls from there to start[2k + 2]. Each run holds
+    // a whole number of lanes, padded with the place itself at weight 0.
+    std::vector<int32_t> start;
+    // The runs' places and m_j grad W_ij in metres, one array an axis:
+    // `size` of `capacity` slots in use. Held in plain arrays, as a vector
+    // would fill every slot it grows by.
+    std::unique_ptr<int32_t[]> place;
+    std::unique_ptr<float[]> gradient[3];
+    size_t size = 0, capacity = 0;
+
+    // Room for `more` slots past size, keeping what is there.
+    void Reserve(size_t more) {
+        if (size + more <= capacity) return;
+        const size_t grown = std::max(2 * capacity, size + more);
+        std::unique_ptr<int32_t[]> places(new int32_t[grown]);
+        std::copy(place.get(), place.get() + size, places.get());
+        place.swap(places);
+        for (std::unique_ptr<float[]>& axis : gradient) {
+            std::unique_ptr<float[]> grownAxis(new float[grown]);
+            std::copy(axis.get(), axis.get() + size, grownAxis.get());
+            axis.swap(grownAxis);
+        }
+        capacity = grown;
+    }
+    size_t BytesUsed() const {
+        return start.capacity() * sizeof(int32_t) + capacity * (sizeof(int32_t) + 3 * sizeof(float));
+    }
+};
+
 struct LabDivergenceFree {
     // Density, and 1 / (|sum m grad W|^2 + sum over the fluid of |m grad W|^2):
     // how far a pressure moves the density, for the solves.
@@ -50,17 +93,19 @@ struct LabDivergenceFree {
     // Partners within h, walls included.
     float* partners;
 };
-void LabFastDivergenceFreeDensity(const LabFastView& v, int32_t first, int32_t last, const LabDivergenceFree& out);
+// Each sweep takes one piece of places, [first, last), and that piece's list.
+void LabFastDivergenceFreeDensity(const LabFastView& v, int32_t first, int32_t last, const LabDivergenceFree& out,
+                                  LabPartners& list);
 // The rate of density change, sum_j m_j (v_i - v_j) . grad W_ij.
-void LabFastDensityRate(const LabFastView& v, int32_t first, int32_t last, float* rate);
+void LabFastDensityRate(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float* rate);
 // v_i -= sum_j m_j (u_i + u_j) grad W_ij, where a wall's u is the fluid
 // particle's own.
-void LabFastPressurePush(const LabFastView& v, int32_t first, int32_t last, const float* u, float* vx, float* vy,
-                         float* vz);
+void LabFastPressurePush(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, const float* u,
+                         float* vx, float* vy, float* vz);
 // The accelerations apart from pressure and gravity: the physical
 // viscosity (coefficient mu, pascal seconds) and the XSPH smoothing
 // (fraction xsph of the way to the mean velocity around, over one step dt).
-void LabFastViscosity(const LabFastView& v, int32_t first, int32_t last, float mu, float xsph, float dt, float* ax,
-                      float* ay, float* az);
+void LabFastViscosity(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu, float xsph,
+                      float dt, float* ax, float* ay, float* az);
 // Whether the processor runs the AVX2 build.
 bool LabFastUsesAvx2();

@@ -466,7 +466,7 @@ double LabSolver::Residuals(const std::function<double(int32_t)>& atPlace) {
     const LabFastView view = FastView();
     parallel_.ForEach(pieces, 1, [&](int32_t piece) {
         const int32_t first = piece * kPiece, last = std::min(n, (piece + 1) * kPiece);
-        LabFastDensityRate(view, first, last, rate_.data());
+        LabFastDensityRate(view, partnerLists_[piece], first, last, rate_.data());
         double sum = 0.0;
         for (int32_t p = first; p < last; ++p) sum += atPlace(p);
         sums[piece] = sum;
@@ -481,7 +481,7 @@ void LabSolver::Push() {
     const int32_t pieces = (n + kPiece - 1) / kPiece;
     const LabFastView view = FastView();
     parallel_.ForEach(pieces, 1, [&](int32_t piece) {
-        LabFastPressurePush(view, piece * kPiece, std::min(n, (piece + 1) * kPiece), u_.data(), vx_.data(),
+        LabFastPressurePush(view, partnerLists_[piece], piece * kPiece, std::min(n, (piece + 1) * kPiece), u_.data(), vx_.data(),
                             vy_.data(), vz_.data());
     });
 }
@@ -546,8 +546,10 @@ void LabSolver::StepDivergenceFree(const std::function<void(double StageClock::*
     const int32_t pieces = (n + kPiece - 1) / kPiece;
     const LabFastView view = FastView();
     const LabDivergenceFree fields{density_.data(), factor_.data(), partners_.data()};
+    partnerLists_.resize(static_cast<size_t>(pieces));
     parallel_.ForEach(pieces, 1, [&](int32_t piece) {
-        LabFastDivergenceFreeDensity(view, piece * kPiece, std::min(n, (piece + 1) * kPiece), fields);
+        LabFastDivergenceFreeDensity(view, piece * kPiece, std::min(n, (piece + 1) * kPiece), fields,
+                                     partnerLists_[piece]);
     });
     lap(&StageClock::density);
 
@@ -574,7 +576,7 @@ void LabSolver::StepDivergenceFree(const std::function<void(double StageClock::*
     const float dt = ChooseTimeStep(false);
     parallel_.ForEach(pieces, 1, [&](int32_t piece) {
         const int32_t first = piece * kPiece, last = std::min(n, (piece + 1) * kPiece);
-        LabFastViscosity(view, first, last, prm.viscosity, prm.xsph, dt, ax_.data(), ay_.data(), az_.data());
+        LabFastViscosity(view, partnerLists_[piece], first, last, prm.viscosity, prm.xsph, dt, ax_.data(), ay_.data(), az_.data());
     });
     // Only once every place has read the velocities around it.
     parallel_.ForEach(pieces, 1, [&](int32_t piece) {
@@ -653,5 +655,6 @@ size_t LabSolver::BytesUsed() const {
              &listCount_, &slots_, &copyCount_, &order_, &place_, &cellAt_, &spareInts_}) {
         bytes += v->capacity() * sizeof(int32_t);
     }
+    for (const LabPartners& list : partnerLists_) bytes += list.BytesUsed();
     return bytes + search_.BytesUsed();
 }

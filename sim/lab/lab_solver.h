@@ -201,5 +201,7 @@ private:
     // the divergence-free solver's per-step fields.
     std::vector<float> share_, fixed_, factor_, partners_, rate_, u_;
     bool wallsFresh_ = false;
+    // Each piece's partners, listed by the divergence-free step's density sweep.
+    std::vector<LabPartners> partnerLists_;
     SolveFigures solve_;
 };
