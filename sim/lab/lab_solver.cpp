@@ -459,7 +459,8 @@ void LabSolver::ComputeWallVolumes() {
 
 // The sum over the fluid of atPlace(p), taken piece by piece and the
 // pieces in order, so that it does not depend on the thread count.
-double LabSolver::Residuals(const std::function<double(int32_t)>& atPlace) {
+template <class AtPlace>
+double LabSolver::Residuals(AtPlace atPlace) {
     const int32_t n = count_;
     const int32_t pieces = (n + kPiece - 1) / kPiece;
     std::vector<double> sums(static_cast<size_t>(pieces), 0.0);

@@ -149,7 +149,8 @@ private:
     template <class Residual>
     int Solve(std::vector<float>& carried, std::vector<float>& total, float carriedToPush, float pushToCarried,
               int least, int most, double tolerance, Residual residual, double& error);
-    double Residuals(const std::function<double(int32_t)>& atPlace);
+    template <class AtPlace>
+    double Residuals(AtPlace atPlace);
     void Push();
     void ComputeFastDensity();
     void ComputeFastForces();
