@@ -315,10 +315,15 @@ template <bool kUnitScale, class Fn>
     const LabConstants& k = *v.constants;
     const Wide scale = Splat(k.simScale);
     const Wide h = Splat(k.smoothingRadius);
+    // Squared distances (unscaled) surely beyond h, which spare a vector of
+    // no partner its square roots.
+    const float reach = k.smoothingRadius / k.simScale;
+    const Wide beyond = Splat((reach * reach) * 1.001f);
     const Wide xs = Splat(v.x[p]), ys = Splat(v.y[p]), zs = Splat(v.z[p]);
     ForEachRow(v, p, [&](int32_t from, int32_t to) {
         for (int32_t s = from; s < to; s += kFastLanes) {
             Candidates c = Around(v, xs, ys, zs, s, to);
+            if (NoLane(c.inRun & Less(c.q, beyond))) continue;
             const Wide r = kUnitScale ? SquareRoot(c.q) : SquareRoot(c.q) * scale;
             const WideInts in = c.inRun & Less(r, h);
             if (NoLane(in)) continue;
@@ -442,28 +447,23 @@ void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, 
         list.Reserve(candidates + 3 * kFastLanes);
         walls.size = 0;
         walls.Reserve(candidates + kFastLanes);
-        Wide density = zero, gx = zero, gy = zero, gz = zero, squares = zero, partners = zero;
-        Wide bx = zero, by = zero, bz = zero;
+        // The walk only lists; the sums over the lists are the cheaper for
+        // their fewer, fuller vectors.
+        Wide density = zero;
         ForEachWithin<kUnitScale>(v, p, [&](int32_t s, const Candidates& c, Wide r, WideInts in) {
             const Cubic w = CubicAt(cubic, r);
             const Wide m = Load(v.share + s) * mass;
             const Wide mg = m * w.g;
-            const Wide gradient[3] = {Keep(in, mg * c.dx), Keep(in, mg * c.dy), Keep(in, mg * c.dz)};
+            const Wide gradient[3] = {mg * c.dx, mg * c.dy, mg * c.dz};
             density += Keep(in, m * w.w);
-            gx += gradient[0];
-            gy += gradient[1];
-            gz += gradient[2];
             const WideInts fluid = in & Less(Load(v.fixed + s), Splat(0.5f));
-            squares += Keep(fluid, (gradient[0] * gradient[0] + gradient[1] * gradient[1]) + gradient[2] * gradient[2]);
-            const WideInts wall = in & ~fluid;
-            bx += Keep(wall, gradient[0]);
-            by += Keep(wall, gradient[1]);
-            bz += Keep(wall, gradient[2]);
-            partners += Keep(in, Splat(1.0f));
             Append(LaneMask(fluid & NotEqual(kWideLaneNumbers, Splat(p - s))), s, gradient, list);
-            Append(LaneMask(wall), s, gradient, walls);
+            Append(LaneMask(in & ~fluid), s, gradient, walls);
         });
+        const int32_t fluidFrom = list.start.back();
+        const size_t partners = list.size - static_cast<size_t>(fluidFrom) + walls.size;
         EndRun(p, list);
+        const int32_t wallsFrom = list.start.back();
         std::copy(walls.place.get(), walls.place.get() + walls.size, list.place.get() + list.size);
         for (int axis = 0; axis < 3; ++axis) {
             std::copy(walls.gradient[axis].get(), walls.gradient[axis].get() + walls.size,
@@ -471,7 +471,21 @@ void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, 
         }
         list.size += walls.size;
         EndRun(p, list);
-        const float sx = Total(gx), sy = Total(gy), sz = Total(gz);
+        Wide gx = zero, gy = zero, gz = zero, squares = zero, bx = zero, by = zero, bz = zero;
+        for (int32_t e = fluidFrom; e < wallsFrom; e += kFastLanes) {
+            const Wide x = Load(list.gradient[0].get() + e), y = Load(list.gradient[1].get() + e),
+                       z = Load(list.gradient[2].get() + e);
+            gx += x;
+            gy += y;
+            gz += z;
+            squares += (x * x + y * y) + z * z;
+        }
+        for (int32_t e = wallsFrom; e < list.start.back(); e += kFastLanes) {
+            bx += Load(list.gradient[0].get() + e);
+            by += Load(list.gradient[1].get() + e);
+            bz += Load(list.gradient[2].get() + e);
+        }
+        const float sx = Total(gx) + Total(bx), sy = Total(gy) + Total(by), sz = Total(gz) + Total(bz);
         // Walls give the particle's own push back (they mirror it), so its
         // push moves its density by the walls' share once more.
         const float mirrored = (Total(bx) * sx + Total(by) * sy) + Total(bz) * sz;
@@ -482,7 +496,7 @@ void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, 
         // little it can change its density: below a fifth of the
         // gradient sum a full neighbourhood has (about rho / h), none.
         out.factor[p] = d > least ? 1.0f / d : 0.0f;
-        out.partners[p] = Total(partners) - 1.0f;
+        out.partners[p] = static_cast<float>(partners);
     }
 }
 
