@@ -193,9 +193,9 @@ TEST(LabThreads, OneStateForAnyThreadCount) {
         SceneKind kind;
         uint64_t pinned;
     };
-    const Case cases[] = {{SceneKind::Dam, 0xd2443fa539424ee3ull}, {SceneKind::Pool, 0xb8065935e07c7286ull},
-                          {SceneKind::Drop, 0xe0c468d768d5963full},
-                          {SceneKind::DoubleDam, 0x0f5f5ee97b6d3ee2ull}};
+    const Case cases[] = {{SceneKind::Dam, 0x2b48e28b82e0bbb9ull}, {SceneKind::Pool, 0x361629499b4537e1ull},
+                          {SceneKind::Drop, 0x435a644814ad0323ull},
+                          {SceneKind::DoubleDam, 0xb1ba125e0e66e3e1ull}};
     for (const Case& c : cases) {
       for (const bool divergenceFree : {true, false}) {
         LabParameters p = WaterParameters();
