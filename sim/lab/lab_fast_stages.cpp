@@ -151,6 +151,29 @@ template <class V, class Fn>
 #endif
 }
 
+// The four floats at packed + 4 at[lane] of each lane, as four vectors:
+// eight loads and a transpose, where four gathers would take each float
+// on its own.
+[[gnu::always_inline]] inline void Gather4(const float* packed, const int32_t* at, Wide (&out)[4]) {
+#if defined(__AVX__)
+    const auto pair = [&](int low, int high) {
+        return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(packed + 4 * at[low])),
+                                    _mm_loadu_ps(packed + 4 * at[high]), 1);
+    };
+    const __m256 r0 = pair(0, 4), r1 = pair(1, 5), r2 = pair(2, 6), r3 = pair(3, 7);
+    const __m256 t0 = _mm256_unpacklo_ps(r0, r1), t1 = _mm256_unpackhi_ps(r0, r1);
+    const __m256 t2 = _mm256_unpacklo_ps(r2, r3), t3 = _mm256_unpackhi_ps(r2, r3);
+    out[0] = reinterpret_cast<Wide>(_mm256_shuffle_ps(t0, t2, 0x44));
+    out[1] = reinterpret_cast<Wide>(_mm256_shuffle_ps(t0, t2, 0xee));
+    out[2] = reinterpret_cast<Wide>(_mm256_shuffle_ps(t1, t3, 0x44));
+    out[3] = reinterpret_cast<Wide>(_mm256_shuffle_ps(t1, t3, 0xee));
+#else
+    for (int lane = 0; lane < kFastLanes; ++lane) {
+        for (int field = 0; field < 4; ++field) out[field][lane] = packed[4 * at[lane] + field];
+    }
+#endif
+}
+
 // One bit a lane, lane 0 the lowest.
 [[gnu::always_inline]] inline unsigned LaneMask(WideInts keep) {
 #if defined(__AVX__)
@@ -507,7 +530,7 @@ template <bool kWalls, class Fn>
 [[gnu::always_inline]] inline void ForEachListed(const LabPartners& list, int32_t k, Fn fn) {
     const int32_t from = list.start[static_cast<size_t>(2 * k + (kWalls ? 1 : 0))];
     const int32_t to = list.start[static_cast<size_t>(2 * k + (kWalls ? 2 : 1))];
-    for (int32_t e = from; e < to; e += kFastLanes) fn(LoadInts(list.place.get() + e), e);
+    for (int32_t e = from; e < to; e += kFastLanes) fn(list.place.get() + e, e);
 }
 
 struct Gradient {
@@ -522,9 +545,11 @@ void DensityRateOf(const LabFastView& v, const LabPartners& list, int32_t first,
     for (int32_t p = first; p < last; ++p) {
         Wide sum = Splat(0.0f);
         const Wide vxi = Splat(v.vx[p]), vyi = Splat(v.vy[p]), vzi = Splat(v.vz[p]);
-        const auto add = [&](WideInts j, int32_t e) {
+        const auto add = [&](const int32_t* j, int32_t e) {
             const Gradient g = GradientAt(list, e);
-            sum += ((vxi - Gather(v.vx, j)) * g.x + (vyi - Gather(v.vy, j)) * g.y) + (vzi - Gather(v.vz, j)) * g.z;
+            Wide vj[4];
+            Gather4(v.packedVelocity, j, vj);
+            sum += ((vxi - vj[0]) * g.x + (vyi - vj[1]) * g.y) + (vzi - vj[2]) * g.z;
         };
         ForEachListed<false>(list, p - first, add);
         ForEachListed<true>(list, p - first, add);
@@ -533,31 +558,31 @@ void DensityRateOf(const LabFastView& v, const LabPartners& list, int32_t first,
 }
 
 void PressurePushOf(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, const float* u,
-                    float* vx, float* vy, float* vz) {
+                    float* vx, float* vy, float* vz, float* packedVelocity) {
     const Wide zero = Splat(0.0f);
     for (int32_t p = first; p < last; ++p) {
         if (v.fixed[p] != 0.0f || p >= v.placed) continue;
         Wide sx = zero, sy = zero, sz = zero;
         const Wide ui = Splat(u[p]);
-        ForEachListed<false>(list, p - first, [&](WideInts j, int32_t e) {
+        ForEachListed<false>(list, p - first, [&](const int32_t* j, int32_t e) {
             const Gradient g = GradientAt(list, e);
-            const Wide f = ui + Gather(u, j);
+            const Wide f = ui + Gather(u, LoadInts(j));
             sx += f * g.x;
             sy += f * g.y;
             sz += f * g.z;
         });
         // A wall mirrors the fluid particle's own u: a uniform pressure
         // beside a wall then pushes nowhere, as it does inside the fluid.
-        ForEachListed<true>(list, p - first, [&](WideInts, int32_t e) {
+        ForEachListed<true>(list, p - first, [&](const int32_t*, int32_t e) {
             const Gradient g = GradientAt(list, e);
             const Wide f = ui + ui;
             sx += f * g.x;
             sy += f * g.y;
             sz += f * g.z;
         });
-        vx[p] = vx[p] - Total(sx);
-        vy[p] = vy[p] - Total(sy);
-        vz[p] = vz[p] - Total(sz);
+        vx[p] = packedVelocity[4 * p] = vx[p] - Total(sx);
+        vy[p] = packedVelocity[4 * p + 1] = vy[p] - Total(sy);
+        vz[p] = packedVelocity[4 * p + 2] = vz[p] - Total(sz);
     }
 }
 
@@ -585,25 +610,29 @@ void ViscosityOf(const LabFastView& v, const LabPartners& list, int32_t first, i
         Wide fx = zero, fy = zero, fz = zero, mx = zero, my = zero, mz = zero;
         // The pair's velocity less this particle's along the line between
         // them, over the distance squared, and that distance.
-        const auto relative = [&](WideInts j, Wide& dvx, Wide& dvy, Wide& dvz, Wide& r2) {
-            Wide dx = xs - Gather(v.x, j), dy = ys - Gather(v.y, j), dz = zs - Gather(v.z, j);
+        const auto relative = [&](const int32_t* j, Wide& dvx, Wide& dvy, Wide& dvz, Wide& r2, Wide& densityj) {
+            Wide place[4], velocity[4];
+            Gather4(v.packedPlace, j, place);
+            Gather4(v.packedVelocity, j, velocity);
+            Wide dx = xs - place[0], dy = ys - place[1], dz = zs - place[2];
+            densityj = place[3];
             if constexpr (!kUnitScale) {
                 dx = dx * scale;
                 dy = dy * scale;
                 dz = dz * scale;
             }
             r2 = (dx * dx + dy * dy) + dz * dz;
-            dvx = vxi - Gather(v.vx, j);
-            dvy = vyi - Gather(v.vy, j);
-            dvz = vzi - Gather(v.vz, j);
+            dvx = vxi - velocity[0];
+            dvy = vyi - velocity[1];
+            dvz = vzi - velocity[2];
             return Divide((dvx * dx + dvy * dy) + dvz * dz, r2 + soft);
         };
         // The mean of the pair's densities keeps the pair's pushes equal and
         // opposite.
-        ForEachListed<false>(list, p - first, [&](WideInts j, int32_t e) {
-            Wide dvx, dvy, dvz, r2;
-            const Wide along = relative(j, dvx, dvy, dvz, r2);
-            const Wide pair = Divide(two, densityi + Gather(v.density, j));
+        ForEachListed<false>(list, p - first, [&](const int32_t* j, int32_t e) {
+            Wide dvx, dvy, dvz, r2, densityj;
+            const Wide along = relative(j, dvx, dvy, dvz, r2, densityj);
+            const Wide pair = Divide(two, densityi + densityj);
             const Gradient g = GradientAt(list, e);
             const Wide f = pair * along;
             fx += f * g.x;
@@ -617,9 +646,9 @@ void ViscosityOf(const LabFastView& v, const LabPartners& list, int32_t first, i
         // A wall particle's density is taken as the rest density; walls
         // take no part in the smoothing.
         const Wide wallPair = Divide(two, densityi + rest);
-        ForEachListed<true>(list, p - first, [&](WideInts j, int32_t e) {
-            Wide dvx, dvy, dvz, r2;
-            const Wide f = wallPair * relative(j, dvx, dvy, dvz, r2);
+        ForEachListed<true>(list, p - first, [&](const int32_t* j, int32_t e) {
+            Wide dvx, dvy, dvz, r2, densityj;
+            const Wide f = wallPair * relative(j, dvx, dvy, dvz, r2, densityj);
             const Gradient g = GradientAt(list, e);
             fx += f * g.x;
             fy += f * g.y;
@@ -657,8 +686,8 @@ void DensityRate(const LabFastView& v, const LabPartners& list, int32_t first, i
     DensityRateOf(v, list, first, last, rate);
 }
 void PressurePush(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, const float* u, float* vx,
-                  float* vy, float* vz) {
-    PressurePushOf(v, list, first, last, u, vx, vy, vz);
+                  float* vy, float* vz, float* packedVelocity) {
+    PressurePushOf(v, list, first, last, u, vx, vy, vz, packedVelocity);
 }
 void Viscosity(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu, float xsph,
                float dt, float* ax, float* ay, float* az) {
@@ -680,7 +709,7 @@ void DivergenceFreeDensity(const LabFastView& v, int32_t first, int32_t last, co
                            LabPartners& list);
 void DensityRate(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float* rate);
 void PressurePush(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, const float* u, float* vx,
-                  float* vy, float* vz);
+                  float* vy, float* vz, float* packedVelocity);
 void Viscosity(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu, float xsph,
                float dt, float* ax, float* ay, float* az);
 }  // namespace avx2
@@ -726,8 +755,8 @@ void LabFastDensityRate(const LabFastView& v, const LabPartners& list, int32_t f
     PONDSIM_LAB_DISPATCH(DensityRate, v, list, first, last, rate);
 }
 void LabFastPressurePush(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, const float* u,
-                         float* vx, float* vy, float* vz) {
-    PONDSIM_LAB_DISPATCH(PressurePush, v, list, first, last, u, vx, vy, vz);
+                         float* vx, float* vy, float* vz, float* packedVelocity) {
+    PONDSIM_LAB_DISPATCH(PressurePush, v, list, first, last, u, vx, vy, vz, packedVelocity);
 }
 void LabFastViscosity(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu, float xsph,
                       float dt, float* ax, float* ay, float* az) {

@@ -32,6 +32,11 @@ struct LabFastView {
     // volume's share), and 1 at the places of fixed (wall) particles.
     const float* share;
     const float* fixed;
+    // The divergence-free solver's, for its sweeps over the lists, four
+    // floats a place: the velocity (and 0), kept with the fields above;
+    // the position and density, from its density sweep on.
+    const float* packedVelocity;
+    const float* packedPlace;
 };
 
 constexpr int kFastLanes = 8;
@@ -99,9 +104,9 @@ void LabFastDivergenceFreeDensity(const LabFastView& v, int32_t first, int32_t l
 // The rate of density change, sum_j m_j (v_i - v_j) . grad W_ij.
 void LabFastDensityRate(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float* rate);
 // v_i -= sum_j m_j (u_i + u_j) grad W_ij, where a wall's u is the fluid
-// particle's own.
+// particle's own; into both the velocity fields and the packed ones.
 void LabFastPressurePush(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, const float* u,
-                         float* vx, float* vy, float* vz);
+                         float* vx, float* vy, float* vz, float* packedVelocity);
 // The accelerations apart from pressure and gravity: the physical
 // viscosity (coefficient mu, pascal seconds) and the XSPH smoothing
 // (fraction xsph of the way to the mean velocity around, over one step dt).

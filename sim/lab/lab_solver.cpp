@@ -259,7 +259,7 @@ LabFastView LabSolver::FastView() const {
     return LabFastView{&constants_, parameters_.simScale, constants_.searchRadiusSquared, x_.data(), y_.data(), z_.data(),
                        vx_.data(), vy_.data(), vz_.data(), density_.data(), pressure_.data(), search_.cellStart(),
                        cellAt_.data(), search_.placed(), {search_.side(0), search_.side(1), search_.side(2)},
-                       share_.data(), fixed_.data()};
+                       share_.data(), fixed_.data(), packedVelocity_.data(), packedPlace_.data()};
 }
 
 void LabSolver::ComputeFastDensity() {
@@ -482,8 +482,8 @@ void LabSolver::Push() {
     const int32_t pieces = (n + kPiece - 1) / kPiece;
     const LabFastView view = FastView();
     parallel_.ForEach(pieces, 1, [&](int32_t piece) {
-        LabFastPressurePush(view, partnerLists_[piece], piece * kPiece, std::min(n, (piece + 1) * kPiece), u_.data(), vx_.data(),
-                            vy_.data(), vz_.data());
+        LabFastPressurePush(view, partnerLists_[piece], piece * kPiece, std::min(n, (piece + 1) * kPiece), u_.data(),
+                            vx_.data(), vy_.data(), vz_.data(), packedVelocity_.data());
     });
 }
 
@@ -545,12 +545,22 @@ void LabSolver::StepDivergenceFree(const std::function<void(double StageClock::*
     const LabParameters& prm = parameters_;
     const int32_t n = count_;
     const int32_t pieces = (n + kPiece - 1) / kPiece;
+    packedVelocity_.resize(4 * static_cast<size_t>(n));
+    packedPlace_.resize(4 * static_cast<size_t>(n));
     const LabFastView view = FastView();
+    parallel_.ForEach(n, kPiece, [&](int32_t p) {
+        const float velocity[4] = {vx_[p], vy_[p], vz_[p], 0.0f};
+        std::copy(velocity, velocity + 4, &packedVelocity_[4 * static_cast<size_t>(p)]);
+    });
     const LabDivergenceFree fields{density_.data(), factor_.data(), partners_.data()};
     partnerLists_.resize(static_cast<size_t>(pieces));
     parallel_.ForEach(pieces, 1, [&](int32_t piece) {
-        LabFastDivergenceFreeDensity(view, piece * kPiece, std::min(n, (piece + 1) * kPiece), fields,
-                                     partnerLists_[piece]);
+        const int32_t first = piece * kPiece, last = std::min(n, (piece + 1) * kPiece);
+        LabFastDivergenceFreeDensity(view, first, last, fields, partnerLists_[piece]);
+        for (int32_t p = first; p < last; ++p) {
+            const float place[4] = {x_[p], y_[p], z_[p], density_[p]};
+            std::copy(place, place + 4, &packedPlace_[4 * static_cast<size_t>(p)]);
+        }
     });
     lap(&StageClock::density);
 
@@ -590,6 +600,8 @@ void LabSolver::StepDivergenceFree(const std::function<void(double StageClock::*
             vx_[p] = ax_[p] * dt + vx_[p];
             vy_[p] = ay_[p] * dt + vy_[p];
             vz_[p] = az_[p] * dt + vz_[p];
+            const float velocity[4] = {vx_[p], vy_[p], vz_[p], 0.0f};
+            std::copy(velocity, velocity + 4, &packedVelocity_[4 * static_cast<size_t>(p)]);
         }
     });
 
@@ -651,7 +663,7 @@ uint64_t LabSolver::StateHash() const {
 size_t LabSolver::BytesUsed() const {
     size_t bytes = 0;
     for (const auto* v : {&x_, &y_, &z_, &vx_, &vy_, &vz_, &ax_, &ay_, &az_, &density_, &pressure_, &spare_, &kappa_,
-                          &kappaV_, &share_, &fixed_, &factor_, &partners_, &rate_, &u_}) {
+                          &kappaV_, &share_, &fixed_, &factor_, &partners_, &rate_, &u_, &packedVelocity_, &packedPlace_}) {
         bytes += v->capacity() * sizeof(float);
     }
     bytes += movingAt_.capacity();

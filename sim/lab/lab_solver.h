@@ -202,7 +202,10 @@ private:
     // the divergence-free solver's per-step fields.
     std::vector<float> share_, fixed_, factor_, partners_, rate_, u_;
     bool wallsFresh_ = false;
-    // Each piece's partners, listed by the divergence-free step's density sweep.
+    // Each piece's partners, listed by the divergence-free step's density
+    // sweep, and what its sweeps over the lists read of the partners, four
+    // floats a place (LabFastView).
     std::vector<LabPartners> partnerLists_;
+    std::vector<float> packedVelocity_, packedPlace_;
     SolveFigures solve_;
 };
