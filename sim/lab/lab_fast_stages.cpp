@@ -135,15 +135,12 @@ template <class V, class Fn>
 #endif
 }
 
-[[gnu::always_inline]] inline WideInts LoadInts(const int32_t* from) {
-    WideInts v;
-    std::memcpy(&v, from, sizeof v);
-    return v;
-}
-
-[[gnu::always_inline]] inline Wide Gather(const float* base, WideInts at) {
-#if defined(__AVX2__)
-    return reinterpret_cast<Wide>(_mm256_i32gather_ps(base, reinterpret_cast<__m256i>(at), 4));
+// base[at[lane]] for each lane: eight loads, which this machine's cores
+// take faster than a gather instruction.
+[[gnu::always_inline]] inline Wide Gather(const float* base, const int32_t* at) {
+#if defined(__AVX__)
+    return reinterpret_cast<Wide>(_mm256_setr_ps(base[at[0]], base[at[1]], base[at[2]], base[at[3]], base[at[4]],
+                                                 base[at[5]], base[at[6]], base[at[7]]));
 #else
     Wide out;
     for (int lane = 0; lane < kFastLanes; ++lane) out[lane] = base[at[lane]];
@@ -566,7 +563,7 @@ void PressurePushOf(const LabFastView& v, const LabPartners& list, int32_t first
         const Wide ui = Splat(u[p]);
         ForEachListed<false>(list, p - first, [&](const int32_t* j, int32_t e) {
             const Gradient g = GradientAt(list, e);
-            const Wide f = ui + Gather(u, LoadInts(j));
+            const Wide f = ui + Gather(u, j);
             sx += f * g.x;
             sy += f * g.y;
             sz += f * g.z;
