@@ -548,10 +548,6 @@ void LabSolver::StepDivergenceFree(const std::function<void(double StageClock::*
     packedVelocity_.resize(4 * static_cast<size_t>(n));
     packedPlace_.resize(4 * static_cast<size_t>(n));
     const LabFastView view = FastView();
-    parallel_.ForEach(n, kPiece, [&](int32_t p) {
-        const float velocity[4] = {vx_[p], vy_[p], vz_[p], 0.0f};
-        std::copy(velocity, velocity + 4, &packedVelocity_[4 * static_cast<size_t>(p)]);
-    });
     const LabDivergenceFree fields{density_.data(), factor_.data(), partners_.data()};
     partnerLists_.resize(static_cast<size_t>(pieces));
     parallel_.ForEach(pieces, 1, [&](int32_t piece) {
@@ -560,6 +556,7 @@ void LabSolver::StepDivergenceFree(const std::function<void(double StageClock::*
         for (int32_t p = first; p < last; ++p) {
             const float place[4] = {x_[p], y_[p], z_[p], density_[p]};
             std::copy(place, place + 4, &packedPlace_[4 * static_cast<size_t>(p)]);
+            PackVelocity(p);
         }
     });
     lap(&StageClock::density);
@@ -587,7 +584,8 @@ void LabSolver::StepDivergenceFree(const std::function<void(double StageClock::*
     const float dt = ChooseTimeStep(false);
     parallel_.ForEach(pieces, 1, [&](int32_t piece) {
         const int32_t first = piece * kPiece, last = std::min(n, (piece + 1) * kPiece);
-        LabFastViscosity(view, partnerLists_[piece], first, last, prm.viscosity, prm.xsph, dt, ax_.data(), ay_.data(), az_.data());
+        LabFastViscosity(view, partnerLists_[piece], first, last, prm.viscosity, prm.xsph, dt, ax_.data(),
+                         ay_.data(), az_.data());
     });
     // Only once every place has read the velocities around it.
     parallel_.ForEach(pieces, 1, [&](int32_t piece) {
@@ -600,8 +598,7 @@ void LabSolver::StepDivergenceFree(const std::function<void(double StageClock::*
             vx_[p] = ax_[p] * dt + vx_[p];
             vy_[p] = ay_[p] * dt + vy_[p];
             vz_[p] = az_[p] * dt + vz_[p];
-            const float velocity[4] = {vx_[p], vy_[p], vz_[p], 0.0f};
-            std::copy(velocity, velocity + 4, &packedVelocity_[4 * static_cast<size_t>(p)]);
+            PackVelocity(p);
         }
     });
 

@@ -207,5 +207,12 @@ private:
     // floats a place (LabFastView).
     std::vector<LabPartners> partnerLists_;
     std::vector<float> packedVelocity_, packedPlace_;
+    void PackVelocity(int32_t p) {
+        float* const to = &packedVelocity_[4 * static_cast<size_t>(p)];
+        to[0] = vx_[p];
+        to[1] = vy_[p];
+        to[2] = vz_[p];
+        to[3] = 0.0f;
+    }
     SolveFigures solve_;
 };

@@ -32,10 +32,10 @@ void WorkerPool::Run(int32_t pieces, const std::function<void(int32_t)>& fn) {
 // takes pieces from the back of the others' runs, so a thread that wakes
 // late or is given the lighter pieces holds nobody up; as long as the work
 // is spread alike from one job to the next, those are the same pieces too.
-// A worker copies the job and its piece count under the lock, and only
-// while the job is open: a worker that wakes late, after the caller has
-// closed the job and perhaps opened the next one, must never take the new
-// job's pieces for the old job's count. The caller closes a job only once
+// A worker copies the job under the lock, and only while the job is open:
+// a worker that wakes late, after the caller has closed the job and perhaps
+// opened the next one, must never run the new job's pieces with the old
+// job's function. The caller closes a job only once
 // no worker is inside it. A worker that finds no job spins briefly before
 // it sleeps: the stages of a step follow each other within microseconds,
 // but on a shared machine a spinning thread would steal the core another
@@ -50,10 +50,10 @@ struct WorkerPool::State {
     const std::function<void(int32_t)>* job = nullptr;
     // A thread's run of pieces still to take, [front, back), packed as
     // front | back << 32; a cache line each.
-    struct alignas(64) Run {
+    struct alignas(64) Span {
         std::atomic<uint64_t> span{0};
     };
-    std::unique_ptr<Run[]> runs;
+    std::unique_ptr<Span[]> runs;
     std::atomic<int32_t> finished{0};
     int32_t busy = 0;
 
@@ -117,7 +117,7 @@ struct WorkerPool::State {
 WorkerPool::WorkerPool(int threads) : state_(new State) {
     int count = threads > 0 ? threads : static_cast<int>(std::thread::hardware_concurrency());
     if (count < 1) count = 1;
-    state_->runs.reset(new State::Run[static_cast<size_t>(count)]);
+    state_->runs.reset(new State::Span[static_cast<size_t>(count)]);
     for (int t = 1; t < count; ++t) state_->workers.emplace_back([this, t] { state_->Loop(t); });
 }
 
