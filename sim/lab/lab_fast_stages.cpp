@@ -387,6 +387,7 @@ struct CubicConstants {
     return c;
 }
 
+#if defined(__AVX2__)
 // For each set of lanes, their numbers in order, then the rest: the
 // permutation that packs those lanes to the front.
 struct PackOrder {
@@ -404,6 +405,7 @@ struct PackOrder {
     }
 };
 constexpr PackOrder kPackOrder;
+#endif
 
 // Writes the places and gradients of `bits`' lanes, in lane order, at the
 // end of the list (which has room for a whole vector more).
