@@ -327,36 +327,6 @@ void ForcesOf(const LabFastView& v, int32_t first, int32_t last, const uint8_t* 
     }
 }
 
-// Every candidate of place p within h, eight at a time: fn(s, c, r, in),
-// with r the distance in metres and `in` the lanes within h (p itself among
-// them, at r = 0).
-template <bool kUnitScale, class Fn>
-[[gnu::always_inline]] inline void ForEachWithin(const LabFastView& v, int32_t p, Fn fn) {
-    const LabConstants& k = *v.constants;
-    const Wide scale = Splat(k.simScale);
-    const Wide h = Splat(k.smoothingRadius);
-    // Squared distances (unscaled) surely beyond h, which spare a vector of
-    // no partner its square roots.
-    const float reach = k.smoothingRadius / k.simScale;
-    const Wide beyond = Splat((reach * reach) * 1.001f);
-    const Wide xs = Splat(v.x[p]), ys = Splat(v.y[p]), zs = Splat(v.z[p]);
-    ForEachRow(v, p, [&](int32_t from, int32_t to) {
-        for (int32_t s = from; s < to; s += kFastLanes) {
-            Candidates c = Around(v, xs, ys, zs, s, to);
-            if (NoLane(c.inRun & Less(c.q, beyond))) continue;
-            const Wide r = kUnitScale ? SquareRoot(c.q) : SquareRoot(c.q) * scale;
-            const WideInts in = c.inRun & Less(r, h);
-            if (NoLane(in)) continue;
-            if constexpr (!kUnitScale) {
-                c.dx = c.dx * scale;
-                c.dy = c.dy * scale;
-                c.dz = c.dz * scale;
-            }
-            fn(s, c, r, in);
-        }
-    });
-}
-
 // The cubic spline of support h: W, and g with grad W = g (x_i - x_j).
 struct Cubic {
     Wide w, g;
@@ -407,24 +377,107 @@ struct PackOrder {
 constexpr PackOrder kPackOrder;
 #endif
 
+// The candidates of place p near enough to matter, packed eight to a
+// vector in the order of the walk: a row of cells holds some five
+// candidates and two in three of them lie beyond h, so that a kernel taken
+// row by row would run its square roots and divisions on mostly idle lanes.
+// All are packed before the kernel reads any: a vector read back just as
+// its lanes are stored would wait for the stores.
+struct Near {
+    // A stencil's candidates, and a vector more.
+    static constexpr int32_t kRoom = 5 * 5 * 5 * 8 + kFastLanes;
+    alignas(32) float dx[kRoom], dy[kRoom], dz[kRoom], q[kRoom];
+    alignas(32) int32_t at[kRoom];
+
+    // Adds the lanes of `bits` of the candidates at places s to s + 7
+    // after the first `count`, and returns the new count. (The count is the
+    // caller's: kept here, it would be stored and loaded again with every
+    // vector, since the places stored might alias it.)
+    [[gnu::always_inline]] int32_t Add(unsigned bits, const Candidates& c, int32_t s, int32_t count) {
+#if defined(__AVX2__)
+        const __m256i order = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kPackOrder.lanes[bits]));
+        const auto put = [&](float* into, Wide from) {
+            _mm256_storeu_ps(into + count, _mm256_permutevar8x32_ps(reinterpret_cast<__m256>(from), order));
+        };
+        put(dx, c.dx);
+        put(dy, c.dy);
+        put(dz, c.dz);
+        put(q, c.q);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(at + count), _mm256_add_epi32(order, _mm256_set1_epi32(s)));
+        return count + __builtin_popcount(bits);
+#else
+        for (; bits != 0; bits &= bits - 1) {
+            const int lane = __builtin_ctz(bits);
+            dx[count] = c.dx[lane];
+            dy[count] = c.dy[lane];
+            dz[count] = c.dz[lane];
+            q[count] = c.q[lane];
+            at[count] = s + lane;
+            ++count;
+        }
+        return count;
+#endif
+    }
+};
+
+// Every candidate of place p within h, eight at a time in the order of the
+// walk: fn(at, c, r, in), with `at` the eight places, r the distances in
+// metres and `in` the lanes within h (p itself among them, at r = 0).
+template <bool kUnitScale, class Fn>
+[[gnu::always_inline]] inline void ForEachWithin(const LabFastView& v, int32_t p, Near& near, Fn fn) {
+    const LabConstants& k = *v.constants;
+    const Wide scale = Splat(k.simScale);
+    const Wide h = Splat(k.smoothingRadius);
+    // Squared distances (unscaled) surely beyond h: a candidate there is
+    // not packed.
+    const float reach = k.smoothingRadius / k.simScale;
+    const Wide beyond = Splat((reach * reach) * 1.001f);
+    const Wide xs = Splat(v.x[p]), ys = Splat(v.y[p]), zs = Splat(v.z[p]);
+    int32_t count = 0;
+    ForEachRow(v, p, [&](int32_t from, int32_t to) {
+        for (int32_t s = from; s < to; s += kFastLanes) {
+            const Candidates c = Around(v, xs, ys, zs, s, to);
+            count = near.Add(LaneMask(c.inRun & Less(c.q, beyond)), c, s, count);
+        }
+    });
+    // The last vector's idle lanes: places that exist, never kept.
+    std::fill(near.at + count, near.at + count + kFastLanes, p);
+    for (int32_t e = 0; e < count; e += kFastLanes) {
+        Candidates c;
+        c.dx = Load(near.dx + e);
+        c.dy = Load(near.dy + e);
+        c.dz = Load(near.dz + e);
+        c.q = Load(near.q + e);
+        const Wide r = kUnitScale ? SquareRoot(c.q) : SquareRoot(c.q) * scale;
+        const WideInts in = Less(kWideLaneNumbers, Splat(count - e)) & Less(r, h);
+        if constexpr (!kUnitScale) {
+            c.dx = c.dx * scale;
+            c.dy = c.dy * scale;
+            c.dz = c.dz * scale;
+        }
+        fn(near.at + e, c, r, in);
+    }
+}
+
 // Writes the places and gradients of `bits`' lanes, in lane order, at the
 // end of the list (which has room for a whole vector more).
-[[gnu::always_inline]] inline void Append(unsigned bits, int32_t s, const Wide (&gradient)[3], LabPartners& list) {
+[[gnu::always_inline]] inline void Append(unsigned bits, const int32_t* at, const Wide (&gradient)[3],
+                                          LabPartners& list) {
     if (bits == 0) return;
 #if defined(__AVX2__)
-    const size_t at = list.size;
+    const size_t size = list.size;
     const __m256i order = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kPackOrder.lanes[bits]));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(list.place.get() + at),
-                        _mm256_add_epi32(order, _mm256_set1_epi32(s)));
+    const __m256i places = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(list.place.get() + size), _mm256_permutevar8x32_epi32(places, order));
     for (int axis = 0; axis < 3; ++axis) {
-        _mm256_storeu_ps(list.gradient[axis].get() + at,
+        _mm256_storeu_ps(list.gradient[axis].get() + size,
                          _mm256_permutevar8x32_ps(reinterpret_cast<__m256>(gradient[axis]), order));
     }
     list.size += static_cast<size_t>(__builtin_popcount(bits));
 #else
     for (; bits != 0; bits &= bits - 1) {
         const int lane = __builtin_ctz(bits);
-        list.place[list.size] = s + lane;
+        list.place[list.size] = at[lane];
         for (int axis = 0; axis < 3; ++axis) list.gradient[axis][list.size] = gradient[axis][lane];
         ++list.size;
     }
@@ -455,6 +508,7 @@ void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, 
     list.size = 0;
     // A place's walls, listed after its fluid partners.
     LabPartners walls;
+    Near near;
     for (int32_t p = first; p < last; ++p) {
         if (v.fixed[p] != 0.0f || p >= v.placed) {
             out.density[p] = v.fixed[p] != 0.0f ? k.restDensity : 0.0f;
@@ -472,15 +526,17 @@ void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, 
         // The walk only lists; the sums over the lists are the cheaper for
         // their fewer, fuller vectors.
         Wide density = zero;
-        ForEachWithin<kUnitScale>(v, p, [&](int32_t s, const Candidates& c, Wide r, WideInts in) {
+        ForEachWithin<kUnitScale>(v, p, near, [&](const int32_t* at, const Candidates& c, Wide r, WideInts in) {
             const Cubic w = CubicAt(cubic, r);
-            const Wide m = Load(v.share + s) * mass;
+            const Wide m = Gather(v.share, at) * mass;
             const Wide mg = m * w.g;
             const Wide gradient[3] = {mg * c.dx, mg * c.dy, mg * c.dz};
             density += Keep(in, m * w.w);
-            const WideInts fluid = in & Less(Load(v.fixed + s), Splat(0.5f));
-            Append(LaneMask(fluid & NotEqual(kWideLaneNumbers, Splat(p - s))), s, gradient, list);
-            Append(LaneMask(in & ~fluid), s, gradient, walls);
+            const WideInts fluid = in & Less(Gather(v.fixed, at), Splat(0.5f));
+            WideInts places;
+            std::memcpy(&places, at, sizeof places);
+            Append(LaneMask(fluid & NotEqual(places, Splat(p))), at, gradient, list);
+            Append(LaneMask(in & ~fluid), at, gradient, walls);
         });
         const int32_t fluidFrom = list.start.back();
         const size_t partners = list.size - static_cast<size_t>(fluidFrom) + walls.size;
