@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (clang, with ASan and UBSan) and runs each one
-# for a while, by default 60 seconds; scripts/test.sh runs it for that long.
+# for a while, by default 60 seconds (scripts/test.sh: 30).
 #
 #   scripts/fuzz.sh [seconds per target] [target name filter]
 #
