@@ -386,7 +386,7 @@ constexpr PackOrder kPackOrder;
 struct Near {
     // A stencil's candidates, and a vector more.
     static constexpr int32_t kRoom = 5 * 5 * 5 * 8 + kFastLanes;
-    alignas(32) float dx[kRoom], dy[kRoom], dz[kRoom], q[kRoom];
+    alignas(32) float dx[kRoom], dy[kRoom], dz[kRoom];
     alignas(32) int32_t at[kRoom];
 
     // Adds the lanes of `bits` of the candidates at places s to s + 7
@@ -402,7 +402,6 @@ struct Near {
         put(dx, c.dx);
         put(dy, c.dy);
         put(dz, c.dz);
-        put(q, c.q);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(at + count), _mm256_add_epi32(order, _mm256_set1_epi32(s)));
         return count + __builtin_popcount(bits);
 #else
@@ -411,7 +410,6 @@ struct Near {
             dx[count] = c.dx[lane];
             dy[count] = c.dy[lane];
             dz[count] = c.dz[lane];
-            q[count] = c.q[lane];
             at[count] = s + lane;
             ++count;
         }
@@ -447,7 +445,8 @@ template <bool kUnitScale, class Fn>
         c.dx = Load(near.dx + e);
         c.dy = Load(near.dy + e);
         c.dz = Load(near.dz + e);
-        c.q = Load(near.q + e);
+        // As the walk found it, from the same differences.
+        c.q = (c.dx * c.dx + c.dy * c.dy) + c.dz * c.dz;
         const Wide r = kUnitScale ? SquareRoot(c.q) : SquareRoot(c.q) * scale;
         const WideInts in = Less(kWideLaneNumbers, Splat(count - e)) & Less(r, h);
         if constexpr (!kUnitScale) {

@@ -477,13 +477,16 @@ double LabSolver::Residuals(AtPlace atPlace) {
     return total;
 }
 
-void LabSolver::Push() {
+template <class AfterPiece>
+void LabSolver::Push(AfterPiece afterPiece) {
     const int32_t n = count_;
     const int32_t pieces = (n + kPiece - 1) / kPiece;
     const LabFastView view = FastView();
     parallel_.ForEach(pieces, 1, [&](int32_t piece) {
-        LabFastPressurePush(view, partnerLists_[piece], piece * kPiece, std::min(n, (piece + 1) * kPiece), u_.data(),
-                            vx_.data(), vy_.data(), vz_.data(), packedVelocity_.data());
+        const int32_t first = piece * kPiece, last = std::min(n, (piece + 1) * kPiece);
+        LabFastPressurePush(view, partnerLists_[piece], first, last, u_.data(), vx_.data(), vy_.data(), vz_.data(),
+                            packedVelocity_.data());
+        afterPiece(first, last);
     });
 }
 
@@ -507,7 +510,7 @@ int LabSolver::Solve(std::vector<float>& carried, std::vector<float>& total, flo
             carried[p] = 0.0f;
         }
     });
-    Push();
+    Push([](int32_t, int32_t) {});
     int iterations = 0;
     for (;;) {
         error = Residuals([&](int32_t p) {
@@ -516,11 +519,9 @@ int LabSolver::Solve(std::vector<float>& carried, std::vector<float>& total, flo
                     return e;
                 }) / fluid;
         if ((error <= tolerance && iterations >= least) || iterations >= most) break;
-        Push();
-        parallel_.ForEach(pieces, 1, [&](int32_t piece) {
-            for (int32_t p = piece * kPiece; p < std::min(n, (piece + 1) * kPiece); ++p) {
-                carried[p] += u_[p] * pushToCarried;
-            }
+        // What a place carries is its own: added up with its piece's push.
+        Push([&](int32_t first, int32_t last) {
+            for (int32_t p = first; p < last; ++p) carried[p] += u_[p] * pushToCarried;
         });
         ++iterations;
     }

@@ -151,7 +151,10 @@ private:
               int least, int most, double tolerance, Residual residual, double& error);
     template <class AtPlace>
     double Residuals(AtPlace atPlace);
-    void Push();
+    // Pushes every place by u_, then calls afterPiece(first, last) for each
+    // piece of places as soon as it is pushed.
+    template <class AfterPiece>
+    void Push(AfterPiece afterPiece);
     void ComputeFastDensity();
     void ComputeFastForces();
     void FindNeighbours();
