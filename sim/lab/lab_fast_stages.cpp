@@ -663,7 +663,7 @@ void ViscosityOf(const LabFastView& v, const LabPartners& list, int32_t first, i
         const Wide vxi = Splat(v.vx[p]), vyi = Splat(v.vy[p]), vzi = Splat(v.vz[p]);
         Wide fx = zero, fy = zero, fz = zero, mx = zero, my = zero, mz = zero;
         // The pair's velocity less this particle's along the line between
-        // them, over the distance squared, and that distance.
+        // them, (v_i - v_j) . (x_i - x_j), and their distance squared.
         const auto relative = [&](const int32_t* j, Wide& dvx, Wide& dvy, Wide& dvz, Wide& r2, Wide& densityj) {
             Wide place[4], velocity[4];
             Gather4(v.packedPlace, j, place);
@@ -679,16 +679,20 @@ void ViscosityOf(const LabFastView& v, const LabPartners& list, int32_t first, i
             dvx = vxi - velocity[0];
             dvy = vyi - velocity[1];
             dvz = vzi - velocity[2];
-            return Divide((dvx * dx + dvy * dy) + dvz * dz, r2 + soft);
+            return (dvx * dx + dvy * dy) + dvz * dz;
         };
         // The mean of the pair's densities keeps the pair's pushes equal and
-        // opposite.
+        // opposite. Both quotients from one division: the divider is the
+        // sweep's narrowest part.
+        const Wide one = Splat(1.0f);
         ForEachListed<false>(list, p - first, [&](const int32_t* j, int32_t e) {
             Wide dvx, dvy, dvz, r2, densityj;
             const Wide along = relative(j, dvx, dvy, dvz, r2, densityj);
-            const Wide pair = Divide(two, densityi + densityj);
+            const Wide softened = r2 + soft;
+            const Wide inverse = Divide(one, (densityi + densityj) * softened);
+            const Wide pair = (two * softened) * inverse;
             const Gradient g = GradientAt(list, e);
-            const Wide f = pair * along;
+            const Wide f = (two * along) * inverse;
             fx += f * g.x;
             fy += f * g.y;
             fz += f * g.z;
@@ -702,7 +706,8 @@ void ViscosityOf(const LabFastView& v, const LabPartners& list, int32_t first, i
         const Wide wallPair = Divide(two, densityi + rest);
         ForEachListed<true>(list, p - first, [&](const int32_t* j, int32_t e) {
             Wide dvx, dvy, dvz, r2, densityj;
-            const Wide f = wallPair * relative(j, dvx, dvy, dvz, r2, densityj);
+            const Wide along = relative(j, dvx, dvy, dvz, r2, densityj);
+            const Wide f = wallPair * Divide(along, r2 + soft);
             const Gradient g = GradientAt(list, e);
             fx += f * g.x;
             fy += f * g.y;
