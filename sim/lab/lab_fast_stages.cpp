@@ -507,7 +507,9 @@ void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, 
     list.size = 0;
     // A place's walls, listed after its fluid partners.
     LabPartners walls;
-    Near near;
+    // Twenty kilobytes: on the heap, where a small stack (a web page's)
+    // has room for them.
+    const std::unique_ptr<Near> near(new Near);
     for (int32_t p = first; p < last; ++p) {
         if (v.fixed[p] != 0.0f || p >= v.placed) {
             out.density[p] = v.fixed[p] != 0.0f ? k.restDensity : 0.0f;
@@ -525,7 +527,7 @@ void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, 
         // The walk only lists; the sums over the lists are the cheaper for
         // their fewer, fuller vectors.
         Wide density = zero;
-        ForEachWithin<kUnitScale>(v, p, near, [&](const int32_t* at, const Candidates& c, Wide r, WideInts in) {
+        ForEachWithin<kUnitScale>(v, p, *near, [&](const int32_t* at, const Candidates& c, Wide r, WideInts in) {
             const Cubic w = CubicAt(cubic, r);
             const Wide m = Gather(v.share, at) * mass;
             const Wide mg = m * w.g;
