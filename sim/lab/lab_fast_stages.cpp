@@ -18,12 +18,6 @@
 #define PONDSIM_LAB_FAST_DISPATCH 1
 #endif
 
-// The eight-lane vectors never cross a function boundary of this file
-// that another file sees, so how the two builds pass them does not matter.
-#if defined(__GNUC__)
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
-
 namespace PONDSIM_LAB_FAST_NAMESPACE {
 
 namespace {
