@@ -478,6 +478,20 @@ TEST(LabWater, DensitySumsReachEveryPartner) {
     EXPECT_EQ(wrong, 0) << "of " << solver.count() << " particles";
 }
 
+// However many particles crowd one point, the divergence-free density
+// sweep takes all of them: each has the density of the whole crowd at
+// distance zero (more than its room for a stencil of cells of one
+// particle each).
+TEST(LabWater, ACrowdOnOnePointIsTakenWhole) {
+    const LabParameters p = WaterParameters();
+    constexpr int32_t kCrowd = 1500;
+    LabSolver solver(p);
+    solver.Reset(std::vector<Vec3>(kCrowd, Vec3{0.7f, 0.7f, 0.7f}), {});
+    solver.Step();
+    const double expected = kCrowd * static_cast<double>(p.particleMass) * LabConstants(p).cubicKernel;
+    for (int32_t i = 0; i < kCrowd; ++i) ASSERT_NEAR(solver.density(i), expected, 1e-5 * expected) << i;
+}
+
 // Without gravity and walls every pair pushes both partners equally and
 // oppositely: the total momentum of a squeezed, stirred block stays what it
 // was, to float rounding, while the block flies apart.

@@ -378,10 +378,18 @@ constexpr PackOrder kPackOrder;
 // All are packed before the kernel reads any: a vector read back just as
 // its lanes are stored would wait for the stores.
 struct Near {
-    // A stencil's candidates, and a vector more.
-    static constexpr int32_t kRoom = 5 * 5 * 5 * 8 + kFastLanes;
-    alignas(32) float dx[kRoom], dy[kRoom], dz[kRoom];
-    alignas(32) int32_t at[kRoom];
+    std::unique_ptr<float[]> dx, dy, dz;
+    std::unique_ptr<int32_t[]> at;
+    size_t capacity = 0;
+
+    // Room for `room` lanes; what was there is not kept. A crowded cell
+    // may put any number of candidates within reach.
+    void Reserve(size_t room) {
+        if (room <= capacity) return;
+        capacity = std::max(room, 2 * capacity);
+        for (std::unique_ptr<float[]>* axis : {&dx, &dy, &dz}) axis->reset(new float[capacity]);
+        at.reset(new int32_t[capacity]);
+    }
 
     // Adds the lanes of `bits` of the candidates at places s to s + 7
     // after the first `count`, and returns the new count. (The count is the
@@ -393,10 +401,11 @@ struct Near {
         const auto put = [&](float* into, Wide from) {
             _mm256_storeu_ps(into + count, _mm256_permutevar8x32_ps(reinterpret_cast<__m256>(from), order));
         };
-        put(dx, c.dx);
-        put(dy, c.dy);
-        put(dz, c.dz);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(at + count), _mm256_add_epi32(order, _mm256_set1_epi32(s)));
+        put(dx.get(), c.dx);
+        put(dy.get(), c.dy);
+        put(dz.get(), c.dz);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(at.get() + count),
+                            _mm256_add_epi32(order, _mm256_set1_epi32(s)));
         return count + __builtin_popcount(bits);
 #else
         for (; bits != 0; bits &= bits - 1) {
@@ -415,6 +424,7 @@ struct Near {
 // Every candidate of place p within h, eight at a time in the order of the
 // walk: fn(at, c, r, in), with `at` the eight places, r the distances in
 // metres and `in` the lanes within h (p itself among them, at r = 0).
+// `near` has room for all of p's candidates and a vector more.
 template <bool kUnitScale, class Fn>
 [[gnu::always_inline]] inline void ForEachWithin(const LabFastView& v, int32_t p, Near& near, Fn fn) {
     const LabConstants& k = *v.constants;
@@ -433,12 +443,12 @@ template <bool kUnitScale, class Fn>
         }
     });
     // The last vector's idle lanes: places that exist, never kept.
-    std::fill(near.at + count, near.at + count + kFastLanes, p);
+    std::fill(near.at.get() + count, near.at.get() + count + kFastLanes, p);
     for (int32_t e = 0; e < count; e += kFastLanes) {
         Candidates c;
-        c.dx = Load(near.dx + e);
-        c.dy = Load(near.dy + e);
-        c.dz = Load(near.dz + e);
+        c.dx = Load(near.dx.get() + e);
+        c.dy = Load(near.dy.get() + e);
+        c.dz = Load(near.dz.get() + e);
         // As the walk found it, from the same differences.
         c.q = (c.dx * c.dx + c.dy * c.dy) + c.dz * c.dz;
         const Wide r = kUnitScale ? SquareRoot(c.q) : SquareRoot(c.q) * scale;
@@ -448,7 +458,7 @@ template <bool kUnitScale, class Fn>
             c.dy = c.dy * scale;
             c.dz = c.dz * scale;
         }
-        fn(near.at + e, c, r, in);
+        fn(near.at.get() + e, c, r, in);
     }
 }
 
@@ -501,9 +511,7 @@ void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, 
     list.size = 0;
     // A place's walls, listed after its fluid partners.
     LabPartners walls;
-    // Twenty kilobytes: on the heap, where a small stack (a web page's)
-    // has room for them.
-    const std::unique_ptr<Near> near(new Near);
+    Near near;
     for (int32_t p = first; p < last; ++p) {
         if (v.fixed[p] != 0.0f || p >= v.placed) {
             out.density[p] = v.fixed[p] != 0.0f ? k.restDensity : 0.0f;
@@ -518,10 +526,11 @@ void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, 
         list.Reserve(candidates + 3 * kFastLanes);
         walls.size = 0;
         walls.Reserve(candidates + kFastLanes);
+        near.Reserve(candidates + kFastLanes);
         // The walk only lists; the sums over the lists are the cheaper for
         // their fewer, fuller vectors.
         Wide density = zero;
-        ForEachWithin<kUnitScale>(v, p, *near, [&](const int32_t* at, const Candidates& c, Wide r, WideInts in) {
+        ForEachWithin<kUnitScale>(v, p, near, [&](const int32_t* at, const Candidates& c, Wide r, WideInts in) {
             const Cubic w = CubicAt(cubic, r);
             const Wide m = Gather(v.share, at) * mass;
             const Wide mg = m * w.g;
