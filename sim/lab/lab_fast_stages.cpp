@@ -656,7 +656,7 @@ void ViscosityOf(const LabFastView& v, const LabPartners& list, int32_t first, i
     const Wide nu = Splat(10.0f * (mu / k.restDensity));
     const Wide soft = Splat(0.01f * (k.smoothingRadius * k.smoothingRadius));
     const Wide rest = Splat(k.restDensity);
-    const Wide two = Splat(2.0f);
+    const Wide one = Splat(1.0f), two = Splat(2.0f);
     const Wide scale = Splat(k.simScale);
     for (int32_t p = first; p < last; ++p) {
         if (v.fixed[p] != 0.0f || p >= v.placed) {
@@ -689,7 +689,6 @@ void ViscosityOf(const LabFastView& v, const LabPartners& list, int32_t first, i
         // The mean of the pair's densities keeps the pair's pushes equal and
         // opposite. Both quotients from one division: the divider is the
         // sweep's narrowest part.
-        const Wide one = Splat(1.0f);
         ForEachListed<false>(list, p - first, [&](const int32_t* j, int32_t e) {
             Wide dvx, dvy, dvz, r2, densityj;
             const Wide along = relative(j, dvx, dvy, dvz, r2, densityj);
