@@ -48,8 +48,14 @@ await_state() {
   hash=${hash#* }
 }
 state_is() { [ "$(state_line "$1" | cut -d' ' -f1)" = "$2" ]; }
+# await_start: the run's start, and the window shown with the keyboard on it
+# (the start is said before the window is mapped).
+await_start() {
+  await_state start 0
+  e2e_wait 60 "the keyboard to reach the window" e2e_takes_keys "$top" || e2e_fail "the window never took the keyboard"
+}
 
-await_state start 0
+await_start
 start_hash=$hash
 e2e_wait 60 "the panel's layout" grep -q "^lab panel: viscosity slider" "$log" || e2e_fail "the panel was not laid out"
 read -r sx0 sy0 sx1 sy1 < <(tr -d '\r' <"$log" | sed -n 's/^lab panel: viscosity slider //p' | head -n 1)
@@ -222,7 +228,7 @@ else
   driver=$("$build/headless/pondsim-lab-headless" "${start[@]}" --steps 10 | sed -n 's/^state hash: //p')
 fi
 e2e_wait 120 "the lab's window on the dam" e2e_find_window "$title" || e2e_fail "no window for ${start[*]}"
-await_state start 0
+await_start
 read -r cx cy < <(e2e_window_centre "$(e2e_client_window "$top")")
 xdotool mousemove $((cx + 150)) "$cy"
 xdotool key space
@@ -247,7 +253,7 @@ else
   e2e_launch lab-slow "$program" "${slow[@]}"
 fi
 e2e_wait 120 "the lab's window on the slow dam" e2e_find_window "$title" || e2e_fail "no window for ${slow[*]}"
-await_state start 0
+await_start
 read -r cx cy < <(e2e_window_centre "$(e2e_client_window "$top")")
 xdotool mousemove $((cx + 150)) "$cy"
 # figures: the last F line as "FRAMES STEP MS".

@@ -170,6 +170,19 @@ e2e_field() {
   return 1
 }
 
+# e2e_takes_keys WINDOW: the window is shown and the keyboard reaches it.
+# Without a window manager the focus follows the pointer (1, PointerRoot)
+# or, under Wine, sits on the window Wine last activated: a key pressed
+# before the window is mapped and focused goes elsewhere and is lost.
+e2e_takes_keys() {
+  xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable' || return 1
+  local focus
+  focus=$(xdotool getwindowfocus -f 2>/dev/null) || return 1
+  [ "$focus" = 1 ] && return 0
+  focus=$(printf '0x%x' "$focus")
+  xwininfo -id "$1" -tree 2>/dev/null | awk -v f="$focus" '$1 == f || $4 == f {found = 1} END {exit !found}'
+}
+
 # e2e_client_window TOPLEVEL: the child that holds the client area (the
 # OpenGL drawable), or the top-level window itself when it has none.
 e2e_client_window() {
