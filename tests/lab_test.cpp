@@ -193,9 +193,9 @@ TEST(LabThreads, OneStateForAnyThreadCount) {
         SceneKind kind;
         uint64_t pinned;
     };
-    const Case cases[] = {{SceneKind::Dam, 0xf193b55019ebe072ull}, {SceneKind::Pool, 0x735eaf1de49db383ull},
-                          {SceneKind::Drop, 0x56f73c47bf4b1f3cull},
-                          {SceneKind::DoubleDam, 0xd11757e9a8144f83ull}};
+    const Case cases[] = {{SceneKind::Dam, 0xe2305986af17f4a5ull}, {SceneKind::Pool, 0xe2651c68876ac145ull},
+                          {SceneKind::Drop, 0x865632dfc641f070ull},
+                          {SceneKind::DoubleDam, 0x5902e672e75b890cull}};
     for (const Case& c : cases) {
       for (const bool divergenceFree : {true, false}) {
         LabParameters p = WaterParameters();
@@ -547,9 +547,10 @@ TEST(LabWater, StillPoolIsHydrostatic) {
         double over, under, slopeBand;
     };
     // The divergence-free solver pushes only where the fluid is compressed:
-    // a particle may stand below the rest density, as some do down to twice
-    // h under the surface (22 % at 2000 particles).
-    for (const Case c : {Case{true, 0.03, 0.25, 0.1}, Case{false, 0.03, 0.03, 0.1}}) {
+    // a particle may stand below the rest density, as some beside the walls
+    // do (2 % at 2000 particles, 8 % at 20 000).
+    const double band = kLong ? 0.05 : 0.1;
+    for (const Case c : {Case{true, 0.03, kLong ? 0.1 : 0.04, band}, Case{false, 0.03, 0.03, band}}) {
         LabParameters p = WaterParameters();
         if (!c.divergenceFree) p = WeaklyCompressible(p);
         const SceneLayout layout = BuildScene(SceneKind::Pool, kLong ? 20000 : 2000, p, rand);

@@ -567,8 +567,13 @@ void LabSolver::StepDivergenceFree(const std::function<void(double StageClock::*
     // takes up again with its parameters.
     const float longest = prm.timeStep;
     // Only compression is undone, and not at the surface, where a particle
-    // has too few partners for its rate to mean anything.
+    // has too few partners for its rate to mean anything. Nor in full where
+    // the fluid is looser than at rest, so that it closes up under its own
+    // weight: a still pool kept every gap its settling opened, some of its
+    // deep water a quarter under the rest density. The rate counts in full
+    // at the rest density, and not at all kLoose below it.
     constexpr float kSurfacePartners = 20.0f;
+    constexpr float kLoose = 0.05f;
     double error = 0.0;
     // The pushes of each solve over this step, for the pressure.
     std::vector<float>& divergencePush = spare_;
@@ -576,7 +581,8 @@ void LabSolver::StepDivergenceFree(const std::function<void(double StageClock::*
     solve_.divergenceIterations = Solve(
         kappaV_, divergencePush, 1.0f, 1.0f, 1, prm.divergenceIterations, prm.divergenceTolerance * 0.01,
         [&](int32_t p) {
-            const float rate = partners_[p] < kSurfacePartners ? 0.0f : std::max(rate_[p], 0.0f);
+            const float closing = partners_[p] < kSurfacePartners ? 0.0f : std::max(rate_[p], 0.0f);
+            const float rate = closing * std::min(std::max((density_[p] / rest - (1.0f - kLoose)) / kLoose, 0.0f), 1.0f);
             u_[p] = rate * factor_[p];
             return static_cast<double>(rate) * longest / rest;
         },
