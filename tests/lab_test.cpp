@@ -193,9 +193,9 @@ TEST(LabThreads, OneStateForAnyThreadCount) {
         SceneKind kind;
         uint64_t pinned;
     };
-    const Case cases[] = {{SceneKind::Dam, 0xe2305986af17f4a5ull}, {SceneKind::Pool, 0xe2651c68876ac145ull},
-                          {SceneKind::Drop, 0x865632dfc641f070ull},
-                          {SceneKind::DoubleDam, 0x5902e672e75b890cull}};
+    const Case cases[] = {{SceneKind::Dam, 0x8d29b594ebef7ba6ull}, {SceneKind::Pool, 0x4fa1f6b56654feaeull},
+                          {SceneKind::Drop, 0xfe3d6726f5151a7eull},
+                          {SceneKind::DoubleDam, 0x540bcfa5a6c96975ull}};
     for (const Case& c : cases) {
       for (const bool divergenceFree : {true, false}) {
         LabParameters p = WaterParameters();
@@ -548,9 +548,10 @@ TEST(LabWater, StillPoolIsHydrostatic) {
     };
     // The divergence-free solver pushes only where the fluid is compressed:
     // a particle may stand below the rest density, as some beside the walls
-    // do (2 % at 2000 particles, 8 % at 20 000).
+    // do, held by their friction (2.4 % at 2000 particles, 11 % at 20 000 in
+    // a corner; without the friction 8 %).
     const double band = kLong ? 0.05 : 0.1;
-    for (const Case c : {Case{true, 0.03, kLong ? 0.1 : 0.04, band}, Case{false, 0.03, 0.03, band}}) {
+    for (const Case c : {Case{true, 0.03, kLong ? 0.15 : 0.04, band}, Case{false, 0.03, 0.03, band}}) {
         LabParameters p = WaterParameters();
         if (!c.divergenceFree) p = WeaklyCompressible(p);
         const SceneLayout layout = BuildScene(SceneKind::Pool, kLong ? 20000 : 2000, p, rand);
@@ -625,7 +626,7 @@ TEST(LabWater, DamFrontFollowsTheExperiment) {
     // sensitive than the coarse one: near T = 2.7 a change of 1e-4 Pa s in
     // the viscosity, or the order of a sum, moves its edge by 15 % of the
     // measured front.
-    for (const Case c : {Case{true, kLong ? 0.25 : 0.25}, Case{false, kLong ? 0.20 : 0.15}}) {
+    for (const Case c : {Case{true, kLong ? 0.10 : 0.15}, Case{false, kLong ? 0.20 : 0.15}}) {
         LabParameters p = WaterParameters();
         if (!c.divergenceFree) p = WeaklyCompressible(p);
         const SceneLayout layout = BuildScene(SceneKind::Dam, kLong ? 16000 : 1000, p, rand);

@@ -646,7 +646,7 @@ void PressurePushOf(const LabFastView& v, const LabPartners& list, int32_t first
 }
 
 template <bool kUnitScale>
-void ViscosityOf(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu, float xsph,
+void ViscosityOf(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu, float wallMu, float xsph,
                  float dt, float* ax, float* ay, float* az) {
     const LabConstants& k = *v.constants;
     const CubicConstants cubic(k);
@@ -654,6 +654,7 @@ void ViscosityOf(const LabFastView& v, const LabPartners& list, int32_t first, i
     const Wide mass = Splat(k.particleMass);
     // 2 (d + 2) nu, with nu = mu / rest density; the 0.01 h^2 keeps close pairs finite.
     const Wide nu = Splat(10.0f * (mu / k.restDensity));
+    const Wide wallNu = Splat(10.0f * ((mu + wallMu) / k.restDensity));
     const Wide soft = Splat(0.01f * (k.smoothingRadius * k.smoothingRadius));
     const Wide rest = Splat(k.restDensity);
     const Wide one = Splat(1.0f), two = Splat(2.0f);
@@ -666,7 +667,7 @@ void ViscosityOf(const LabFastView& v, const LabPartners& list, int32_t first, i
         const Wide densityi = Splat(v.density[p]);
         const Wide xs = Splat(v.x[p]), ys = Splat(v.y[p]), zs = Splat(v.z[p]);
         const Wide vxi = Splat(v.vx[p]), vyi = Splat(v.vy[p]), vzi = Splat(v.vz[p]);
-        Wide fx = zero, fy = zero, fz = zero, mx = zero, my = zero, mz = zero;
+        Wide fx = zero, fy = zero, fz = zero, mx = zero, my = zero, mz = zero, bx = zero, by = zero, bz = zero;
         // The pair's velocity less this particle's along the line between
         // them, (v_i - v_j) . (x_i - x_j), and their distance squared.
         const auto relative = [&](const int32_t* j, Wide& dvx, Wide& dvy, Wide& dvz, Wide& r2, Wide& densityj) {
@@ -713,14 +714,14 @@ void ViscosityOf(const LabFastView& v, const LabPartners& list, int32_t first, i
             const Wide along = relative(j, dvx, dvy, dvz, r2, densityj);
             const Wide f = wallPair * Divide(along, r2 + soft);
             const Gradient g = GradientAt(list, e);
-            fx += f * g.x;
-            fy += f * g.y;
-            fz += f * g.z;
+            bx += f * g.x;
+            by += f * g.y;
+            bz += f * g.z;
         });
         const float toward = xsph / dt;
-        ax[p] = Total(nu * fx) + toward * Total(mx);
-        ay[p] = Total(nu * fy) + toward * Total(my);
-        az[p] = Total(nu * fz) + toward * Total(mz);
+        ax[p] = (Total(nu * fx) + Total(wallNu * bx)) + toward * Total(mx);
+        ay[p] = (Total(nu * fy) + Total(wallNu * by)) + toward * Total(my);
+        az[p] = (Total(nu * fz) + Total(wallNu * bz)) + toward * Total(mz);
     }
 }
 
@@ -752,9 +753,9 @@ void PressurePush(const LabFastView& v, const LabPartners& list, int32_t first, 
                   float* vy, float* vz, float* packedVelocity) {
     PressurePushOf(v, list, first, last, u, vx, vy, vz, packedVelocity);
 }
-void Viscosity(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu, float xsph,
+void Viscosity(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu, float wallMu, float xsph,
                float dt, float* ax, float* ay, float* az) {
-    PONDSIM_LAB_SCALED(ViscosityOf, v, list, first, last, mu, xsph, dt, ax, ay, az);
+    PONDSIM_LAB_SCALED(ViscosityOf, v, list, first, last, mu, wallMu, xsph, dt, ax, ay, az);
 }
 
 #undef PONDSIM_LAB_SCALED
@@ -773,7 +774,7 @@ void DivergenceFreeDensity(const LabFastView& v, int32_t first, int32_t last, co
 void DensityRate(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float* rate);
 void PressurePush(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, const float* u, float* vx,
                   float* vy, float* vz, float* packedVelocity);
-void Viscosity(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu, float xsph,
+void Viscosity(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu, float wallMu, float xsph,
                float dt, float* ax, float* ay, float* az);
 }  // namespace avx2
 #endif
@@ -821,9 +822,9 @@ void LabFastPressurePush(const LabFastView& v, const LabPartners& list, int32_t 
                          float* vx, float* vy, float* vz, float* packedVelocity) {
     PONDSIM_LAB_DISPATCH(PressurePush, v, list, first, last, u, vx, vy, vz, packedVelocity);
 }
-void LabFastViscosity(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu, float xsph,
+void LabFastViscosity(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu, float wallMu, float xsph,
                       float dt, float* ax, float* ay, float* az) {
-    PONDSIM_LAB_DISPATCH(Viscosity, v, list, first, last, mu, xsph, dt, ax, ay, az);
+    PONDSIM_LAB_DISPATCH(Viscosity, v, list, first, last, mu, wallMu, xsph, dt, ax, ay, az);
 }
 
 #undef PONDSIM_LAB_DISPATCH

@@ -108,9 +108,11 @@ void LabFastDensityRate(const LabFastView& v, const LabPartners& list, int32_t f
 void LabFastPressurePush(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, const float* u,
                          float* vx, float* vy, float* vz, float* packedVelocity);
 // The accelerations apart from pressure and gravity: the physical
-// viscosity (coefficient mu, pascal seconds) and the XSPH smoothing
-// (fraction xsph of the way to the mean velocity around, over one step dt).
-void LabFastViscosity(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu, float xsph,
+// viscosity (coefficient mu, pascal seconds; mu + wallMu between the fluid
+// and the walls) and the XSPH smoothing (fraction xsph of the way to the
+// mean velocity around, over one step dt).
+void LabFastViscosity(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu,
+                      float wallMu, float xsph,
                       float dt, float* ax, float* ay, float* az);
 // Whether the processor runs the AVX2 build.
 bool LabFastUsesAvx2();

@@ -150,6 +150,9 @@ std::vector<LabParameterInfo> MakeTable() {
          LAB_WHOLE(divergenceIterations), nullptr, NotSolved},
         {"xsph", "XSPH", kForces, "", "dfsph: numerical smoothing, the fraction of the way each velocity moves to the mean around it",
          Kind::Real, 0.0, 1.0, 0.0, 0.5, kLinear, LAB_REAL(xsph), nullptr, NotSolved},
+        {"wallViscosity", "wall viscosity", kForces, "Pa s",
+         "dfsph: friction with the walls, viscosity added to the fluid's own between fluid and wall", Kind::Real, 0.0,
+         1e3, 0.0, 10.0, kLinear, LAB_REAL(wallViscosity), nullptr, NotSolved},
         // The lattice scenes' lengths, each at least a site; those that may
         // be 0 on sliders from 0.
 #define LAB_LENGTH(field, label, least, meaning)                                                           \

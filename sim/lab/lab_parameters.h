@@ -143,6 +143,11 @@ struct LabParameters {
         float dropHeight;
     };
     SceneGeometry scene = ClassicSceneGeometry(particleSpacing);
+    // Friction with the walls, for the divergence-free solver: viscosity
+    // (pascal seconds) added to the physical one between the fluid and a
+    // wall. A wall of particles h apart cannot resolve the thin layer where
+    // a real floor holds the water back; this stands for it.
+    float wallViscosity = 0.0f;
 
     // The water's scenes at a particle spacing: a dam 20 sites wide (16000
     // particles), a pool 32 sites wide and 16 deep, a drop of 9 into 9.

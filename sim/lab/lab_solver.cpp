@@ -591,7 +591,7 @@ void LabSolver::StepDivergenceFree(const std::function<void(double StageClock::*
     const float dt = ChooseTimeStep(false);
     parallel_.ForEach(pieces, 1, [&](int32_t piece) {
         const int32_t first = piece * kPiece, last = std::min(n, (piece + 1) * kPiece);
-        LabFastViscosity(view, partnerLists_[piece], first, last, prm.viscosity, prm.xsph, dt, ax_.data(),
+        LabFastViscosity(view, partnerLists_[piece], first, last, prm.viscosity, prm.wallViscosity, prm.xsph, dt, ax_.data(),
                          ay_.data(), az_.data());
     });
     // Only once every place has read the velocities around it.
