@@ -646,8 +646,8 @@ void PressurePushOf(const LabFastView& v, const LabPartners& list, int32_t first
 }
 
 template <bool kUnitScale>
-void ViscosityOf(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu, float wallMu, float xsph,
-                 float dt, float* ax, float* ay, float* az) {
+void ViscosityOf(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu, float wallMu,
+                 float xsph, float dt, float* ax, float* ay, float* az) {
     const LabConstants& k = *v.constants;
     const CubicConstants cubic(k);
     const Wide zero = Splat(0.0f);
@@ -753,8 +753,8 @@ void PressurePush(const LabFastView& v, const LabPartners& list, int32_t first, 
                   float* vy, float* vz, float* packedVelocity) {
     PressurePushOf(v, list, first, last, u, vx, vy, vz, packedVelocity);
 }
-void Viscosity(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu, float wallMu, float xsph,
-               float dt, float* ax, float* ay, float* az) {
+void Viscosity(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu, float wallMu,
+               float xsph, float dt, float* ax, float* ay, float* az) {
     PONDSIM_LAB_SCALED(ViscosityOf, v, list, first, last, mu, wallMu, xsph, dt, ax, ay, az);
 }
 
@@ -774,8 +774,8 @@ void DivergenceFreeDensity(const LabFastView& v, int32_t first, int32_t last, co
 void DensityRate(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float* rate);
 void PressurePush(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, const float* u, float* vx,
                   float* vy, float* vz, float* packedVelocity);
-void Viscosity(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu, float wallMu, float xsph,
-               float dt, float* ax, float* ay, float* az);
+void Viscosity(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu, float wallMu,
+               float xsph, float dt, float* ax, float* ay, float* az);
 }  // namespace avx2
 #endif
 
@@ -822,8 +822,8 @@ void LabFastPressurePush(const LabFastView& v, const LabPartners& list, int32_t 
                          float* vx, float* vy, float* vz, float* packedVelocity) {
     PONDSIM_LAB_DISPATCH(PressurePush, v, list, first, last, u, vx, vy, vz, packedVelocity);
 }
-void LabFastViscosity(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu, float wallMu, float xsph,
-                      float dt, float* ax, float* ay, float* az) {
+void LabFastViscosity(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu,
+                      float wallMu, float xsph, float dt, float* ax, float* ay, float* az) {
     PONDSIM_LAB_DISPATCH(Viscosity, v, list, first, last, mu, wallMu, xsph, dt, ax, ay, az);
 }
 

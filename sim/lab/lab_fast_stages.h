@@ -112,7 +112,6 @@ void LabFastPressurePush(const LabFastView& v, const LabPartners& list, int32_t 
 // and the walls) and the XSPH smoothing (fraction xsph of the way to the
 // mean velocity around, over one step dt).
 void LabFastViscosity(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu,
-                      float wallMu, float xsph,
-                      float dt, float* ax, float* ay, float* az);
+                      float wallMu, float xsph, float dt, float* ax, float* ay, float* az);
 // Whether the processor runs the AVX2 build.
 bool LabFastUsesAvx2();

@@ -582,7 +582,8 @@ void LabSolver::StepDivergenceFree(const std::function<void(double StageClock::*
         kappaV_, divergencePush, 1.0f, 1.0f, 1, prm.divergenceIterations, prm.divergenceTolerance * 0.01,
         [&](int32_t p) {
             const float closing = partners_[p] < kSurfacePartners ? 0.0f : std::max(rate_[p], 0.0f);
-            const float rate = closing * std::min(std::max((density_[p] / rest - (1.0f - kLoose)) / kLoose, 0.0f), 1.0f);
+            const float rate =
+                closing * std::min(std::max((density_[p] / rest - (1.0f - kLoose)) / kLoose, 0.0f), 1.0f);
             u_[p] = rate * factor_[p];
             return static_cast<double>(rate) * longest / rest;
         },
@@ -591,8 +592,8 @@ void LabSolver::StepDivergenceFree(const std::function<void(double StageClock::*
     const float dt = ChooseTimeStep(false);
     parallel_.ForEach(pieces, 1, [&](int32_t piece) {
         const int32_t first = piece * kPiece, last = std::min(n, (piece + 1) * kPiece);
-        LabFastViscosity(view, partnerLists_[piece], first, last, prm.viscosity, prm.wallViscosity, prm.xsph, dt, ax_.data(),
-                         ay_.data(), az_.data());
+        LabFastViscosity(view, partnerLists_[piece], first, last, prm.viscosity, prm.wallViscosity, prm.xsph, dt,
+                         ax_.data(), ay_.data(), az_.data());
     });
     // Only once every place has read the velocities around it.
     parallel_.ForEach(pieces, 1, [&](int32_t piece) {
