@@ -444,8 +444,10 @@ TEST(LabClassic, PoolAndDropStayALiquid) {
 // reach every partner. A step of zero length leaves the positions where
 // they were, so the densities it leaves are those of these positions: each
 // the sum over every pair within h, taken here in double precision over
-// every pair of a dam thrown about by its collapse.
-TEST(LabWater, DensitySumsReachEveryPartner) {
+// every pair of a dam thrown about by its collapse; and so are the
+// accelerations across the flow (gravity pulls along y only), from those
+// densities and pressures.
+TEST(LabWater, SumsReachEveryPartner) {
     // Without wall particles, whose masses are their own.
     LabParameters p = WeaklyCompressible(WaterParameters());
     p.wallLayers = 0;
@@ -458,6 +460,8 @@ TEST(LabWater, DensitySumsReachEveryPartner) {
     still.timeStep = 0.0f;
     still.cflNumber = 0.0f;
     still.forceNumber = 0.0f;
+    // Water taken as 10 % lighter: squeezed everywhere, it pushes.
+    still.restDensity = 0.9f * p.restDensity;
     solver.SetParameters(still);
     solver.Step();
     const LabConstants k(p);
@@ -476,6 +480,39 @@ TEST(LabWater, DensitySumsReachEveryPartner) {
         if (std::fabs(solver.density(i) - expected) > 1e-5 * expected) ++wrong;
     }
     EXPECT_EQ(wrong, 0) << "of " << solver.count() << " particles";
+
+    const double h = p.smoothingLength;
+    int32_t wrongForces = 0;
+    for (int32_t i = 0; i < solver.count(); ++i) {
+        const Vec3 a = solver.position(i), va = solver.velocity(i);
+        double push[2] = {0.0, 0.0}, drag[2] = {0.0, 0.0}, size = 0.0;
+        for (int32_t j = 0; j < solver.count(); ++j) {
+            const Vec3 b = solver.position(j), vb = solver.velocity(j);
+            const double d[2] = {(a.x - b.x) * p.simScale, (a.z - b.z) * p.simScale};
+            const double dy = (a.y - b.y) * p.simScale;
+            const double r = std::sqrt(d[0] * d[0] + dy * dy + d[1] * d[1]);
+            if (j == i || !(r < h)) continue;
+            const double t = h - r;
+            const double f = (static_cast<double>(solver.pressure(j)) + solver.pressure(i)) * t * t /
+                             (static_cast<double>(solver.density(j)) * r);
+            const double w = t / solver.density(j);
+            const double dv[2] = {vb.x - va.x, vb.z - va.z};
+            for (int axis = 0; axis < 2; ++axis) {
+                push[axis] += d[axis] * f;
+                drag[axis] += dv[axis] * w;
+                size += std::fabs(d[axis] * f * k.pressureFactor * k.spikyGradient) +
+                        std::fabs(dv[axis] * w * k.viscosityLaplacian * k.viscosity);
+            }
+        }
+        const double toAcceleration = k.particleMass / solver.density(i);
+        const float got[2] = {solver.acceleration(i).x, solver.acceleration(i).z};
+        for (int axis = 0; axis < 2; ++axis) {
+            const double expected = (push[axis] * k.pressureFactor * k.spikyGradient +
+                                     drag[axis] * k.viscosityLaplacian * k.viscosity) * toAcceleration;
+            if (std::fabs(got[axis] - expected) > 1e-5 * size * toAcceleration) ++wrongForces;
+        }
+    }
+    EXPECT_EQ(wrongForces, 0) << "of " << 2 * solver.count() << " components";
 }
 
 // However many particles crowd one point, the divergence-free density

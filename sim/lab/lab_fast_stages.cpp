@@ -177,7 +177,11 @@ template <class V, class Fn>
 }
 
 // Calls fn(from, to) for the run of places of every row of cells around
-// place p, in the order of the rows.
+// place p, in the order of the rows; for the row of p's own cell, which
+// alone holds p, fn(from, to, kOwnRow) (a sweep that wants p left out then
+// masks it out of that row only).
+struct OwnRow {};
+constexpr OwnRow kOwnRow;
 template <class Fn>
 void ForEachRow(const LabFastView& v, int32_t p, Fn fn) {
     constexpr int32_t r = 2;
@@ -192,7 +196,11 @@ void ForEachRow(const LabFastView& v, int32_t p, Fn fn) {
     for (int32_t x = cx - r < 0 ? 0 : cx - r; x <= xLast; ++x) {
         for (int32_t y = cy - r < 0 ? 0 : cy - r; y <= yLast; ++y) {
             const int32_t row = (x * v.side[1] + y) * v.side[2];
-            fn(v.cellStart[row + zBottom], v.cellStart[row + zTop + 1]);
+            if (x == cx && y == cy) {
+                fn(v.cellStart[row + zBottom], v.cellStart[row + zTop + 1], kOwnRow);
+            } else {
+                fn(v.cellStart[row + zBottom], v.cellStart[row + zTop + 1]);
+            }
         }
     }
 }
@@ -213,6 +221,14 @@ struct Candidates {
     c.q = (c.dx * c.dx + c.dy * c.dy) + c.dz * c.dz;
     c.inRun = Less(kWideLaneNumbers, Splat(to - s));
     return c;
+}
+
+// Squared distances (unscaled) from which on a candidate is surely beyond
+// h: past it by a margin that the rounding of a distance, or the force
+// stage's square-root estimate (which comes from above), cannot bridge.
+inline Wide SurelyBeyond(const LabConstants& k) {
+    const float reach = k.smoothingRadius / k.simScale;
+    return Splat((reach * reach) * 1.001f);
 }
 
 // Squared distances in metres; with a scale of 1, multiplying by it is
@@ -240,14 +256,15 @@ void DensityOf(const LabFastView& v, int32_t first, int32_t last, float* density
             const float xi = v.x[p], yi = v.y[p], zi = v.z[p];
             Wide terms = Splat(0.0f);
             const Wide xs = Splat(xi), ys = Splat(yi), zs = Splat(zi);
-            ForEachRow(v, p, [&](int32_t from, int32_t to) {
+            ForEachRow(v, p, [&](int32_t from, int32_t to, auto... own) {
                 for (int32_t s = from; s < to; s += kFastLanes) {
                     const Candidates c = Around(v, xs, ys, zs, s, to);
                     const Wide r2 = Scaled<kUnitScale>(c.q, scale);
                     const Wide t = h2 - r2;
+                    WideInts keep = c.inRun & Less(r2, reach2);
                     // Not p itself: its own term is the density's constant.
-                    const WideInts others = NotEqual(kWideLaneNumbers, Splat(p - s));
-                    terms += Keep(c.inRun & others & Less(r2, reach2), t * t * t);
+                    if constexpr (sizeof...(own) != 0) keep &= NotEqual(kWideLaneNumbers, Splat(p - s));
+                    terms += Keep(keep, t * t * t);
                 }
             });
             sum = Total(terms);
@@ -268,6 +285,7 @@ void ForcesOf(const LabFastView& v, int32_t first, int32_t last, const uint8_t* 
     const Wide searchScale = Splat(v.simScale);
     const Wide searchRadiusSquared = Splat(v.searchRadiusSquared);
     const Wide h = Splat(k.smoothingRadius);
+    const Wide beyond = SurelyBeyond(k);
     for (int32_t p = first; p < last; ++p) {
         if (moving[p] == 0) {
             ax[p] = ay[p] = az[p] = 0.0f;
@@ -279,10 +297,14 @@ void ForcesOf(const LabFastView& v, int32_t first, int32_t last, const uint8_t* 
             const Wide xs = Splat(v.x[p]), ys = Splat(v.y[p]), zs = Splat(v.z[p]);
             const Wide pi = Splat(v.pressure[p]);
             const Wide vxi = Splat(v.vx[p]), vyi = Splat(v.vy[p]), vzi = Splat(v.vz[p]);
-            ForEachRow(v, p, [&](int32_t from, int32_t to) {
+            ForEachRow(v, p, [&](int32_t from, int32_t to, auto...) {
                 for (int32_t s = from; s < to; s += kFastLanes) {
                     const Candidates c = Around(v, xs, ys, zs, s, to);
                     const Wide q = c.q;
+                    // Most candidates of the outer cells are out of reach:
+                    // a vector without a partner skips the square root and
+                    // the divisions.
+                    if (NoLane(c.inRun & Less(q, beyond))) continue;
                     Wide r;
                     if (k.fastDistance) {
                         for (int lane = 0; lane < kFastLanes; ++lane) r[lane] = sph::FastSqrtEstimate(q[lane]);
@@ -294,8 +316,6 @@ void ForcesOf(const LabFastView& v, int32_t first, int32_t last, const uint8_t* 
                     // Beyond h, or a partner not yet given a density: no share.
                     const WideInts counts = c.inRun & Less(Scaled<kUnitScale>(q, searchScale), searchRadiusSquared) &
                                             Less(r, h) & Less(zero, densityj);
-                    // Most candidates of the outer cells are out of reach:
-                    // a vector without a partner skips the divisions.
                     if (NoLane(counts)) continue;
                     const Wide t = h - r;
                     // Coincident particles push along no direction.
@@ -430,13 +450,11 @@ template <bool kUnitScale, class Fn>
     const LabConstants& k = *v.constants;
     const Wide scale = Splat(k.simScale);
     const Wide h = Splat(k.smoothingRadius);
-    // Squared distances (unscaled) surely beyond h: a candidate there is
-    // not packed.
-    const float reach = k.smoothingRadius / k.simScale;
-    const Wide beyond = Splat((reach * reach) * 1.001f);
+    // A candidate surely beyond h is not packed.
+    const Wide beyond = SurelyBeyond(k);
     const Wide xs = Splat(v.x[p]), ys = Splat(v.y[p]), zs = Splat(v.z[p]);
     int32_t count = 0;
-    ForEachRow(v, p, [&](int32_t from, int32_t to) {
+    ForEachRow(v, p, [&](int32_t from, int32_t to, auto...) {
         for (int32_t s = from; s < to; s += kFastLanes) {
             const Candidates c = Around(v, xs, ys, zs, s, to);
             count = near.Add(LaneMask(c.inRun & Less(c.q, beyond)), c, s, count);
@@ -549,7 +567,7 @@ void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, 
         }
         // Room for every candidate, both runs' padding and a vector more.
         size_t candidates = 0;
-        ForEachRow(v, p, [&](int32_t from, int32_t to) { candidates += static_cast<size_t>(to - from); });
+        ForEachRow(v, p, [&](int32_t from, int32_t to, auto...) { candidates += static_cast<size_t>(to - from); });
         list.Reserve(candidates + 3 * kFastLanes);
         walls.size = 0;
         walls.Reserve(candidates + kFastLanes);
