@@ -182,15 +182,17 @@ template <class V, class Fn>
 // masks it out of that row only).
 struct OwnRow {};
 constexpr OwnRow kOwnRow;
+// With a `span`, the rows reach that many cells further up p's column: the
+// rows of the places above p in its column within span cells, all at once.
 template <class Fn>
-void ForEachRow(const LabFastView& v, int32_t p, Fn fn) {
+[[gnu::always_inline]] inline void ForEachRow(const LabFastView& v, int32_t p, Fn fn, int32_t span = 0) {
     constexpr int32_t r = 2;
     const int32_t cell = v.cellOf[p];
     const int32_t cz = cell % v.side[2];
     const int32_t cy = (cell / v.side[2]) % v.side[1];
     const int32_t cx = cell / (v.side[2] * v.side[1]);
     const int32_t zBottom = cz - r < 0 ? 0 : cz - r;
-    const int32_t zTop = cz + r > v.side[2] - 1 ? v.side[2] - 1 : cz + r;
+    const int32_t zTop = cz + span + r > v.side[2] - 1 ? v.side[2] - 1 : cz + span + r;
     const int32_t xLast = cx + r > v.side[0] - 1 ? v.side[0] - 1 : cx + r;
     const int32_t yLast = cy + r > v.side[1] - 1 ? v.side[1] - 1 : cy + r;
     for (int32_t x = cx - r < 0 ? 0 : cx - r; x <= xLast; ++x) {
@@ -202,6 +204,42 @@ void ForEachRow(const LabFastView& v, int32_t p, Fn fn) {
                 fn(v.cellStart[row + zBottom], v.cellStart[row + zTop + 1]);
             }
         }
+    }
+}
+
+// Places p, p + 1, ... that share p's column within `span` cells up it,
+// at most `most` of them, all before `last`: their rows are p's but a few
+// cells longer, and one walk serves them all.
+struct Group {
+    int32_t size, span;
+};
+// With `moving`, only places where it is not 0.
+inline Group GroupAt(const LabFastView& v, int32_t p, int32_t last, int32_t most, int32_t span,
+                     const uint8_t* moving = nullptr) {
+    const int32_t cell = v.cellOf[p];
+    // Cells above p's own within its column.
+    const int32_t above = std::min(span, v.side[2] - 1 - cell % v.side[2]);
+    const int32_t end = std::min({last, v.placed, p + most});
+    Group g{1, 0};
+    for (; p + g.size < end && v.cellOf[p + g.size] - cell <= above; ++g.size) {
+        if (moving != nullptr && moving[p + g.size] == 0) break;
+        g.span = v.cellOf[p + g.size] - cell;
+    }
+    return g;
+}
+
+// Calls fn(std::integral_constant<int, size>()) for a size of 1 to 8.
+template <class Fn>
+[[gnu::always_inline]] inline void WithSize(int32_t size, Fn fn) {
+    switch (size) {
+        case 1: return fn(std::integral_constant<int, 1>());
+        case 2: return fn(std::integral_constant<int, 2>());
+        case 3: return fn(std::integral_constant<int, 3>());
+        case 4: return fn(std::integral_constant<int, 4>());
+        case 5: return fn(std::integral_constant<int, 5>());
+        case 6: return fn(std::integral_constant<int, 6>());
+        case 7: return fn(std::integral_constant<int, 7>());
+        default: return fn(std::integral_constant<int, 8>());
     }
 }
 
@@ -242,6 +280,18 @@ template <bool kUnitScale>
     }
 }
 
+// A row of five cells holds some five candidates, so a walk for one place
+// loads its vectors of eight half full and pays for its 25 rows alone.
+// Shared, a row of eight cells serves four places of the density sweep (at
+// about one particle a cell, water's spacing); the force sweep, whose sums
+// take twice the registers, does best with three, over a row of seven.
+// (Larger groups measured slower: their sums no longer fit the registers.)
+// Each place's sum takes its lanes from where its group's rows begin, so
+// the grouping, which follows only the positions and the pieces, decides
+// its bits: never the thread count.
+constexpr int32_t kDensityGroup = 4;
+constexpr int32_t kDensityGroupSpan = 3;
+
 template <bool kUnitScale>
 void DensityOf(const LabFastView& v, int32_t first, int32_t last, float* density, float* pressure) {
     const LabConstants& k = *v.constants;
@@ -250,29 +300,54 @@ void DensityOf(const LabFastView& v, int32_t first, int32_t last, float* density
     const Wide reach2 = Splat(std::min(k.smoothingRadiusSquared, v.searchRadiusSquared));
     const Wide scale = Splat(k.simScale);
     const Wide h2 = Splat(k.smoothingRadiusSquared);
-    for (int32_t p = first; p < last; ++p) {
-        float sum = 0.0f;
-        if (p < v.placed) {
-            const float xi = v.x[p], yi = v.y[p], zi = v.z[p];
-            Wide terms = Splat(0.0f);
-            const Wide xs = Splat(xi), ys = Splat(yi), zs = Splat(zi);
-            ForEachRow(v, p, [&](int32_t from, int32_t to, auto... own) {
-                for (int32_t s = from; s < to; s += kFastLanes) {
-                    const Candidates c = Around(v, xs, ys, zs, s, to);
-                    const Wide r2 = Scaled<kUnitScale>(c.q, scale);
-                    const Wide t = h2 - r2;
-                    WideInts keep = c.inRun & Less(r2, reach2);
-                    // Not p itself: its own term is the density's constant.
-                    if constexpr (sizeof...(own) != 0) keep &= NotEqual(kWideLaneNumbers, Splat(p - s));
-                    terms += Keep(keep, t * t * t);
-                }
-            });
-            sum = Total(terms);
-        }
+    const auto finish = [&](int32_t p, float sum) {
         density[p] = sph::DensityFromSum(k, sum, k.poly6);
         pressure[p] = k.Pressure(density[p]);
+    };
+    // A group's candidates are loaded once for all its members.
+    const auto group = [&](int32_t p, auto size, int32_t span) {
+        constexpr int kSize = decltype(size)::value;
+        Wide xs[kSize], ys[kSize], zs[kSize], terms[kSize];
+        for (int m = 0; m < kSize; ++m) {
+            xs[m] = Splat(v.x[p + m]);
+            ys[m] = Splat(v.y[p + m]);
+            zs[m] = Splat(v.z[p + m]);
+            terms[m] = Splat(0.0f);
+        }
+        ForEachRow(
+            v, p,
+            [&](int32_t from, int32_t to, auto... own) {
+                for (int32_t s = from; s < to; s += kFastLanes) {
+                    const Wide x = Load(v.x + s), y = Load(v.y + s), z = Load(v.z + s);
+                    const WideInts inRun = Less(kWideLaneNumbers, Splat(to - s));
+                    for (int m = 0; m < kSize; ++m) {
+                        const Wide dx = xs[m] - x, dy = ys[m] - y, dz = zs[m] - z;
+                        const Wide r2 = Scaled<kUnitScale>((dx * dx + dy * dy) + dz * dz, scale);
+                        const Wide t = h2 - r2;
+                        WideInts keep = inRun & Less(r2, reach2);
+                        // Not the member itself: its own term is the
+                        // density's constant.
+                        if constexpr (sizeof...(own) != 0) keep &= NotEqual(kWideLaneNumbers, Splat(p + m - s));
+                        terms[m] += Keep(keep, t * t * t);
+                    }
+                }
+            },
+            span);
+        for (int m = 0; m < kSize; ++m) finish(p + m, Total(terms[m]));
+    };
+    for (int32_t p = first; p < last;) {
+        if (p >= v.placed) {
+            finish(p++, 0.0f);
+            continue;
+        }
+        const Group g = GroupAt(v, p, last, kDensityGroup, kDensityGroupSpan);
+        WithSize(g.size, [&](auto size) { group(p, size, g.span); });
+        p += g.size;
     }
 }
+
+constexpr int32_t kForceGroup = 3;
+constexpr int32_t kForceGroupSpan = 2;
 
 // Place p meets itself among its candidates: at distance zero it pushes
 // nowhere, and its velocity less its own is zero, so it adds zeros.
@@ -286,58 +361,81 @@ void ForcesOf(const LabFastView& v, int32_t first, int32_t last, const uint8_t* 
     const Wide searchRadiusSquared = Splat(v.searchRadiusSquared);
     const Wide h = Splat(k.smoothingRadius);
     const Wide beyond = SurelyBeyond(k);
-    for (int32_t p = first; p < last; ++p) {
-        if (moving[p] == 0) {
-            ax[p] = ay[p] = az[p] = 0.0f;
-            continue;
-        }
-        Wide pressureSum[3] = {zero, zero, zero};
-        Wide viscositySum[3] = {zero, zero, zero};
-        if (p < v.placed) {
-            const Wide xs = Splat(v.x[p]), ys = Splat(v.y[p]), zs = Splat(v.z[p]);
-            const Wide pi = Splat(v.pressure[p]);
-            const Wide vxi = Splat(v.vx[p]), vyi = Splat(v.vy[p]), vzi = Splat(v.vz[p]);
-            ForEachRow(v, p, [&](int32_t from, int32_t to, auto...) {
-                for (int32_t s = from; s < to; s += kFastLanes) {
-                    const Candidates c = Around(v, xs, ys, zs, s, to);
-                    const Wide q = c.q;
-                    // Most candidates of the outer cells are out of reach:
-                    // a vector without a partner skips the square root and
-                    // the divisions.
-                    if (NoLane(c.inRun & Less(q, beyond))) continue;
-                    Wide r;
-                    if (k.fastDistance) {
-                        for (int lane = 0; lane < kFastLanes; ++lane) r[lane] = sph::FastSqrtEstimate(q[lane]);
-                        r = kUnitScale ? r : r * scale;
-                    } else {
-                        r = kUnitScale ? SquareRoot(q) : SquareRoot(q) * scale;
-                    }
-                    const Wide densityj = Load(v.density + s);
-                    // Beyond h, or a partner not yet given a density: no share.
-                    const WideInts counts = c.inRun & Less(Scaled<kUnitScale>(q, searchScale), searchRadiusSquared) &
-                                            Less(r, h) & Less(zero, densityj);
-                    if (NoLane(counts)) continue;
-                    const Wide t = h - r;
-                    // Coincident particles push along no direction.
-                    const WideInts pushes = counts & Less(zero, r);
-                    const Wide push = Divide((Load(v.pressure + s) + pi) * (t * t), densityj * r);
-                    pressureSum[0] += Keep(pushes, c.dx * push);
-                    pressureSum[1] += Keep(pushes, c.dy * push);
-                    pressureSum[2] += Keep(pushes, c.dz * push);
-                    const Wide w = Divide(t, densityj);
-                    viscositySum[0] += Keep(counts, (Load(v.vx + s) - vxi) * w);
-                    viscositySum[1] += Keep(counts, (Load(v.vy + s) - vyi) * w);
-                    viscositySum[2] += Keep(counts, (Load(v.vz + s) - vzi) * w);
-                }
-            });
-        }
-        sph::ForceSums sums;
-        sums.pressure = Vec3{Total(pressureSum[0]), Total(pressureSum[1]), Total(pressureSum[2])};
-        sums.viscosity = Vec3{Total(viscositySum[0]), Total(viscositySum[1]), Total(viscositySum[2])};
+    const auto finish = [&](int32_t p, const sph::ForceSums& sums) {
         const Vec3 a = sph::AccelerationFromSums(k, sums, k.spikyGradient, k.viscosityLaplacian, v.density[p]);
         ax[p] = a.x;
         ay[p] = a.y;
         az[p] = a.z;
+    };
+    // Pressure sums, then viscosity sums, by axis.
+    using Sums = Wide[6];
+    const auto group = [&](int32_t p, auto size, int32_t span) {
+        constexpr int kSize = decltype(size)::value;
+        Sums sum[kSize];
+        for (Sums& each : sum) std::fill(each, each + 6, zero);
+        ForEachRow(
+            v, p,
+            [&](int32_t from, int32_t to, auto...) {
+                for (int32_t s = from; s < to; s += kFastLanes) {
+                    const Wide x = Load(v.x + s), y = Load(v.y + s), z = Load(v.z + s);
+                    const WideInts inRun = Less(kWideLaneNumbers, Splat(to - s));
+                    for (int m = 0; m < kSize; ++m) {
+                        // The member's own values, read again at each use: kept in
+                        // registers, they would push the sums out of them.
+                        const int32_t i = p + m;
+                        const Wide dx = Splat(v.x[i]) - x, dy = Splat(v.y[i]) - y, dz = Splat(v.z[i]) - z;
+                        const Wide q = (dx * dx + dy * dy) + dz * dz;
+                        // Most candidates of the outer cells are out of
+                        // reach: a vector without a partner skips the square
+                        // root and the divisions.
+                        if (NoLane(inRun & Less(q, beyond))) continue;
+                        Wide r;
+                        if (k.fastDistance) {
+                            for (int lane = 0; lane < kFastLanes; ++lane) r[lane] = sph::FastSqrtEstimate(q[lane]);
+                            r = kUnitScale ? r : r * scale;
+                        } else {
+                            r = kUnitScale ? SquareRoot(q) : SquareRoot(q) * scale;
+                        }
+                        const Wide densityj = Load(v.density + s);
+                        // Beyond h, or a partner not yet given a density: no share.
+                        const WideInts counts = inRun & Less(Scaled<kUnitScale>(q, searchScale), searchRadiusSquared) &
+                                                Less(r, h) & Less(zero, densityj);
+                        if (NoLane(counts)) continue;
+                        const Wide t = h - r;
+                        // Coincident particles push along no direction.
+                        const WideInts pushes = counts & Less(zero, r);
+                        const Wide push = Divide((Load(v.pressure + s) + Splat(v.pressure[i])) * (t * t), densityj * r);
+                        sum[m][0] += Keep(pushes, dx * push);
+                        sum[m][1] += Keep(pushes, dy * push);
+                        sum[m][2] += Keep(pushes, dz * push);
+                        const Wide w = Divide(t, densityj);
+                        sum[m][3] += Keep(counts, (Load(v.vx + s) - Splat(v.vx[i])) * w);
+                        sum[m][4] += Keep(counts, (Load(v.vy + s) - Splat(v.vy[i])) * w);
+                        sum[m][5] += Keep(counts, (Load(v.vz + s) - Splat(v.vz[i])) * w);
+                    }
+                }
+            },
+            span);
+        for (int m = 0; m < kSize; ++m) {
+            sph::ForceSums sums;
+            sums.pressure = Vec3{Total(sum[m][0]), Total(sum[m][1]), Total(sum[m][2])};
+            sums.viscosity = Vec3{Total(sum[m][3]), Total(sum[m][4]), Total(sum[m][5])};
+            finish(p + m, sums);
+        }
+    };
+    for (int32_t p = first; p < last;) {
+        if (moving[p] == 0) {
+            ax[p] = ay[p] = az[p] = 0.0f;
+            ++p;
+            continue;
+        }
+        if (p >= v.placed) {
+            finish(p++, sph::ForceSums{});
+            continue;
+        }
+        const Group g = GroupAt(v, p, last, kForceGroup, kForceGroupSpan, moving);
+        WithSize(g.size, [&](auto size) { group(p, size, g.span); });
+        p += g.size;
     }
 }
 
