@@ -213,51 +213,57 @@ template <class Fn>
 struct Group {
     int32_t size, span;
 };
-// With `moving`, only places where it is not 0.
-inline Group GroupAt(const LabFastView& v, int32_t p, int32_t last, int32_t most, int32_t span,
-                     const uint8_t* moving = nullptr) {
+// Only places for which member(place) holds.
+template <class Member>
+[[gnu::always_inline]] inline Group GroupAt(const LabFastView& v, int32_t p, int32_t last, int32_t most, int32_t span,
+                                            Member member) {
     const int32_t cell = v.cellOf[p];
     // Cells above p's own within its column.
     const int32_t above = std::min(span, v.side[2] - 1 - cell % v.side[2]);
     const int32_t end = std::min({last, v.placed, p + most});
     Group g{1, 0};
-    for (; p + g.size < end && v.cellOf[p + g.size] - cell <= above; ++g.size) {
-        if (moving != nullptr && moving[p + g.size] == 0) break;
+    for (; p + g.size < end && v.cellOf[p + g.size] - cell <= above && member(p + g.size); ++g.size) {
         g.span = v.cellOf[p + g.size] - cell;
     }
     return g;
 }
 
-// Calls fn(std::integral_constant<int, size>()) for a size of 1 to 8.
-template <class Fn>
+// Calls fn(std::integral_constant<int, size>()) for a size of 1 to kMost.
+template <int kMost, class Fn>
 [[gnu::always_inline]] inline void WithSize(int32_t size, Fn fn) {
-    switch (size) {
-        case 1: return fn(std::integral_constant<int, 1>());
-        case 2: return fn(std::integral_constant<int, 2>());
-        case 3: return fn(std::integral_constant<int, 3>());
-        case 4: return fn(std::integral_constant<int, 4>());
-        case 5: return fn(std::integral_constant<int, 5>());
-        case 6: return fn(std::integral_constant<int, 6>());
-        case 7: return fn(std::integral_constant<int, 7>());
-        default: return fn(std::integral_constant<int, 8>());
+    if constexpr (kMost > 1) {
+        if (size < kMost) return WithSize<kMost - 1>(size, fn);
     }
+    fn(std::integral_constant<int, kMost>());
 }
 
-// Place p's candidates at places [s, s + 8): its position minus theirs and
-// the squared distance, with the lanes before `to`.
+// Calls fn(s, x, y, z, inRun) for the candidates of a group's rows (see
+// ForEachRow), eight at a time: their places from s, their positions and
+// the lanes in the row; with kOwnRow after them in the row of p's cell.
+// The candidates are loaded once for all the group's members.
+template <class Fn>
+[[gnu::always_inline]] inline void ForEachVector(const LabFastView& v, int32_t p, int32_t span, Fn fn) {
+    ForEachRow(
+        v, p,
+        [&](int32_t from, int32_t to, auto... own) {
+            for (int32_t s = from; s < to; s += kFastLanes) {
+                fn(s, Load(v.x + s), Load(v.y + s), Load(v.z + s), Less(kWideLaneNumbers, Splat(to - s)), own...);
+            }
+        },
+        span);
+}
+
+// A member's position (xi, yi, zi) minus its candidates' and the squared
+// distances.
 struct Candidates {
     Wide dx, dy, dz, q;
-    WideInts inRun;
 };
-
-[[gnu::always_inline]] inline Candidates Around(const LabFastView& v, Wide xi, Wide yi, Wide zi, int32_t s,
-                                                int32_t to) {
+[[gnu::always_inline]] inline Candidates Seen(Wide xi, Wide yi, Wide zi, Wide x, Wide y, Wide z) {
     Candidates c;
-    c.dx = xi - Load(v.x + s);
-    c.dy = yi - Load(v.y + s);
-    c.dz = zi - Load(v.z + s);
+    c.dx = xi - x;
+    c.dy = yi - y;
+    c.dz = zi - z;
     c.q = (c.dx * c.dx + c.dy * c.dy) + c.dz * c.dz;
-    c.inRun = Less(kWideLaneNumbers, Splat(to - s));
     return c;
 }
 
@@ -304,7 +310,6 @@ void DensityOf(const LabFastView& v, int32_t first, int32_t last, float* density
         density[p] = sph::DensityFromSum(k, sum, k.poly6);
         pressure[p] = k.Pressure(density[p]);
     };
-    // A group's candidates are loaded once for all its members.
     const auto group = [&](int32_t p, auto size, int32_t span) {
         constexpr int kSize = decltype(size)::value;
         Wide xs[kSize], ys[kSize], zs[kSize], terms[kSize];
@@ -314,25 +319,17 @@ void DensityOf(const LabFastView& v, int32_t first, int32_t last, float* density
             zs[m] = Splat(v.z[p + m]);
             terms[m] = Splat(0.0f);
         }
-        ForEachRow(
-            v, p,
-            [&](int32_t from, int32_t to, auto... own) {
-                for (int32_t s = from; s < to; s += kFastLanes) {
-                    const Wide x = Load(v.x + s), y = Load(v.y + s), z = Load(v.z + s);
-                    const WideInts inRun = Less(kWideLaneNumbers, Splat(to - s));
-                    for (int m = 0; m < kSize; ++m) {
-                        const Wide dx = xs[m] - x, dy = ys[m] - y, dz = zs[m] - z;
-                        const Wide r2 = Scaled<kUnitScale>((dx * dx + dy * dy) + dz * dz, scale);
-                        const Wide t = h2 - r2;
-                        WideInts keep = inRun & Less(r2, reach2);
-                        // Not the member itself: its own term is the
-                        // density's constant.
-                        if constexpr (sizeof...(own) != 0) keep &= NotEqual(kWideLaneNumbers, Splat(p + m - s));
-                        terms[m] += Keep(keep, t * t * t);
-                    }
-                }
-            },
-            span);
+        ForEachVector(v, p, span, [&](int32_t s, Wide x, Wide y, Wide z, WideInts inRun, auto... own) {
+            for (int m = 0; m < kSize; ++m) {
+                const Wide r2 = Scaled<kUnitScale>(Seen(xs[m], ys[m], zs[m], x, y, z).q, scale);
+                const Wide t = h2 - r2;
+                WideInts keep = inRun & Less(r2, reach2);
+                // Not the member itself: its own term is the density's
+                // constant.
+                if constexpr (sizeof...(own) != 0) keep &= NotEqual(kWideLaneNumbers, Splat(p + m - s));
+                terms[m] += Keep(keep, t * t * t);
+            }
+        });
         for (int m = 0; m < kSize; ++m) finish(p + m, Total(terms[m]));
     };
     for (int32_t p = first; p < last;) {
@@ -340,8 +337,8 @@ void DensityOf(const LabFastView& v, int32_t first, int32_t last, float* density
             finish(p++, 0.0f);
             continue;
         }
-        const Group g = GroupAt(v, p, last, kDensityGroup, kDensityGroupSpan);
-        WithSize(g.size, [&](auto size) { group(p, size, g.span); });
+        const Group g = GroupAt(v, p, last, kDensityGroup, kDensityGroupSpan, [](int32_t) { return true; });
+        WithSize<kDensityGroup>(g.size, [&](auto size) { group(p, size, g.span); });
         p += g.size;
     }
 }
@@ -373,49 +370,42 @@ void ForcesOf(const LabFastView& v, int32_t first, int32_t last, const uint8_t* 
         constexpr int kSize = decltype(size)::value;
         Sums sum[kSize];
         for (Sums& each : sum) std::fill(each, each + 6, zero);
-        ForEachRow(
-            v, p,
-            [&](int32_t from, int32_t to, auto...) {
-                for (int32_t s = from; s < to; s += kFastLanes) {
-                    const Wide x = Load(v.x + s), y = Load(v.y + s), z = Load(v.z + s);
-                    const WideInts inRun = Less(kWideLaneNumbers, Splat(to - s));
-                    for (int m = 0; m < kSize; ++m) {
-                        // The member's own values, read again at each use: kept in
-                        // registers, they would push the sums out of them.
-                        const int32_t i = p + m;
-                        const Wide dx = Splat(v.x[i]) - x, dy = Splat(v.y[i]) - y, dz = Splat(v.z[i]) - z;
-                        const Wide q = (dx * dx + dy * dy) + dz * dz;
-                        // Most candidates of the outer cells are out of
-                        // reach: a vector without a partner skips the square
-                        // root and the divisions.
-                        if (NoLane(inRun & Less(q, beyond))) continue;
-                        Wide r;
-                        if (k.fastDistance) {
-                            for (int lane = 0; lane < kFastLanes; ++lane) r[lane] = sph::FastSqrtEstimate(q[lane]);
-                            r = kUnitScale ? r : r * scale;
-                        } else {
-                            r = kUnitScale ? SquareRoot(q) : SquareRoot(q) * scale;
-                        }
-                        const Wide densityj = Load(v.density + s);
-                        // Beyond h, or a partner not yet given a density: no share.
-                        const WideInts counts = inRun & Less(Scaled<kUnitScale>(q, searchScale), searchRadiusSquared) &
-                                                Less(r, h) & Less(zero, densityj);
-                        if (NoLane(counts)) continue;
-                        const Wide t = h - r;
-                        // Coincident particles push along no direction.
-                        const WideInts pushes = counts & Less(zero, r);
-                        const Wide push = Divide((Load(v.pressure + s) + Splat(v.pressure[i])) * (t * t), densityj * r);
-                        sum[m][0] += Keep(pushes, dx * push);
-                        sum[m][1] += Keep(pushes, dy * push);
-                        sum[m][2] += Keep(pushes, dz * push);
-                        const Wide w = Divide(t, densityj);
-                        sum[m][3] += Keep(counts, (Load(v.vx + s) - Splat(v.vx[i])) * w);
-                        sum[m][4] += Keep(counts, (Load(v.vy + s) - Splat(v.vy[i])) * w);
-                        sum[m][5] += Keep(counts, (Load(v.vz + s) - Splat(v.vz[i])) * w);
-                    }
+        ForEachVector(v, p, span, [&](int32_t s, Wide x, Wide y, Wide z, WideInts inRun, auto...) {
+            for (int m = 0; m < kSize; ++m) {
+                // The member's own values, read again at each use: kept in
+                // registers, they would push the sums out of them.
+                const int32_t i = p + m;
+                const Candidates c = Seen(Splat(v.x[i]), Splat(v.y[i]), Splat(v.z[i]), x, y, z);
+                const Wide q = c.q;
+                // Most candidates of the outer cells are out of
+                // reach: a vector without a partner skips the square
+                // root and the divisions.
+                if (NoLane(inRun & Less(q, beyond))) continue;
+                Wide r;
+                if (k.fastDistance) {
+                    for (int lane = 0; lane < kFastLanes; ++lane) r[lane] = sph::FastSqrtEstimate(q[lane]);
+                    r = kUnitScale ? r : r * scale;
+                } else {
+                    r = kUnitScale ? SquareRoot(q) : SquareRoot(q) * scale;
                 }
-            },
-            span);
+                const Wide densityj = Load(v.density + s);
+                // Beyond h, or a partner not yet given a density: no share.
+                const WideInts counts = inRun & Less(Scaled<kUnitScale>(q, searchScale), searchRadiusSquared) &
+                                        Less(r, h) & Less(zero, densityj);
+                if (NoLane(counts)) continue;
+                const Wide t = h - r;
+                // Coincident particles push along no direction.
+                const WideInts pushes = counts & Less(zero, r);
+                const Wide push = Divide((Load(v.pressure + s) + Splat(v.pressure[i])) * (t * t), densityj * r);
+                sum[m][0] += Keep(pushes, c.dx * push);
+                sum[m][1] += Keep(pushes, c.dy * push);
+                sum[m][2] += Keep(pushes, c.dz * push);
+                const Wide w = Divide(t, densityj);
+                sum[m][3] += Keep(counts, (Load(v.vx + s) - Splat(v.vx[i])) * w);
+                sum[m][4] += Keep(counts, (Load(v.vy + s) - Splat(v.vy[i])) * w);
+                sum[m][5] += Keep(counts, (Load(v.vz + s) - Splat(v.vz[i])) * w);
+            }
+        });
         for (int m = 0; m < kSize; ++m) {
             sph::ForceSums sums;
             sums.pressure = Vec3{Total(sum[m][0]), Total(sum[m][1]), Total(sum[m][2])};
@@ -433,8 +423,8 @@ void ForcesOf(const LabFastView& v, int32_t first, int32_t last, const uint8_t* 
             finish(p++, sph::ForceSums{});
             continue;
         }
-        const Group g = GroupAt(v, p, last, kForceGroup, kForceGroupSpan, moving);
-        WithSize(g.size, [&](auto size) { group(p, size, g.span); });
+        const Group g = GroupAt(v, p, last, kForceGroup, kForceGroupSpan, [&](int32_t i) { return moving[i] != 0; });
+        WithSize<kForceGroup>(g.size, [&](auto size) { group(p, size, g.span); });
         p += g.size;
     }
 }
@@ -539,42 +529,47 @@ struct Near {
     }
 };
 
-// Every candidate of place p within h, eight at a time in the order of the
-// walk: fn(at, c, r, in), with `at` the eight places, r the distances in
-// metres and `in` the lanes within h (p itself among them, at r = 0).
-// `near` has room for all of p's candidates and a vector more.
-template <bool kUnitScale, class Fn>
-[[gnu::always_inline]] inline void ForEachWithin(const LabFastView& v, int32_t p, Near& near, Fn fn) {
-    const LabConstants& k = *v.constants;
-    const Wide scale = Splat(k.simScale);
-    const Wide h = Splat(k.smoothingRadius);
-    // A candidate surely beyond h is not packed.
-    const Wide beyond = SurelyBeyond(k);
-    const Wide xs = Splat(v.x[p]), ys = Splat(v.y[p]), zs = Splat(v.z[p]);
-    int32_t count = 0;
-    ForEachRow(v, p, [&](int32_t from, int32_t to, auto...) {
-        for (int32_t s = from; s < to; s += kFastLanes) {
-            const Candidates c = Around(v, xs, ys, zs, s, to);
-            count = near.Add(LaneMask(c.inRun & Less(c.q, beyond)), c, s, count);
+// Packs the candidates of each member of a group (places p to p + kSize -
+// 1) not surely beyond h into its `near`, in the order of the walk, and
+// returns their counts in `count`. A member's packed candidates are those
+// a walk of its own would pack, in the same order: the group's rows run
+// further along the column than the member's own only by cells beyond h.
+// Each `near` has room for all of the group's candidates and a vector more.
+template <int kSize>
+[[gnu::always_inline]] inline void PackNear(const LabFastView& v, int32_t p, int32_t span, Near* near,
+                                            int32_t* count) {
+    const Wide beyond = SurelyBeyond(*v.constants);
+    Wide xs[kSize], ys[kSize], zs[kSize];
+    for (int m = 0; m < kSize; ++m) {
+        xs[m] = Splat(v.x[p + m]);
+        ys[m] = Splat(v.y[p + m]);
+        zs[m] = Splat(v.z[p + m]);
+        count[m] = 0;
+    }
+    ForEachVector(v, p, span, [&](int32_t s, Wide x, Wide y, Wide z, WideInts inRun, auto...) {
+        for (int m = 0; m < kSize; ++m) {
+            const Candidates c = Seen(xs[m], ys[m], zs[m], x, y, z);
+            count[m] = near[m].Add(LaneMask(inRun & Less(c.q, beyond)), c, s, count[m]);
         }
     });
     // The last vector's idle lanes: places that exist, never kept.
-    std::fill(near.at.get() + count, near.at.get() + count + kFastLanes, p);
+    for (int m = 0; m < kSize; ++m) std::fill(near[m].at.get() + count[m], near[m].at.get() + count[m] + kFastLanes, p + m);
+}
+
+// Every packed candidate, eight at a time: fn(at, r, in), with `at` the
+// eight places, r the distances in metres and `in` the lanes within h (the
+// member itself among them, at r = 0).
+template <bool kUnitScale, class Fn>
+[[gnu::always_inline]] inline void ForEachPacked(const LabFastView& v, const Near& near, int32_t count, Fn fn) {
+    const LabConstants& k = *v.constants;
+    const Wide scale = Splat(k.simScale);
+    const Wide h = Splat(k.smoothingRadius);
     for (int32_t e = 0; e < count; e += kFastLanes) {
-        Candidates c;
-        c.dx = Load(near.dx.get() + e);
-        c.dy = Load(near.dy.get() + e);
-        c.dz = Load(near.dz.get() + e);
+        const Wide dx = Load(near.dx.get() + e), dy = Load(near.dy.get() + e), dz = Load(near.dz.get() + e);
         // As the walk found it, from the same differences.
-        c.q = (c.dx * c.dx + c.dy * c.dy) + c.dz * c.dz;
-        const Wide r = kUnitScale ? SquareRoot(c.q) : SquareRoot(c.q) * scale;
-        const WideInts in = Less(kWideLaneNumbers, Splat(count - e)) & Less(r, h);
-        if constexpr (!kUnitScale) {
-            c.dx = c.dx * scale;
-            c.dy = c.dy * scale;
-            c.dz = c.dz * scale;
-        }
-        fn(near.at.get() + e, c, r, in);
+        const Wide q = (dx * dx + dy * dy) + dz * dz;
+        const Wide r = kUnitScale ? SquareRoot(q) : SquareRoot(q) * scale;
+        fn(near.at.get() + e, r, Less(kWideLaneNumbers, Splat(count - e)) & Less(r, h));
     }
 }
 
@@ -654,26 +649,16 @@ void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, 
     list.size = 0;
     // A place's walls, listed after its fluid partners.
     LabPartners walls;
-    Near near;
-    for (int32_t p = first; p < last; ++p) {
-        if (v.fixed[p] != 0.0f || p >= v.placed) {
-            out.density[p] = v.fixed[p] != 0.0f ? k.restDensity : 0.0f;
-            out.factor[p] = out.partners[p] = 0.0f;
-            list.start.push_back(list.start.back());
-            list.start.push_back(list.start.back());
-            continue;
-        }
+    // Fluid place p, from its packed candidates.
+    const auto sweep = [&](int32_t p, const Near& near, int32_t count) {
         // Room for every candidate, both runs' padding and a vector more.
-        size_t candidates = 0;
-        ForEachRow(v, p, [&](int32_t from, int32_t to, auto...) { candidates += static_cast<size_t>(to - from); });
-        list.Reserve(candidates + 3 * kFastLanes);
+        list.Reserve(static_cast<size_t>(count) + 3 * kFastLanes);
         walls.size = 0;
-        walls.Reserve(candidates + kFastLanes);
-        near.Reserve(candidates + kFastLanes);
+        walls.Reserve(static_cast<size_t>(count) + kFastLanes);
         // The walk only lists; the sums over the lists are the cheaper for
         // their fewer, fuller vectors.
         Wide density = zero;
-        ForEachWithin<kUnitScale>(v, p, near, [&](const int32_t* at, const Candidates&, Wide r, WideInts in) {
+        ForEachPacked<kUnitScale>(v, near, count, [&](const int32_t* at, Wide r, WideInts in) {
             const Cubic w = CubicAt(cubic, r);
             const Wide m = Gather(v.share, at) * mass;
             const Wide mg = m * w.g;
@@ -724,6 +709,27 @@ void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, 
         // gradient sum a full neighbourhood has (about rho / h), none.
         out.factor[p] = d > least ? 1.0f / d : 0.0f;
         out.partners[p] = static_cast<float>(partners);
+    };
+    Near near[kDensityGroup];
+    int32_t count[kDensityGroup];
+    for (int32_t p = first; p < last;) {
+        if (v.fixed[p] != 0.0f || p >= v.placed) {
+            out.density[p] = v.fixed[p] != 0.0f ? k.restDensity : 0.0f;
+            out.factor[p] = out.partners[p] = 0.0f;
+            list.start.push_back(list.start.back());
+            list.start.push_back(list.start.back());
+            ++p;
+            continue;
+        }
+        const Group g = GroupAt(v, p, last, kDensityGroup, kDensityGroupSpan,
+                                [&](int32_t i) { return v.fixed[i] == 0.0f; });
+        size_t candidates = 0;
+        ForEachRow(
+            v, p, [&](int32_t from, int32_t to, auto...) { candidates += static_cast<size_t>(to - from); }, g.span);
+        for (int m = 0; m < g.size; ++m) near[m].Reserve(candidates + kFastLanes);
+        WithSize<kDensityGroup>(g.size, [&](auto size) { PackNear<decltype(size)::value>(v, p, g.span, near, count); });
+        for (int m = 0; m < g.size; ++m) sweep(p + m, near[m], count[m]);
+        p += g.size;
     }
 }
 
