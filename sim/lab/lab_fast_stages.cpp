@@ -556,39 +556,51 @@ template <int kSize>
     for (int m = 0; m < kSize; ++m) std::fill(near[m].at.get() + count[m], near[m].at.get() + count[m] + kFastLanes, p + m);
 }
 
-// Every packed candidate, eight at a time: fn(at, r, in), with `at` the
-// eight places, r the distances in metres and `in` the lanes within h (the
-// member itself among them, at r = 0).
+// Every packed candidate, eight at a time: fn(at, c, r, in), with `at` the
+// eight places, c the differences in metres, r the distances in metres and
+// `in` the lanes within h (the member itself among them, at r = 0).
 template <bool kUnitScale, class Fn>
 [[gnu::always_inline]] inline void ForEachPacked(const LabFastView& v, const Near& near, int32_t count, Fn fn) {
     const LabConstants& k = *v.constants;
     const Wide scale = Splat(k.simScale);
     const Wide h = Splat(k.smoothingRadius);
     for (int32_t e = 0; e < count; e += kFastLanes) {
-        const Wide dx = Load(near.dx.get() + e), dy = Load(near.dy.get() + e), dz = Load(near.dz.get() + e);
+        Candidates c;
+        c.dx = Load(near.dx.get() + e);
+        c.dy = Load(near.dy.get() + e);
+        c.dz = Load(near.dz.get() + e);
         // As the walk found it, from the same differences.
-        const Wide q = (dx * dx + dy * dy) + dz * dz;
-        const Wide r = kUnitScale ? SquareRoot(q) : SquareRoot(q) * scale;
-        fn(near.at.get() + e, r, Less(kWideLaneNumbers, Splat(count - e)) & Less(r, h));
+        c.q = (c.dx * c.dx + c.dy * c.dy) + c.dz * c.dz;
+        const Wide r = kUnitScale ? SquareRoot(c.q) : SquareRoot(c.q) * scale;
+        if constexpr (!kUnitScale) {
+            c.dx = c.dx * scale;
+            c.dy = c.dy * scale;
+            c.dz = c.dz * scale;
+        }
+        fn(near.at.get() + e, c, r, Less(kWideLaneNumbers, Splat(count - e)) & Less(r, h));
     }
 }
 
-// Writes the places and weights of `bits`' lanes, in lane order, at the
+// Writes the places and gradients of `bits`' lanes, in lane order, at the
 // end of the list (which has room for a whole vector more).
-[[gnu::always_inline]] inline void Append(unsigned bits, const int32_t* at, Wide weight, LabPartners& list) {
+[[gnu::always_inline]] inline void Append(unsigned bits, const int32_t* at, const Wide (&gradient)[3],
+                                          LabPartners& list) {
     if (bits == 0) return;
 #if defined(__AVX2__)
     const size_t size = list.size;
     const __m256i order = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kPackOrder.lanes[bits]));
     const __m256i places = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(list.place.get() + size), _mm256_permutevar8x32_epi32(places, order));
-    _mm256_storeu_ps(list.weight.get() + size, _mm256_permutevar8x32_ps(reinterpret_cast<__m256>(weight), order));
+    for (int axis = 0; axis < 3; ++axis) {
+        _mm256_storeu_ps(list.gradient[axis].get() + size,
+                         _mm256_permutevar8x32_ps(reinterpret_cast<__m256>(gradient[axis]), order));
+    }
     list.size += static_cast<size_t>(__builtin_popcount(bits));
 #else
     for (; bits != 0; bits &= bits - 1) {
         const int lane = __builtin_ctz(bits);
         list.place[list.size] = at[lane];
-        list.weight[list.size] = weight[lane];
+        for (int axis = 0; axis < 3; ++axis) list.gradient[axis][list.size] = gradient[axis][lane];
         ++list.size;
     }
 #endif
@@ -599,41 +611,10 @@ template <bool kUnitScale, class Fn>
 inline void EndRun(int32_t p, LabPartners& list) {
     while (list.size % kFastLanes != 0) {
         list.place[list.size] = p;
-        list.weight[list.size] = 0.0f;
+        for (std::unique_ptr<float[]>& axis : list.gradient) axis[list.size] = 0.0f;
         ++list.size;
     }
     list.start.push_back(static_cast<int32_t>(list.size));
-}
-
-struct Gradient {
-    Wide x, y, z;
-};
-// Place p's position, for the differences to its listed partners: in
-// metres, as the density sweep took them, so that a weight times them
-// gives that sweep's gradient to the bit.
-struct Where {
-    Wide x, y, z, scale;
-    Where(const LabFastView& v, int32_t p)
-        : x(Splat(v.x[p])), y(Splat(v.y[p])), z(Splat(v.z[p])), scale(Splat(v.constants->simScale)) {}
-    template <bool kUnitScale>
-    [[gnu::always_inline]] Gradient Difference(Wide xj, Wide yj, Wide zj) const {
-        Gradient d{x - xj, y - yj, z - zj};
-        if constexpr (!kUnitScale) d = Gradient{d.x * scale, d.y * scale, d.z * scale};
-        return d;
-    }
-    template <bool kUnitScale>
-    [[gnu::always_inline]] Gradient Weighted(Wide xj, Wide yj, Wide zj, const LabPartners& list, int32_t e) const {
-        return Times(Load(list.weight.get() + e), Difference<kUnitScale>(xj, yj, zj));
-    }
-    [[gnu::always_inline]] static Gradient Times(Wide w, const Gradient& d) { return {w * d.x, w * d.y, w * d.z}; }
-};
-// The gradient of the partners listed at e, from their packed positions.
-template <bool kUnitScale>
-[[gnu::always_inline]] inline Gradient ListedGradient(const LabFastView& v, const Where& here, const LabPartners& list,
-                                                      int32_t e) {
-    Wide place[4];
-    Gather4(v.packedPlace, list.place.get() + e, place);
-    return here.Weighted<kUnitScale>(place[0], place[1], place[2], list, e);
 }
 
 template <bool kUnitScale>
@@ -658,44 +639,42 @@ void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, 
         // The walk only lists; the sums over the lists are the cheaper for
         // their fewer, fuller vectors.
         Wide density = zero;
-        ForEachPacked<kUnitScale>(v, near, count, [&](const int32_t* at, Wide r, WideInts in) {
+        ForEachPacked<kUnitScale>(v, near, count, [&](const int32_t* at, const Candidates& c, Wide r, WideInts in) {
             const Cubic w = CubicAt(cubic, r);
             const Wide m = Gather(v.share, at) * mass;
             const Wide mg = m * w.g;
+            const Wide gradient[3] = {mg * c.dx, mg * c.dy, mg * c.dz};
             density += Keep(in, m * w.w);
             const WideInts fluid = in & Less(Gather(v.fixed, at), Splat(0.5f));
             WideInts places;
             std::memcpy(&places, at, sizeof places);
-            Append(LaneMask(fluid & NotEqual(places, Splat(p))), at, mg, list);
-            Append(LaneMask(in & ~fluid), at, mg, walls);
+            Append(LaneMask(fluid & NotEqual(places, Splat(p))), at, gradient, list);
+            Append(LaneMask(in & ~fluid), at, gradient, walls);
         });
         const int32_t fluidFrom = list.start.back();
         const size_t partners = list.size - static_cast<size_t>(fluidFrom) + walls.size;
         EndRun(p, list);
         const int32_t wallsFrom = list.start.back();
         std::copy(walls.place.get(), walls.place.get() + walls.size, list.place.get() + list.size);
-        std::copy(walls.weight.get(), walls.weight.get() + walls.size, list.weight.get() + list.size);
+        for (int axis = 0; axis < 3; ++axis) {
+            std::copy(walls.gradient[axis].get(), walls.gradient[axis].get() + walls.size,
+                      list.gradient[axis].get() + list.size);
+        }
         list.size += walls.size;
         EndRun(p, list);
         Wide gx = zero, gy = zero, gz = zero, squares = zero, bx = zero, by = zero, bz = zero;
-        // The other pieces' packed positions may not be written yet.
-        const Where here(v, p);
-        const auto gradientAt = [&](int32_t e) {
-            const int32_t* j = list.place.get() + e;
-            return here.Weighted<kUnitScale>(Gather(v.x, j), Gather(v.y, j), Gather(v.z, j), list, e);
-        };
         for (int32_t e = fluidFrom; e < wallsFrom; e += kFastLanes) {
-            const Gradient g = gradientAt(e);
-            gx += g.x;
-            gy += g.y;
-            gz += g.z;
-            squares += (g.x * g.x + g.y * g.y) + g.z * g.z;
+            const Wide x = Load(list.gradient[0].get() + e), y = Load(list.gradient[1].get() + e),
+                       z = Load(list.gradient[2].get() + e);
+            gx += x;
+            gy += y;
+            gz += z;
+            squares += (x * x + y * y) + z * z;
         }
         for (int32_t e = wallsFrom; e < list.start.back(); e += kFastLanes) {
-            const Gradient g = gradientAt(e);
-            bx += g.x;
-            by += g.y;
-            bz += g.z;
+            bx += Load(list.gradient[0].get() + e);
+            by += Load(list.gradient[1].get() + e);
+            bz += Load(list.gradient[2].get() + e);
         }
         const float sx = Total(gx) + Total(bx), sy = Total(gy) + Total(by), sz = Total(gz) + Total(bz);
         // Walls give the particle's own push back (they mirror it), so its
@@ -743,15 +722,20 @@ template <bool kWalls, class Fn>
     for (int32_t e = from; e < to; e += kFastLanes) fn(list.place.get() + e, e);
 }
 
+struct Gradient {
+    Wide x, y, z;
+};
+[[gnu::always_inline]] inline Gradient GradientAt(const LabPartners& list, int32_t e) {
+    return Gradient{Load(list.gradient[0].get() + e), Load(list.gradient[1].get() + e),
+                    Load(list.gradient[2].get() + e)};
+}
 
-template <bool kUnitScale>
 void DensityRateOf(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float* rate) {
     for (int32_t p = first; p < last; ++p) {
         Wide sum = Splat(0.0f);
         const Wide vxi = Splat(v.vx[p]), vyi = Splat(v.vy[p]), vzi = Splat(v.vz[p]);
-        const Where here(v, p);
         const auto add = [&](const int32_t* j, int32_t e) {
-            const Gradient g = ListedGradient<kUnitScale>(v, here, list, e);
+            const Gradient g = GradientAt(list, e);
             Wide vj[4];
             Gather4(v.packedVelocity, j, vj);
             sum += ((vxi - vj[0]) * g.x + (vyi - vj[1]) * g.y) + (vzi - vj[2]) * g.z;
@@ -762,7 +746,6 @@ void DensityRateOf(const LabFastView& v, const LabPartners& list, int32_t first,
     }
 }
 
-template <bool kUnitScale>
 void PressurePushOf(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, const float* u,
                     float* vx, float* vy, float* vz, float* packedVelocity) {
     const Wide zero = Splat(0.0f);
@@ -770,9 +753,8 @@ void PressurePushOf(const LabFastView& v, const LabPartners& list, int32_t first
         if (v.fixed[p] != 0.0f || p >= v.placed) continue;
         Wide sx = zero, sy = zero, sz = zero;
         const Wide ui = Splat(u[p]);
-        const Where here(v, p);
         ForEachListed<false>(list, p - first, [&](const int32_t* j, int32_t e) {
-            const Gradient g = ListedGradient<kUnitScale>(v, here, list, e);
+            const Gradient g = GradientAt(list, e);
             const Wide f = ui + Gather(u, j);
             sx += f * g.x;
             sy += f * g.y;
@@ -781,7 +763,7 @@ void PressurePushOf(const LabFastView& v, const LabPartners& list, int32_t first
         // A wall mirrors the fluid particle's own u: a uniform pressure
         // beside a wall then pushes nowhere, as it does inside the fluid.
         ForEachListed<true>(list, p - first, [&](const int32_t*, int32_t e) {
-            const Gradient g = ListedGradient<kUnitScale>(v, here, list, e);
+            const Gradient g = GradientAt(list, e);
             const Wide f = ui + ui;
             sx += f * g.x;
             sy += f * g.y;
@@ -806,42 +788,45 @@ void ViscosityOf(const LabFastView& v, const LabPartners& list, int32_t first, i
     const Wide soft = Splat(0.01f * (k.smoothingRadius * k.smoothingRadius));
     const Wide rest = Splat(k.restDensity);
     const Wide one = Splat(1.0f), two = Splat(2.0f);
+    const Wide scale = Splat(k.simScale);
     for (int32_t p = first; p < last; ++p) {
         if (v.fixed[p] != 0.0f || p >= v.placed) {
             ax[p] = ay[p] = az[p] = 0.0f;
             continue;
         }
         const Wide densityi = Splat(v.density[p]);
-        const Where here(v, p);
+        const Wide xs = Splat(v.x[p]), ys = Splat(v.y[p]), zs = Splat(v.z[p]);
         const Wide vxi = Splat(v.vx[p]), vyi = Splat(v.vy[p]), vzi = Splat(v.vz[p]);
         Wide fx = zero, fy = zero, fz = zero, mx = zero, my = zero, mz = zero, bx = zero, by = zero, bz = zero;
         // The pair's velocity less this particle's along the line between
-        // them, (v_i - v_j) . (x_i - x_j), their distance squared and the
-        // listed gradient.
-        const auto relative = [&](const int32_t* j, int32_t e, Wide& dvx, Wide& dvy, Wide& dvz, Wide& r2,
-                                  Wide& densityj, Gradient& g) {
+        // them, (v_i - v_j) . (x_i - x_j), and their distance squared.
+        const auto relative = [&](const int32_t* j, Wide& dvx, Wide& dvy, Wide& dvz, Wide& r2, Wide& densityj) {
             Wide place[4], velocity[4];
             Gather4(v.packedPlace, j, place);
             Gather4(v.packedVelocity, j, velocity);
-            const Gradient d = here.Difference<kUnitScale>(place[0], place[1], place[2]);
-            g = Where::Times(Load(list.weight.get() + e), d);
+            Wide dx = xs - place[0], dy = ys - place[1], dz = zs - place[2];
             densityj = place[3];
-            r2 = (d.x * d.x + d.y * d.y) + d.z * d.z;
+            if constexpr (!kUnitScale) {
+                dx = dx * scale;
+                dy = dy * scale;
+                dz = dz * scale;
+            }
+            r2 = (dx * dx + dy * dy) + dz * dz;
             dvx = vxi - velocity[0];
             dvy = vyi - velocity[1];
             dvz = vzi - velocity[2];
-            return (dvx * d.x + dvy * d.y) + dvz * d.z;
+            return (dvx * dx + dvy * dy) + dvz * dz;
         };
         // The mean of the pair's densities keeps the pair's pushes equal and
         // opposite. Both quotients from one division: the divider is the
         // sweep's narrowest part.
         ForEachListed<false>(list, p - first, [&](const int32_t* j, int32_t e) {
             Wide dvx, dvy, dvz, r2, densityj;
-            Gradient g;
-            const Wide along = relative(j, e, dvx, dvy, dvz, r2, densityj, g);
+            const Wide along = relative(j, dvx, dvy, dvz, r2, densityj);
             const Wide softened = r2 + soft;
             const Wide inverse = Divide(one, (densityi + densityj) * softened);
             const Wide pair = (two * softened) * inverse;
+            const Gradient g = GradientAt(list, e);
             const Wide f = (two * along) * inverse;
             fx += f * g.x;
             fy += f * g.y;
@@ -856,9 +841,9 @@ void ViscosityOf(const LabFastView& v, const LabPartners& list, int32_t first, i
         const Wide wallPair = Divide(two, densityi + rest);
         ForEachListed<true>(list, p - first, [&](const int32_t* j, int32_t e) {
             Wide dvx, dvy, dvz, r2, densityj;
-            Gradient g;
-            const Wide along = relative(j, e, dvx, dvy, dvz, r2, densityj, g);
+            const Wide along = relative(j, dvx, dvy, dvz, r2, densityj);
             const Wide f = wallPair * Divide(along, r2 + soft);
+            const Gradient g = GradientAt(list, e);
             bx += f * g.x;
             by += f * g.y;
             bz += f * g.z;
@@ -892,11 +877,11 @@ void DivergenceFreeDensity(const LabFastView& v, int32_t first, int32_t last, co
     PONDSIM_LAB_SCALED(DivergenceFreeDensityOf, v, first, last, out, list);
 }
 void DensityRate(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float* rate) {
-    PONDSIM_LAB_SCALED(DensityRateOf, v, list, first, last, rate);
+    DensityRateOf(v, list, first, last, rate);
 }
 void PressurePush(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, const float* u, float* vx,
                   float* vy, float* vz, float* packedVelocity) {
-    PONDSIM_LAB_SCALED(PressurePushOf, v, list, first, last, u, vx, vy, vz, packedVelocity);
+    PressurePushOf(v, list, first, last, u, vx, vy, vz, packedVelocity);
 }
 void Viscosity(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu, float wallMu,
                float xsph, float dt, float* ax, float* ay, float* az) {

@@ -53,12 +53,10 @@ void LabFastForces(const LabFastView& v, int32_t first, int32_t last, const uint
 // give a fluid particle its own pressure back.
 //
 // The density sweep also lists each fluid place's partners within h, with
-// m_j grad W_ij / (x_i - x_j), for the sweeps after it: the solves sweep
-// every place a dozen times or more over positions that stay put, and a
-// list spares them the search of the cells around (three candidates in four
-// lie beyond h) and the kernel. The gradient's direction is taken again from
-// the positions, which the sweeps read from the cache: the lists are
-// streamed from memory at every sweep, and bound its speed by their size.
+// the kernel's gradient, for the sweeps after it: the solves sweep every
+// place a dozen times or more over positions that stay put, and a list
+// spares them the search of the cells around (three candidates in four
+// lie beyond h) and the kernel.
 // A cache line of its own: each piece's list grows on whichever thread
 // takes it.
 struct alignas(64) LabPartners {
@@ -66,10 +64,11 @@ struct alignas(64) LabPartners {
     // start[2k + 1], its walls from there to start[2k + 2]. Each run holds
     // a whole number of lanes, padded with the place itself at weight 0.
     std::vector<int32_t> start;
-    // The runs' places and weights: `size` of `capacity` slots in use. Held
-    // in plain arrays, as a vector would fill every slot it grows by.
+    // The runs' places and m_j grad W_ij in metres, one array an axis:
+    // `size` of `capacity` slots in use. Held in plain arrays, as a vector
+    // would fill every slot it grows by.
     std::unique_ptr<int32_t[]> place;
-    std::unique_ptr<float[]> weight;
+    std::unique_ptr<float[]> gradient[3];
     size_t size = 0, capacity = 0;
 
     // Room for `more` slots past size, keeping what is there.
@@ -79,13 +78,15 @@ struct alignas(64) LabPartners {
         std::unique_ptr<int32_t[]> places(new int32_t[grown]);
         std::copy(place.get(), place.get() + size, places.get());
         place.swap(places);
-        std::unique_ptr<float[]> weights(new float[grown]);
-        std::copy(weight.get(), weight.get() + size, weights.get());
-        weight.swap(weights);
+        for (std::unique_ptr<float[]>& axis : gradient) {
+            std::unique_ptr<float[]> grownAxis(new float[grown]);
+            std::copy(axis.get(), axis.get() + size, grownAxis.get());
+            axis.swap(grownAxis);
+        }
         capacity = grown;
     }
     size_t BytesUsed() const {
-        return start.capacity() * sizeof(int32_t) + capacity * (sizeof(int32_t) + sizeof(float));
+        return start.capacity() * sizeof(int32_t) + capacity * (sizeof(int32_t) + 3 * sizeof(float));
     }
 };
 
