@@ -553,7 +553,9 @@ template <int kSize>
         }
     });
     // The last vector's idle lanes: places that exist, never kept.
-    for (int m = 0; m < kSize; ++m) std::fill(near[m].at.get() + count[m], near[m].at.get() + count[m] + kFastLanes, p + m);
+    for (int m = 0; m < kSize; ++m) {
+        std::fill(near[m].at.get() + count[m], near[m].at.get() + count[m] + kFastLanes, p + m);
+    }
 }
 
 // Every packed candidate, eight at a time: fn(at, c, r, in), with `at` the

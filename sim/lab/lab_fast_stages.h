@@ -11,8 +11,9 @@
 // The density and force stages of the lab solver without a neighbour cap,
 // over particles stored in cell order: a particle's candidates are the runs
 // of places its cells' rows cover, taken eight at a time straight from the
-// field arrays, with no list in between. Each particle's sums are taken in
-// one fixed order (row by row, eight lanes, the lanes added pairwise at the
+// field arrays, with no list in between, and loaded once for a few places
+// next to each other in a column. Each particle's sums are taken in one
+// fixed order (row by row, eight lanes, the lanes added pairwise at the
 // end), so the result depends on neither the thread count nor the build:
 // the AVX2 build of these functions and the portable one give the same bits.
 struct LabFastView {
