@@ -585,8 +585,9 @@ TEST(LabWater, StillPoolIsHydrostatic) {
     };
     // The divergence-free solver pushes only where the fluid is compressed:
     // a particle may stand below the rest density, as some beside the walls
-    // do, held by their friction (2.4 % at 2000 particles, 11 % at 20 000 in
-    // a corner; without the friction 8 %).
+    // do: columns along a vertical edge of the tank, pressed against the
+    // box's face (2.4 % at 2000 particles; 11 % at 20 000, 8 % without the
+    // walls' friction).
     const double band = kLong ? 0.05 : 0.1;
     for (const Case c : {Case{true, 0.03, kLong ? 0.15 : 0.04, band}, Case{false, 0.03, 0.03, band}}) {
         LabParameters p = WaterParameters();
