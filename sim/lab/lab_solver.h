@@ -144,11 +144,12 @@ private:
     bool DivergenceFree() const { return sorted_ && parameters_.pressureSolver == PressureSolver::Dfsph; }
     void ComputeWallVolumes();
     void StepDivergenceFree(const std::function<void(double StageClock::*)>& lap);
-    // One solve: pushes from the warm start, then iterations until the mean
-    // error is within tolerance. Returns the iterations and the error.
-    template <class Residual>
+    // One solve: pushes from the warm start (where warm(p) holds), then
+    // iterations until the mean error is within tolerance. Returns the
+    // iterations and the error.
+    template <class Warm, class Residual>
     int Solve(std::vector<float>& carried, std::vector<float>& total, float carriedToPush, float pushToCarried,
-              int least, int most, double tolerance, Residual residual, double& error);
+              int least, int most, double tolerance, Warm warm, Residual residual, double& error);
     template <class AtPlace>
     double Residuals(AtPlace atPlace);
     // Pushes every place by u_, then calls afterPiece(first, last) for each
