@@ -20,7 +20,7 @@ LabParameters ClassicParameters() {
 //   particles inside a kernel; a cube of water a particle, whose lattice
 //   the cubic spline sums to the rest density within 3e-5.
 // - The divergence-free solver, tolerances 0.05 % (density) and 0.1 %
-//   (divergence): the dam break's mean compression stays near 0.03 %.
+//   (divergence): the dam break's mean compression stays near 0.05 %.
 // - Water's viscosity, 0.001 Pa s, and XSPH at 0.1: at 0.05 a dam of 2000
 //   particles still had 1.7 % of its peak kinetic energy after 5 s, at 0.1
 //   0.6 %.
