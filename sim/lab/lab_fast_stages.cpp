@@ -298,7 +298,51 @@ template <bool kUnitScale>
 constexpr int32_t kDensityGroup = 4;
 constexpr int32_t kDensityGroupSpan = 3;
 
-template <bool kUnitScale>
+// The cubic spline of support h: W, and g with grad W = g (x_i - x_j).
+struct Cubic {
+    Wide w, g;
+};
+// Its constants in registers once per sweep: read through the constants
+// inside the loops, they would be loaded and divided again for every
+// candidate, since the sweeps' stores might alias them.
+struct CubicConstants {
+    Wide one, half, two, three, six, inverseH, kernel, twiceKernel, innerGradient, outerGradient;
+    explicit CubicConstants(const LabConstants& k)
+        : one(Splat(1.0f)), half(Splat(0.5f)), two(Splat(2.0f)), three(Splat(3.0f)), six(Splat(6.0f)),
+          inverseH(Splat(1.0f / k.smoothingRadius)), kernel(Splat(k.cubicKernel)),
+          twiceKernel(Splat(2.0f * k.cubicKernel)),
+          innerGradient(Splat(k.cubicGradient / (k.smoothingRadius * k.smoothingRadius))),
+          outerGradient(Splat(0.0f - k.cubicGradient / k.smoothingRadius)) {}
+};
+[[gnu::always_inline]] inline Wide CubicValue(const CubicConstants& k, Wide q) {
+    const Wide u = k.one - q;
+    const WideInts inner = Less(q, k.half);
+    const Wide wInner = k.kernel * ((k.six * (q * q)) * (q - k.one) + k.one);
+    const Wide wOuter = k.twiceKernel * ((u * u) * u);
+    return Keep(inner, wInner) + Keep(~inner, wOuter);
+}
+// g r: the gradient with no division, for sums that divide once a pair.
+[[gnu::always_inline]] inline Wide CubicSlope(const CubicConstants& k, Wide r) {
+    const Wide q = r * k.inverseH;
+    const Wide u = k.one - q;
+    const WideInts inner = Less(q, k.half);
+    return Keep(inner, (k.innerGradient * (k.three * q - k.two)) * r) + Keep(~inner, k.outerGradient * (u * u));
+}
+[[gnu::always_inline]] inline Cubic CubicAt(const CubicConstants& k, Wide r) {
+    const Wide q = r * k.inverseH;
+    const Wide u = k.one - q;
+    const WideInts inner = Less(q, k.half);
+    const Wide gInner = k.innerGradient * (k.three * q - k.two);
+    const Wide gOuter = Divide(k.outerGradient * (u * u), r);
+    Cubic c;
+    c.w = CubicValue(k, q);
+    c.g = Keep(inner, gInner) + Keep(~inner, gOuter);
+    return c;
+}
+
+// The cubic spline's sum takes the kernel at each distance (a square root
+// a candidate); poly6's, the demo's, the squared distance alone.
+template <bool kUnitScale, bool kCubic>
 void DensityOf(const LabFastView& v, int32_t first, int32_t last, float* density, float* pressure) {
     const LabConstants& k = *v.constants;
     // Partners lie within the search radius, and only those within h add
@@ -306,8 +350,9 @@ void DensityOf(const LabFastView& v, int32_t first, int32_t last, float* density
     const Wide reach2 = Splat(std::min(k.smoothingRadiusSquared, v.searchRadiusSquared));
     const Wide scale = Splat(k.simScale);
     const Wide h2 = Splat(k.smoothingRadiusSquared);
+    const CubicConstants cubic(k);
     const auto finish = [&](int32_t p, float sum) {
-        density[p] = sph::DensityFromSum(k, sum, k.poly6);
+        density[p] = kCubic ? (sum + k.cubicKernel) * k.particleMass : sph::DensityFromSum(k, sum, k.poly6);
         pressure[p] = k.Pressure(density[p]);
     };
     const auto group = [&](int32_t p, auto size, int32_t span) {
@@ -322,12 +367,16 @@ void DensityOf(const LabFastView& v, int32_t first, int32_t last, float* density
         ForEachVector(v, p, span, [&](int32_t s, Wide x, Wide y, Wide z, WideInts inRun, auto... own) {
             for (int m = 0; m < kSize; ++m) {
                 const Wide r2 = Scaled<kUnitScale>(Seen(xs[m], ys[m], zs[m], x, y, z).q, scale);
-                const Wide t = h2 - r2;
                 WideInts keep = inRun & Less(r2, reach2);
                 // Not the member itself: its own term is the density's
                 // constant.
                 if constexpr (sizeof...(own) != 0) keep &= NotEqual(kWideLaneNumbers, Splat(p + m - s));
-                terms[m] += Keep(keep, t * t * t);
+                if constexpr (kCubic) {
+                    terms[m] += Keep(keep, CubicValue(cubic, SquareRoot(r2) * cubic.inverseH));
+                } else {
+                    const Wide t = h2 - r2;
+                    terms[m] += Keep(keep, t * t * t);
+                }
             }
         });
         for (int m = 0; m < kSize; ++m) finish(p + m, Total(terms[m]));
@@ -348,7 +397,7 @@ constexpr int32_t kForceGroupSpan = 2;
 
 // Place p meets itself among its candidates: at distance zero it pushes
 // nowhere, and its velocity less its own is zero, so it adds zeros.
-template <bool kUnitScale>
+template <bool kUnitScale, bool kCubic>
 void ForcesOf(const LabFastView& v, int32_t first, int32_t last, const uint8_t* moving, float* ax, float* ay,
               float* az) {
     const LabConstants& k = *v.constants;
@@ -358,8 +407,11 @@ void ForcesOf(const LabFastView& v, int32_t first, int32_t last, const uint8_t* 
     const Wide searchRadiusSquared = Splat(v.searchRadiusSquared);
     const Wide h = Splat(k.smoothingRadius);
     const Wide beyond = SurelyBeyond(k);
+    const CubicConstants cubic(k);
+    // The cubic spline's pushes carry their kernel's whole gradient.
+    const float gradient = kCubic ? 1.0f : k.spikyGradient;
     const auto finish = [&](int32_t p, const sph::ForceSums& sums) {
-        const Vec3 a = sph::AccelerationFromSums(k, sums, k.spikyGradient, k.viscosityLaplacian, v.density[p]);
+        const Vec3 a = sph::AccelerationFromSums(k, sums, gradient, k.viscosityLaplacian, v.density[p]);
         ax[p] = a.x;
         ay[p] = a.y;
         az[p] = a.z;
@@ -396,7 +448,8 @@ void ForcesOf(const LabFastView& v, int32_t first, int32_t last, const uint8_t* 
                 const Wide t = h - r;
                 // Coincident particles push along no direction.
                 const WideInts pushes = counts & Less(zero, r);
-                const Wide push = Divide((Load(v.pressure + s) + Splat(v.pressure[i])) * (t * t), densityj * r);
+                const Wide slope = kCubic ? CubicSlope(cubic, r) : t * t;
+                const Wide push = Divide((Load(v.pressure + s) + Splat(v.pressure[i])) * slope, densityj * r);
                 sum[m][0] += Keep(pushes, c.dx * push);
                 sum[m][1] += Keep(pushes, c.dy * push);
                 sum[m][2] += Keep(pushes, c.dz * push);
@@ -427,36 +480,6 @@ void ForcesOf(const LabFastView& v, int32_t first, int32_t last, const uint8_t* 
         WithSize<kForceGroup>(g.size, [&](auto size) { group(p, size, g.span); });
         p += g.size;
     }
-}
-
-// The cubic spline of support h: W, and g with grad W = g (x_i - x_j).
-struct Cubic {
-    Wide w, g;
-};
-// Its constants in registers once per sweep: read through the constants
-// inside the loops, they would be loaded and divided again for every
-// candidate, since the sweeps' stores might alias them.
-struct CubicConstants {
-    Wide one, half, two, three, six, inverseH, kernel, twiceKernel, innerGradient, outerGradient;
-    explicit CubicConstants(const LabConstants& k)
-        : one(Splat(1.0f)), half(Splat(0.5f)), two(Splat(2.0f)), three(Splat(3.0f)), six(Splat(6.0f)),
-          inverseH(Splat(1.0f / k.smoothingRadius)), kernel(Splat(k.cubicKernel)),
-          twiceKernel(Splat(2.0f * k.cubicKernel)),
-          innerGradient(Splat(k.cubicGradient / (k.smoothingRadius * k.smoothingRadius))),
-          outerGradient(Splat(0.0f - k.cubicGradient / k.smoothingRadius)) {}
-};
-[[gnu::always_inline]] inline Cubic CubicAt(const CubicConstants& k, Wide r) {
-    const Wide q = r * k.inverseH;
-    const Wide u = k.one - q;
-    const WideInts inner = Less(q, k.half);
-    const Wide wInner = k.kernel * ((k.six * (q * q)) * (q - k.one) + k.one);
-    const Wide wOuter = k.twiceKernel * ((u * u) * u);
-    const Wide gInner = k.innerGradient * (k.three * q - k.two);
-    const Wide gOuter = Divide(k.outerGradient * (u * u), r);
-    Cubic c;
-    c.w = Keep(inner, wInner) + Keep(~inner, wOuter);
-    c.g = Keep(inner, gInner) + Keep(~inner, gOuter);
-    return c;
 }
 
 #if defined(__AVX2__)
@@ -857,17 +880,29 @@ void ViscosityOf(const LabFastView& v, const LabPartners& list, int32_t first, i
     }
 }
 
+// Calls fn(unitScale, cubic) with the weakly compressible sweeps' two
+// choices as types, so that each is made apart from the others.
+template <class Fn>
+void WithKernel(const LabFastView& v, Fn fn) {
+    const auto unit = [&](auto cubic) {
+        v.simScale == 1.0f ? fn(std::true_type{}, cubic) : fn(std::false_type{}, cubic);
+    };
+    v.constants->cubicSpline ? unit(std::true_type{}) : unit(std::false_type{});
+}
+
 }  // namespace
 
 void Density(const LabFastView& v, int32_t first, int32_t last, float* density, float* pressure) {
-    v.simScale == 1.0f ? DensityOf<true>(v, first, last, density, pressure)
-                       : DensityOf<false>(v, first, last, density, pressure);
+    WithKernel(v, [&](auto unit, auto cubic) {
+        DensityOf<decltype(unit)::value, decltype(cubic)::value>(v, first, last, density, pressure);
+    });
 }
 
 void Forces(const LabFastView& v, int32_t first, int32_t last, const uint8_t* moving, float* ax, float* ay,
             float* az) {
-    v.simScale == 1.0f ? ForcesOf<true>(v, first, last, moving, ax, ay, az)
-                       : ForcesOf<false>(v, first, last, moving, ax, ay, az);
+    WithKernel(v, [&](auto unit, auto cubic) {
+        ForcesOf<decltype(unit)::value, decltype(cubic)::value>(v, first, last, moving, ax, ay, az);
+    });
 }
 
 

@@ -48,6 +48,7 @@ bool SoundUnread(const LabParameters& p) {
     return (p.equationOfState == EquationOfState::Linear && p.cflNumber <= 0.0f) || Solved(p);
 }
 bool WallsOff(const LabParameters& p) { return !p.walls || Solved(p); }
+bool KernelUnread(const LabParameters& p) { return Solved(p) || Capped(p); }
 
 // One entry a line: name, label, group, unit, meaning, kind, range, slider
 // ends, slider scale, getter and setter.
@@ -137,6 +138,12 @@ std::vector<LabParameterInfo> MakeTable() {
          [](const LabParameters& p) { return p.pressureSolver == PressureSolver::Dfsph ? 1.0 : 0.0; },
          [](LabParameters& p, double v) { p.pressureSolver = v != 0.0 ? PressureSolver::Dfsph : PressureSolver::Wcsph; },
          "wcsph|dfsph", Capped},
+        {"kernel", "kernel", kKernel, "",
+         "wcsph without a cap: poly6 density and spiky pressure (the demo's) or the cubic spline for both",
+         Kind::Choice, 0.0, 1.0, 0.0, 1.0, kLinear,
+         [](const LabParameters& p) { return p.kernel == SmoothingKernel::CubicSpline ? 1.0 : 0.0; },
+         [](LabParameters& p, double v) { p.kernel = v != 0.0 ? SmoothingKernel::CubicSpline : SmoothingKernel::Poly6Spiky; },
+         "poly6-spiky|cubic", KernelUnread},
         {"densityTolerance", "density tolerance", kPressure, "%",
          "dfsph: mean density error a density solve stops at", Kind::Real, 1e-4, 100.0, 0.001, 1.0, kLog,
          LAB_REAL(densityTolerance), nullptr, NotSolved},

@@ -58,8 +58,9 @@ LabParameters WaterParameters() {
     p.equationOfState = EquationOfState::Tait;
     p.speedOfSound = 60.0f;
     p.clampNegativePressure = true;
+    p.kernel = SmoothingKernel::CubicSpline;
     p.pressureFactor = 1.0f / LatticeGradientFactor(p.smoothingLength, p.particleSpacing, p.particleMass,
-                                                     p.restDensity);
+                                                     p.restDensity, p.kernel);
     p.viscosity = 0.001f;
     p.xsph = 0.1f;
     p.wallViscosity = 3.0f;
@@ -100,32 +101,23 @@ bool ParametersByName(const std::string& name, LabParameters& out) {
     return false;
 }
 
-float LatticeMass(float smoothingLength, float spacing, float restDensity) {
+float LatticeGradientFactor(float smoothingLength, float spacing, float mass, float restDensity,
+                            SmoothingKernel kernel) {
     const double h = smoothingLength;
-    const double h2 = h * h;
-    const int reach = static_cast<int>(std::ceil(h / spacing));
-    double sum = 0.0;
-    for (int x = -reach; x <= reach; ++x) {
-        for (int y = -reach; y <= reach; ++y) {
-            for (int z = -reach; z <= reach; ++z) {
-                const double r2 = (x * x + y * y + z * z) * static_cast<double>(spacing) * spacing;
-                if (r2 < h2) sum += (h2 - r2) * (h2 - r2) * (h2 - r2);
-            }
-        }
-    }
-    const double poly6 = 315.0 / (64.0 * 3.14159265358979 * std::pow(h, 9.0));
-    return static_cast<float>(restDensity / (poly6 * sum));
-}
-
-float LatticeGradientFactor(float smoothingLength, float spacing, float mass, float restDensity) {
-    const double h = smoothingLength;
+    const double pi = 3.14159265358979;
+    // |grad W| at r.
+    const auto slope = [&](double r) {
+        if (kernel == SmoothingKernel::Poly6Spiky) return 45.0 / (pi * std::pow(h, 6.0)) * (h - r) * (h - r);
+        const double q = r / h;
+        return 48.0 / (pi * h * h * h * h) * (q < 0.5 ? q * (2.0 - 3.0 * q) : (1.0 - q) * (1.0 - q));
+    };
     const int reach = static_cast<int>(std::ceil(h / spacing));
     double sum = 0.0;
     for (int x = -reach; x <= reach; ++x) {
         for (int y = -reach; y <= reach; ++y) {
             for (int z = -reach; z <= reach; ++z) {
                 const double r = std::sqrt(static_cast<double>(x * x + y * y + z * z)) * spacing;
-                if (r > 0.0 && r < h) sum += 45.0 / (3.14159265358979 * std::pow(h, 6.0)) * (h - r) * (h - r) * r;
+                if (r > 0.0 && r < h) sum += slope(r) * r;
             }
         }
     }
@@ -199,6 +191,7 @@ LabConstants::LabConstants(const LabParameters& p) {
     const float h3 = (p.smoothingLength * p.smoothingLength) * p.smoothingLength;
     cubicKernel = 8.0f / (kPi * h3);
     cubicGradient = 48.0f / (kPi * h3);
+    cubicSpline = p.kernel == SmoothingKernel::CubicSpline;
     equationOfState = p.equationOfState;
     restDensity = p.restDensity;
     stiffness = p.stiffness;

@@ -26,12 +26,26 @@ enum class PressureSolver {
     Dfsph,
 };
 
+// The kernels of the weakly compressible solver's density and pressure
+// sums without a neighbour cap (the capped lists keep the demo's; the
+// divergence-free solver takes the cubic spline).
+enum class SmoothingKernel {
+    // The demo's: poly6 for density, the spiky kernel's gradient for
+    // pressure.
+    Poly6Spiky,
+    // The cubic spline of support h for both, so that the pressure force is
+    // the gradient of the density it comes from: with the two kernels apart
+    // a still pool's pressure forces fed its motion.
+    CubicSpline,
+};
+
 // Everything the lab solver is told at run time. Positions are kept in
 // "position units"; simScale turns them into metres (the demo's box units
 // are 0.04 m; the water scenes use metres directly, simScale 1).
 struct LabParameters {
     // Kernel support radius h, metres: poly6 for density, spiky gradient for
-    // pressure, the viscosity kernel's Laplacian for viscosity.
+    // pressure (or the cubic spline for both, `kernel`), the viscosity
+    // kernel's Laplacian for viscosity.
     float smoothingLength = 0.03f;
     // Pairs closer than this, metres, are listed as neighbours. The demo
     // lists out to 2h; pairs beyond h add nothing to any sum.
@@ -148,6 +162,7 @@ struct LabParameters {
     // wall. A wall of particles h apart cannot resolve the thin layer where
     // a real floor holds the water back; this stands for it.
     float wallViscosity = 0.0f;
+    SmoothingKernel kernel = SmoothingKernel::Poly6Spiky;
 
     // The water's scenes at a particle spacing: a dam 20 sites wide (16000
     // particles), a pool 32 sites wide and 16 deep, a drop of 9 into 9.
@@ -187,14 +202,12 @@ const std::vector<LabPreset>& LabPresets();
 // By name; false for an unknown name.
 bool ParametersByName(const std::string& name, LabParameters& out);
 
-// The particle mass that gives restDensity at the centre of a cubic lattice
-// of the given spacing (metres) under the poly6 sum with support h.
-float LatticeMass(float smoothingLength, float spacing, float restDensity);
-
 // -1/3 of the sum over a cubic lattice of V_j (x_j - x_i) . grad W_ij, with
-// the spiky kernel of support h and V = mass / restDensity: 1 where the
-// discrete gradient of a linear field is exact.
-float LatticeGradientFactor(float smoothingLength, float spacing, float mass, float restDensity);
+// the pressure kernel (spiky, or the cubic spline) of support h and
+// V = mass / restDensity: 1 where the discrete gradient of a linear field is
+// exact.
+float LatticeGradientFactor(float smoothingLength, float spacing, float mass, float restDensity,
+                            SmoothingKernel kernel);
 
 // What a wall particle's volume, one over the sum of the kernel over the
 // walls around it, is multiplied by so that a fluid particle of a cubic
@@ -232,6 +245,8 @@ struct LabConstants {
     // The cubic spline of support h: 8 / (pi h^3) and 48 / (pi h^3).
     float cubicKernel;
     float cubicGradient;
+    // The weakly compressible sums without a cap by the cubic spline.
+    bool cubicSpline;
     // Equation of state.
     EquationOfState equationOfState;
     float restDensity;
