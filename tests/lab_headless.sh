@@ -47,6 +47,13 @@ read -r total moving < <(sed -nE 's/^particles: ([0-9]+) \(([0-9]+) moving\)$/\1
 portable=$(hash_of "$(PONDSIM_LAB_PORTABLE=1 "$lab" "${dam[@]}" --steps 60 --threads 2)")
 [ "$portable" = "$one" ] || fail "water dam: portable stages $portable, chosen ones $one"
 [ "$one" = 532828a98330721a ] || fail "water dam, 60 steps: $one, not 532828a98330721a"
+# So do the weakly compressible solver's sweeps, under each kernel.
+for kernel in cubic poly6-spiky; do
+  weak=(--set pressureSolver=wcsph --set kernel=$kernel --set timeStep=0.0004 --steps 60 --threads 2)
+  chosen=$(hash_of "$("$lab" "${dam[@]}" "${weak[@]}")")
+  portable=$(hash_of "$(PONDSIM_LAB_PORTABLE=1 "$lab" "${dam[@]}" "${weak[@]}")")
+  [ -n "$chosen" ] && [ "$portable" = "$chosen" ] || fail "wcsph dam, $kernel: portable stages $portable, chosen ones $chosen"
+done
 
 # Command lines -> exit code and a piece of what the driver says.
 cases=(

@@ -372,6 +372,9 @@ void DensityOf(const LabFastView& v, int32_t first, int32_t last, float* density
                 // constant.
                 if constexpr (sizeof...(own) != 0) keep &= NotEqual(kWideLaneNumbers, Splat(p + m - s));
                 if constexpr (kCubic) {
+                    // Most vectors of the outer cells hold no partner: they
+                    // skip the square root.
+                    if (NoLane(keep)) continue;
                     terms[m] += Keep(keep, CubicValue(cubic, SquareRoot(r2) * cubic.inverseH));
                 } else {
                     const Wide t = h2 - r2;
