@@ -134,9 +134,9 @@ int main(int argc, char** argv) {
         }
     }
     if (counts.empty()) counts = {10000, 100000, 1000000};
-    std::printf("water pool (%s); \"cells\": no cap, particles kept in cell order%s; \"lists\": capped lists (64)\n",
+    std::printf("water pool (%s); \"cells\": no cap, particles kept in cell order, %s; \"lists\": capped lists (64)\n",
                 water.pressureSolver == PressureSolver::Dfsph ? "divergence-free" : "weakly compressible",
-                LabFastUsesAvx2() ? ", AVX2" : ", portable vectors");
+                LabFastBuildName());
     std::printf("timed steps after 3 untimed: %s; ms wall and processor per step; ns per particle-step per thread\n"
                 "(wall) and of processor; bytes per particle: peak resident / particles, the solver's own; the\n"
                 "stage split in %% of the step: search (lists or sort), density, forces, motion (time step and\n"

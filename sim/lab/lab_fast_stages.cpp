@@ -15,8 +15,22 @@
 
 #if !defined(PONDSIM_LAB_FAST_NAMESPACE)
 #define PONDSIM_LAB_FAST_NAMESPACE portable
+#define PONDSIM_LAB_FAST_NAME "portable vectors"
 #define PONDSIM_LAB_FAST_DISPATCH 1
 #endif
+
+// Each build's stages, which the dispatch below chooses from.
+struct LabFastBuild {
+    const char* name;
+    void (*density)(const LabFastView&, int32_t, int32_t, float*, float*);
+    void (*forces)(const LabFastView&, int32_t, int32_t, const uint8_t*, float*, float*, float*);
+    void (*divergenceFreeDensity)(const LabFastView&, int32_t, int32_t, const LabDivergenceFree&, LabPartners&);
+    void (*densityRate)(const LabFastView&, const LabPartners&, int32_t, int32_t, float*);
+    void (*pressurePush)(const LabFastView&, const LabPartners&, int32_t, int32_t, const float*, float*, float*, float*,
+                         float*);
+    void (*viscosity)(const LabFastView&, const LabPartners&, int32_t, int32_t, float, float, float, float, float*,
+                      float*, float*);
+};
 
 namespace PONDSIM_LAB_FAST_NAMESPACE {
 
@@ -930,73 +944,70 @@ void Viscosity(const LabFastView& v, const LabPartners& list, int32_t first, int
 
 #undef PONDSIM_LAB_SCALED
 
+extern const LabFastBuild kBuild;
+const LabFastBuild kBuild{PONDSIM_LAB_FAST_NAME, Density,      Forces,   DivergenceFreeDensity,
+                          DensityRate,           PressurePush, Viscosity};
+
 }  // namespace PONDSIM_LAB_FAST_NAMESPACE
 
 #if defined(PONDSIM_LAB_FAST_DISPATCH)
 
-#if defined(PONDSIM_LAB_AVX2)
+#if defined(PONDSIM_LAB_AVX_BUILDS)
 namespace avx2 {
-void Density(const LabFastView& v, int32_t first, int32_t last, float* density, float* pressure);
-void Forces(const LabFastView& v, int32_t first, int32_t last, const uint8_t* moving, float* ax, float* ay,
-            float* az);
-void DivergenceFreeDensity(const LabFastView& v, int32_t first, int32_t last, const LabDivergenceFree& out,
-                           LabPartners& list);
-void DensityRate(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float* rate);
-void PressurePush(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, const float* u, float* vx,
-                  float* vy, float* vz, float* packedVelocity);
-void Viscosity(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu, float wallMu,
-               float xsph, float dt, float* ax, float* ay, float* az);
+extern const LabFastBuild kBuild;
 }  // namespace avx2
+namespace avx512 {
+extern const LabFastBuild kBuild;
+}  // namespace avx512
 #endif
 
-bool LabFastUsesAvx2() {
-#if defined(PONDSIM_LAB_AVX2)
-    static const bool has = __builtin_cpu_supports("avx2") && std::getenv("PONDSIM_LAB_PORTABLE") == nullptr;
-    return has;
+namespace {
+
+// The widest build the processor runs, unless the environment asks for a
+// narrower one: PONDSIM_LAB_PORTABLE for the portable build, PONDSIM_LAB_AVX2
+// for AVX2 where the processor has AVX-512. Every build gives the same bits.
+const LabFastBuild& Chosen() {
+    static const LabFastBuild& build = []() -> const LabFastBuild& {
+#if defined(PONDSIM_LAB_AVX_BUILDS)
+        if (std::getenv("PONDSIM_LAB_PORTABLE") != nullptr || !__builtin_cpu_supports("avx2")) return portable::kBuild;
+        const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+                            __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq");
+        if (!avx512 || std::getenv("PONDSIM_LAB_AVX2") != nullptr) return avx2::kBuild;
+        return avx512::kBuild;
 #else
-    return false;
+        return portable::kBuild;
 #endif
+    }();
+    return build;
+}
+
+}  // namespace
+
+const char* LabFastBuildName() {
+    return Chosen().name;
 }
 
 void LabFastDensity(const LabFastView& v, int32_t first, int32_t last, float* density, float* pressure) {
-#if defined(PONDSIM_LAB_AVX2)
-    if (LabFastUsesAvx2()) return avx2::Density(v, first, last, density, pressure);
-#endif
-    portable::Density(v, first, last, density, pressure);
+    Chosen().density(v, first, last, density, pressure);
 }
-
 void LabFastForces(const LabFastView& v, int32_t first, int32_t last, const uint8_t* moving, float* ax, float* ay,
                    float* az) {
-#if defined(PONDSIM_LAB_AVX2)
-    if (LabFastUsesAvx2()) return avx2::Forces(v, first, last, moving, ax, ay, az);
-#endif
-    portable::Forces(v, first, last, moving, ax, ay, az);
+    Chosen().forces(v, first, last, moving, ax, ay, az);
 }
-
-#if defined(PONDSIM_LAB_AVX2)
-#define PONDSIM_LAB_DISPATCH(name, ...)                           \
-    if (LabFastUsesAvx2()) return avx2::name(__VA_ARGS__); \
-    portable::name(__VA_ARGS__)
-#else
-#define PONDSIM_LAB_DISPATCH(name, ...) portable::name(__VA_ARGS__)
-#endif
-
 void LabFastDivergenceFreeDensity(const LabFastView& v, int32_t first, int32_t last, const LabDivergenceFree& out,
                                   LabPartners& list) {
-    PONDSIM_LAB_DISPATCH(DivergenceFreeDensity, v, first, last, out, list);
+    Chosen().divergenceFreeDensity(v, first, last, out, list);
 }
 void LabFastDensityRate(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float* rate) {
-    PONDSIM_LAB_DISPATCH(DensityRate, v, list, first, last, rate);
+    Chosen().densityRate(v, list, first, last, rate);
 }
 void LabFastPressurePush(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, const float* u,
                          float* vx, float* vy, float* vz, float* packedVelocity) {
-    PONDSIM_LAB_DISPATCH(PressurePush, v, list, first, last, u, vx, vy, vz, packedVelocity);
+    Chosen().pressurePush(v, list, first, last, u, vx, vy, vz, packedVelocity);
 }
 void LabFastViscosity(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu,
                       float wallMu, float xsph, float dt, float* ax, float* ay, float* az) {
-    PONDSIM_LAB_DISPATCH(Viscosity, v, list, first, last, mu, wallMu, xsph, dt, ax, ay, az);
+    Chosen().viscosity(v, list, first, last, mu, wallMu, xsph, dt, ax, ay, az);
 }
-
-#undef PONDSIM_LAB_DISPATCH
 
 #endif

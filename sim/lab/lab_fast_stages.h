@@ -114,5 +114,6 @@ void LabFastPressurePush(const LabFastView& v, const LabPartners& list, int32_t 
 // mean velocity around, over one step dt).
 void LabFastViscosity(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu,
                       float wallMu, float xsph, float dt, float* ax, float* ay, float* az);
-// Whether the processor runs the AVX2 build.
-bool LabFastUsesAvx2();
+// The build of the stages the processor runs: "AVX-512", "AVX2" or
+// "portable vectors".
+const char* LabFastBuildName();
