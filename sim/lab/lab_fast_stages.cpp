@@ -12,6 +12,7 @@
 
 #include "sim/core/lanes.h"
 #include "sim/core/sph_kernels.h"
+#include "sim/lab/half_floats.h"
 
 #if !defined(PONDSIM_LAB_FAST_NAMESPACE)
 #define PONDSIM_LAB_FAST_NAMESPACE portable
@@ -177,6 +178,35 @@ template <class V, class Fn>
         for (int field = 0; field < 4; ++field) out[field][lane] = packed[4 * at[lane] + field];
     }
 #endif
+}
+
+// Eight halves (half_floats.h) as floats, and back.
+[[gnu::always_inline]] inline Wide LoadHalves(const uint16_t* from) {
+#if defined(__F16C__)
+    return reinterpret_cast<Wide>(_mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from))));
+#else
+    Wide out;
+    for (int lane = 0; lane < kFastLanes; ++lane) out[lane] = FloatOfHalf(from[lane]);
+    return out;
+#endif
+}
+[[gnu::always_inline]] inline void StoreHalves(uint16_t* into, Wide from) {
+#if defined(__F16C__)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(into),
+                     _mm256_cvtps_ph(reinterpret_cast<__m256>(from), _MM_FROUND_TO_NEAREST_INT));
+#else
+    for (int lane = 0; lane < kFastLanes; ++lane) into[lane] = HalfOf(from[lane]);
+#endif
+}
+// What storing as halves leaves of each lane.
+[[gnu::always_inline]] inline Wide RoundedToHalves(Wide from) {
+#if defined(__F16C__)
+    return reinterpret_cast<Wide>(
+        _mm256_cvtph_ps(_mm256_cvtps_ph(reinterpret_cast<__m256>(from), _MM_FROUND_TO_NEAREST_INT)));
+#endif
+    uint16_t halves[kFastLanes];
+    StoreHalves(halves, from);
+    return LoadHalves(halves);
 }
 
 // One bit a lane, lane 0 the lowest.
@@ -634,15 +664,15 @@ template <bool kUnitScale, class Fn>
     const __m256i places = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(list.place.get() + size), _mm256_permutevar8x32_epi32(places, order));
     for (int axis = 0; axis < 3; ++axis) {
-        _mm256_storeu_ps(list.gradient[axis].get() + size,
-                         _mm256_permutevar8x32_ps(reinterpret_cast<__m256>(gradient[axis]), order));
+        StoreHalves(list.gradient[axis].get() + size,
+                    reinterpret_cast<Wide>(_mm256_permutevar8x32_ps(reinterpret_cast<__m256>(gradient[axis]), order)));
     }
     list.size += static_cast<size_t>(__builtin_popcount(bits));
 #else
     for (; bits != 0; bits &= bits - 1) {
         const int lane = __builtin_ctz(bits);
         list.place[list.size] = at[lane];
-        for (int axis = 0; axis < 3; ++axis) list.gradient[axis][list.size] = gradient[axis][lane];
+        for (int axis = 0; axis < 3; ++axis) list.gradient[axis][list.size] = HalfOf(gradient[axis][lane]);
         ++list.size;
     }
 #endif
@@ -653,7 +683,7 @@ template <bool kUnitScale, class Fn>
 inline void EndRun(int32_t p, LabPartners& list) {
     while (list.size % kFastLanes != 0) {
         list.place[list.size] = p;
-        for (std::unique_ptr<float[]>& axis : list.gradient) axis[list.size] = 0.0f;
+        for (std::unique_ptr<uint16_t[]>& axis : list.gradient) axis[list.size] = 0;
         ++list.size;
     }
     list.start.push_back(static_cast<int32_t>(list.size));
@@ -666,6 +696,7 @@ void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, 
     const CubicConstants cubic(k);
     const Wide zero = Splat(0.0f);
     const Wide mass = Splat(k.particleMass);
+    const Wide perUnit = Splat(1.0f / k.gradientUnit);
     const float full = k.restDensity / k.smoothingRadius;
     const float least = (0.2f * full) * (0.2f * full);
     list.start.assign(1, 0);
@@ -678,25 +709,31 @@ void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, 
         list.Reserve(static_cast<size_t>(count) + 3 * kFastLanes);
         walls.size = 0;
         walls.Reserve(static_cast<size_t>(count) + kFastLanes);
-        // The walk only lists; the sums over the lists are the cheaper for
-        // their fewer, fuller vectors.
-        Wide density = zero;
+        // The factor's sums, from the gradients as the list keeps them.
+        Wide density = zero, gx = zero, gy = zero, gz = zero, squares = zero, bx = zero, by = zero, bz = zero;
         ForEachPacked<kUnitScale>(v, near, count, [&](const int32_t* at, const Candidates& c, Wide r, WideInts in) {
             const Cubic w = CubicAt(cubic, r);
             const Wide m = Gather(v.share, at) * mass;
             const Wide mg = m * w.g;
-            const Wide gradient[3] = {mg * c.dx, mg * c.dy, mg * c.dz};
+            const Wide gradient[3] = {RoundedToHalves((mg * c.dx) * perUnit), RoundedToHalves((mg * c.dy) * perUnit),
+                                      RoundedToHalves((mg * c.dz) * perUnit)};
             density += Keep(in, m * w.w);
             const WideInts fluid = in & Less(Gather(v.fixed, at), Splat(0.5f));
+            const WideInts wall = in & ~fluid;
             WideInts places;
             std::memcpy(&places, at, sizeof places);
             Append(LaneMask(fluid & NotEqual(places, Splat(p))), at, gradient, list);
-            Append(LaneMask(in & ~fluid), at, gradient, walls);
+            Append(LaneMask(wall), at, gradient, walls);
+            gx += Keep(fluid, gradient[0]);
+            gy += Keep(fluid, gradient[1]);
+            gz += Keep(fluid, gradient[2]);
+            squares += Keep(fluid, (gradient[0] * gradient[0] + gradient[1] * gradient[1]) + gradient[2] * gradient[2]);
+            bx += Keep(wall, gradient[0]);
+            by += Keep(wall, gradient[1]);
+            bz += Keep(wall, gradient[2]);
         });
-        const int32_t fluidFrom = list.start.back();
-        const size_t partners = list.size - static_cast<size_t>(fluidFrom) + walls.size;
+        const size_t partners = list.size - static_cast<size_t>(list.start.back()) + walls.size;
         EndRun(p, list);
-        const int32_t wallsFrom = list.start.back();
         std::copy(walls.place.get(), walls.place.get() + walls.size, list.place.get() + list.size);
         for (int axis = 0; axis < 3; ++axis) {
             std::copy(walls.gradient[axis].get(), walls.gradient[axis].get() + walls.size,
@@ -704,25 +741,12 @@ void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, 
         }
         list.size += walls.size;
         EndRun(p, list);
-        Wide gx = zero, gy = zero, gz = zero, squares = zero, bx = zero, by = zero, bz = zero;
-        for (int32_t e = fluidFrom; e < wallsFrom; e += kFastLanes) {
-            const Wide x = Load(list.gradient[0].get() + e), y = Load(list.gradient[1].get() + e),
-                       z = Load(list.gradient[2].get() + e);
-            gx += x;
-            gy += y;
-            gz += z;
-            squares += (x * x + y * y) + z * z;
-        }
-        for (int32_t e = wallsFrom; e < list.start.back(); e += kFastLanes) {
-            bx += Load(list.gradient[0].get() + e);
-            by += Load(list.gradient[1].get() + e);
-            bz += Load(list.gradient[2].get() + e);
-        }
         const float sx = Total(gx) + Total(bx), sy = Total(gy) + Total(by), sz = Total(gz) + Total(bz);
         // Walls give the particle's own push back (they mirror it), so its
         // push moves its density by the walls' share once more.
         const float mirrored = (Total(bx) * sx + Total(by) * sy) + Total(bz) * sz;
-        const float d = (((sx * sx + sy * sy) + sz * sz) + Total(squares)) + std::max(mirrored, 0.0f);
+        const float d = ((((sx * sx + sy * sy) + sz * sz) + Total(squares)) + std::max(mirrored, 0.0f)) *
+                        (k.gradientUnit * k.gradientUnit);
         out.density[p] = Total(density);
         // A particle with a few partners at the kernel's edge, where the
         // gradient fades, would take a push out of all measure for what
@@ -768,8 +792,8 @@ struct Gradient {
     Wide x, y, z;
 };
 [[gnu::always_inline]] inline Gradient GradientAt(const LabPartners& list, int32_t e) {
-    return Gradient{Load(list.gradient[0].get() + e), Load(list.gradient[1].get() + e),
-                    Load(list.gradient[2].get() + e)};
+    return Gradient{LoadHalves(list.gradient[0].get() + e), LoadHalves(list.gradient[1].get() + e),
+                    LoadHalves(list.gradient[2].get() + e)};
 }
 
 void DensityRateOf(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float* rate) {
@@ -784,13 +808,14 @@ void DensityRateOf(const LabFastView& v, const LabPartners& list, int32_t first,
         };
         ForEachListed<false>(list, p - first, add);
         ForEachListed<true>(list, p - first, add);
-        rate[p] = Total(sum);
+        rate[p] = Total(sum) * v.constants->gradientUnit;
     }
 }
 
 void PressurePushOf(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, const float* u,
                     float* vx, float* vy, float* vz, float* packedVelocity) {
     const Wide zero = Splat(0.0f);
+    const float unit = v.constants->gradientUnit;
     for (int32_t p = first; p < last; ++p) {
         if (v.fixed[p] != 0.0f || p >= v.placed) continue;
         Wide sx = zero, sy = zero, sz = zero;
@@ -811,9 +836,9 @@ void PressurePushOf(const LabFastView& v, const LabPartners& list, int32_t first
             sy += f * g.y;
             sz += f * g.z;
         });
-        vx[p] = packedVelocity[4 * p] = vx[p] - Total(sx);
-        vy[p] = packedVelocity[4 * p + 1] = vy[p] - Total(sy);
-        vz[p] = packedVelocity[4 * p + 2] = vz[p] - Total(sz);
+        vx[p] = packedVelocity[4 * p] = vx[p] - Total(sx) * unit;
+        vy[p] = packedVelocity[4 * p + 1] = vy[p] - Total(sy) * unit;
+        vz[p] = packedVelocity[4 * p + 2] = vz[p] - Total(sz) * unit;
     }
 }
 
@@ -891,9 +916,9 @@ void ViscosityOf(const LabFastView& v, const LabPartners& list, int32_t first, i
             bz += f * g.z;
         });
         const float toward = xsph / dt;
-        ax[p] = (Total(nu * fx) + Total(wallNu * bx)) + toward * Total(mx);
-        ay[p] = (Total(nu * fy) + Total(wallNu * by)) + toward * Total(my);
-        az[p] = (Total(nu * fz) + Total(wallNu * bz)) + toward * Total(mz);
+        ax[p] = (Total(nu * fx) + Total(wallNu * bx)) * k.gradientUnit + toward * Total(mx);
+        ay[p] = (Total(nu * fy) + Total(wallNu * by)) * k.gradientUnit + toward * Total(my);
+        az[p] = (Total(nu * fz) + Total(wallNu * bz)) * k.gradientUnit + toward * Total(mz);
     }
 }
 

@@ -65,11 +65,14 @@ struct alignas(64) LabPartners {
     // start[2k + 1], its walls from there to start[2k + 2]. Each run holds
     // a whole number of lanes, padded with the place itself at weight 0.
     std::vector<int32_t> start;
-    // The runs' places and m_j grad W_ij in metres, one array an axis:
+    // The runs' places and m_j grad W_ij (in metres, over the constants'
+    // gradientUnit), one array an axis, in half precision (half_floats.h):
+    // the solves' sweeps are bound by reading the lists, and at 16 bits a
+    // pair's gradient is good to 0.05 %, within the solves' tolerance.
     // `size` of `capacity` slots in use. Held in plain arrays, as a vector
     // would fill every slot it grows by.
     std::unique_ptr<int32_t[]> place;
-    std::unique_ptr<float[]> gradient[3];
+    std::unique_ptr<uint16_t[]> gradient[3];
     size_t size = 0, capacity = 0;
 
     // Room for `more` slots past size, keeping what is there.
@@ -79,15 +82,15 @@ struct alignas(64) LabPartners {
         std::unique_ptr<int32_t[]> places(new int32_t[grown]);
         std::copy(place.get(), place.get() + size, places.get());
         place.swap(places);
-        for (std::unique_ptr<float[]>& axis : gradient) {
-            std::unique_ptr<float[]> grownAxis(new float[grown]);
+        for (std::unique_ptr<uint16_t[]>& axis : gradient) {
+            std::unique_ptr<uint16_t[]> grownAxis(new uint16_t[grown]);
             std::copy(axis.get(), axis.get() + size, grownAxis.get());
             axis.swap(grownAxis);
         }
         capacity = grown;
     }
     size_t BytesUsed() const {
-        return start.capacity() * sizeof(int32_t) + capacity * (sizeof(int32_t) + 3 * sizeof(float));
+        return start.capacity() * sizeof(int32_t) + capacity * (sizeof(int32_t) + 3 * sizeof(uint16_t));
     }
 };
 

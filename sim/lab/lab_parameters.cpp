@@ -195,6 +195,11 @@ LabConstants::LabConstants(const LabParameters& p) {
     const float h3 = (p.smoothingLength * p.smoothingLength) * p.smoothingLength;
     cubicKernel = 8.0f / (kPi * h3);
     cubicGradient = 48.0f / (kPi * h3);
+    // |grad W| is at most cubicGradient / h.
+    const float steepest = (particleMass * cubicGradient) / smoothingRadius;
+    int exponent = 0;
+    if (std::isfinite(steepest) && steepest > 0.0f) std::frexp(steepest, &exponent);
+    gradientUnit = std::ldexp(1.0f, exponent);
     cubicSpline = p.kernel == SmoothingKernel::CubicSpline;
     equationOfState = p.equationOfState;
     restDensity = p.restDensity;

@@ -245,6 +245,10 @@ struct LabConstants {
     // The cubic spline of support h: 8 / (pi h^3) and 48 / (pi h^3).
     float cubicKernel;
     float cubicGradient;
+    // A power of two no smaller than a fluid pair's largest |m grad W|: in
+    // this unit, gradients kept in half precision cannot overflow, and the
+    // scaling in and out is exact.
+    float gradientUnit;
     // The weakly compressible sums without a cap by the cubic spline.
     bool cubicSpline;
     // Equation of state.
