@@ -203,10 +203,11 @@ template <class V, class Fn>
 #if defined(__F16C__)
     return reinterpret_cast<Wide>(
         _mm256_cvtph_ps(_mm256_cvtps_ph(reinterpret_cast<__m256>(from), _MM_FROUND_TO_NEAREST_INT)));
-#endif
+#else
     uint16_t halves[kFastLanes];
     StoreHalves(halves, from);
     return LoadHalves(halves);
+#endif
 }
 
 // One bit a lane, lane 0 the lowest.
