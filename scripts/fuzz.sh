@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (clang, with ASan and UBSan) and runs each one
-# for a while, by default 60 seconds (scripts/test.sh: 30).
+# for a while, by default 60 seconds (scripts/test.sh: 15).
 #
 #   scripts/fuzz.sh [seconds per target] [target name filter]
 #

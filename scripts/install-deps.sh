@@ -11,7 +11,7 @@
 set -euo pipefail
 
 run_packages=(
-  build-essential cmake pkg-config
+  build-essential cmake ninja-build pkg-config
   libgl-dev libglew-dev libegl-dev libgl1-mesa-dri libpng-dev libx11-dev libimgui-dev libcli11-dev
 )
 test_packages=(
