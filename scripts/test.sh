@@ -72,9 +72,8 @@ ctest --preset asan -j"$(nproc)"
 # The lab's solver, worker pool and run loop under ThreadSanitizer (only
 # those tests: nothing that draws, since Mesa's threads are not
 # instrumented, and no long physics run, which adds no thread of its own),
-# on 2 and on 8 threads (more than the cores, so that pieces
-# are taken from other threads' runs all the time); any race reported fails
-# its test.
+# on 2 and on 8 threads (more than the cores, so that pieces are taken from
+# other threads' runs all the time); any race reported fails its test.
 cmake --preset tsan
 cmake --build --preset tsan -j"$(nproc)"
 for threads in 2 8; do
