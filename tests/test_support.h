@@ -84,8 +84,16 @@ inline bool Finite(const Vec3& v) {
 // less than the 395 GB that INT32_MAX particles take.
 // Under AddressSanitizer, whose shadow memory alone exceeds any such cap, the
 // sanitizer preset caps single allocations instead (max_allocation_size_mb).
+// GCC names that build with a macro, clang with a feature.
+#if defined(__SANITIZE_ADDRESS__)
+#define PONDSIM_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PONDSIM_ADDRESS_SANITIZER 1
+#endif
+#endif
 struct AddressSpaceCap {
-#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
+#if defined(__linux__) && !defined(PONDSIM_ADDRESS_SANITIZER)
     rlimit saved{};
     bool set = false;
     AddressSpaceCap() {
