@@ -32,6 +32,8 @@ if [ -n "${2:-}" ]; then
   wine_env "$PWD/build/wine-prefix"
   mkdir -p "$build/soak"
   wine_prefix_ready "$build/soak/wine.log" || { echo "cannot make the Wine prefix" >&2; exit 1; }
+  wine_hold_server
+  trap wine_stop_server EXIT
   # Nothing is drawn, so no display is needed.
   runner=(env DISPLAY= wine)
 fi

@@ -81,9 +81,10 @@ e2e_wine_prefix() {
   wine_env "$root/build/wine-prefix"
   E2E_CLEANUP_HOOKS+=(e2e_stop_wineserver)
   wine_prefix_ready "$WINEPREFIX.log" || e2e_fail "cannot make the Wine prefix (see $WINEPREFIX.log)"
+  wine_hold_server
   e2e_note "Wine prefix $WINEPREFIX ready in $((SECONDS - started)) s"
 }
-e2e_stop_wineserver() { [ -d "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null; return 0; }
+e2e_stop_wineserver() { [ -d "${WINEPREFIX:-}" ] && wine_stop_server; return 0; }
 
 # e2e_build_x11_probe OUTDIR: compiles the X helper once; prints its path.
 e2e_build_x11_probe() {

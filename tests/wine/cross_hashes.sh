@@ -20,6 +20,8 @@ linux=${PONDSIM_BUILD_DIR:-build/release}
 wine_env "$root/build/wine-prefix"
 mkdir -p "$windows/cross"
 wine_prefix_ready "$windows/cross/wine.log" || { echo "cannot make the Wine prefix" >&2; exit 1; }
+wine_hold_server
+trap wine_stop_server EXIT
 
 hash_of() { sed -n 's/^state hash: \([0-9a-f]*\).*/\1/p'; }
 status=0

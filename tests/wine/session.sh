@@ -15,7 +15,7 @@ wine_env "$3"
 shift 3
 
 stop() {
-  wineserver -k 2>/dev/null || true
+  wine_stop_server
   if [ -f "$session/xvfb.pid" ]; then
     kill "$(cat "$session/xvfb.pid")" 2>/dev/null || true
     rm -f "$session/xvfb.pid"
@@ -42,7 +42,7 @@ start)
   # A server that stays until stop, started before anything else uses the
   # prefix, so that no test's Wine process has to start one.
   mkdir -p "$WINEPREFIX"
-  wineserver -p >>"$session/wine.log" 2>&1 </dev/null
+  wine_hold_server >>"$session/wine.log" 2>&1 </dev/null
   wine_prefix_ready "$session/wine.log" || { echo "cannot make the Wine prefix (see $session/wine.log)" >&2; exit 1; }
   # The first program starts Wine's own services; let that be done here.
   timeout 120 wine cmd /c exit >>"$session/wine.log" 2>&1 </dev/null

@@ -26,3 +26,20 @@ wine_prefix_ready() {
     touch "$WINEPREFIX/.made"
   ) 9>"$WINEPREFIX.lock"
 }
+
+# wine_hold_server: a server for the prefix of wine_env that stays until
+# wine_stop_server, in place of any the prefix has (wineboot leaves one for
+# a few seconds). Each wine process otherwise starts one or finds one, and a
+# server that is shutting down as the next process connects leaves that
+# process with "recvmsg: Connection reset by peer".
+wine_hold_server() {
+  wine_stop_server
+  wineserver -p
+}
+
+# wine_stop_server: stops the prefix's server and waits until it is gone,
+# so that whatever runs Wine next starts a server of its own.
+wine_stop_server() {
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+}
