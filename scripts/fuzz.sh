@@ -23,7 +23,7 @@ cmake --preset asan >/dev/null
 cmake --build --preset asan -j"$(nproc)"
 
 out=build/asan/fuzz
-mkdir -p $out/artifacts $out/logs
+mkdir -p "$out/artifacts" "$out/logs"
 status=0
 summary=()
 for target in build/asan/tests/fuzz/*-fuzz-*; do
