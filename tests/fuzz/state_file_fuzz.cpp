@@ -43,8 +43,12 @@ void OnFree(const volatile void*) {}
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     __sanitizer_install_malloc_and_free_hooks(OnMalloc, OnFree);
 #if defined(PONDSIM_FUZZ_LAB)
-    // Made once, on first use: not the loader's allocation.
+    // Made once, on first use: not the loader's allocation. Left to the
+    // first input that looks a scene up, the scenes' table counted against
+    // a file shorter than it.
     LabParameterTable();
+    LabParameterGroups();
+    LabScenes();
 #endif
     return 0;
 }
