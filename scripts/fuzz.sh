@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (in the asan preset's build, clang with ASan
 # and UBSan, where the sanitizer tests are built too) and runs each one
-# for a while, by default 60 seconds (scripts/test.sh: 15).
+# for a while, by default 60 seconds (scripts/test.sh: 10).
 #
 #   scripts/fuzz.sh [seconds per target] [target name filter]
 #
