@@ -32,7 +32,7 @@ e2e_start_xvfb "$work"
 probe=$(e2e_build_x11_probe "$work") || e2e_fail "cannot build x11-probe"
 if [ "$suffix" = .exe ]; then
   e2e_wine_prefix
-  e2e_launch lab wine "$program"
+  e2e_launch_exe lab "$program"
 else
   e2e_launch lab "$program"
 fi
@@ -213,15 +213,14 @@ read -r widest room < <(tr -d '\r' <"$log" | sed -n 's/^lab panel: widest \([0-9
 
 "$probe" close "$top" || e2e_fail "cannot send the close request"
 e2e_wait 60 "the program to exit" e2e_exited || e2e_fail "still running after the close request"
-status=0
-wait "$app" || status=$?
+e2e_exit_status
 ((status == 0)) || e2e_fail "exit code $status"
 [ "$(tr -d '\r' <"$log" | tail -n 1)" = "Shutting down." ] || e2e_fail "last log line: $(tail -n 1 "$log")"
 # Started as the headless driver is, from a scene, a preset, a count and a
 # setting: ten steps from that start give the driver's hash for ten.
 start=(--scene dam --preset water --particles 2000 --set viscosity=0.5)
 if [ "$suffix" = .exe ]; then
-  e2e_launch lab-start wine "$program" "${start[@]}"
+  e2e_launch_exe lab-start "$program" "${start[@]}"
   driver=$(wine "$build/headless/pondsim-lab-headless.exe" "${start[@]}" --steps 10 | tr -d '\r' | sed -n 's/^state hash: //p')
 else
   e2e_launch lab-start "$program" "${start[@]}"
@@ -248,7 +247,7 @@ e2e_wait 60 "the program to exit" e2e_exited || e2e_fail "still running after th
 # frames a step.
 slow=(--scene dam --preset water --set searchRadius=0.2 --particles 40000)
 if [ "$suffix" = .exe ]; then
-  e2e_launch lab-slow wine "$program" "${slow[@]}"
+  e2e_launch_exe lab-slow "$program" "${slow[@]}"
 else
   e2e_launch lab-slow "$program" "${slow[@]}"
 fi

@@ -72,9 +72,13 @@ e2e_start_xvfb() {
 
 # e2e_wine_prefix: the build tree's Wine prefix, build/wine-prefix, for every
 # wine started from here; made once and shared by every Wine run of the test
-# command (tests/wine/wine.sh). Stops its server on exit.
+# command (tests/wine/wine.sh). Stops its server on exit. Builds
+# win-probe.exe into $work ($win_probe).
 e2e_wine_prefix() {
   local root started=$SECONDS
+  win_probe="$work/win-probe.exe"
+  x86_64-w64-mingw32-g++-posix -std=c++20 -O1 -Wall -Wextra -Werror -static \
+    "$(dirname "${BASH_SOURCE[0]}")/win_probe.cpp" -o "$win_probe" || e2e_fail "cannot build win-probe.exe"
   root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
   # shellcheck source=tests/wine/wine.sh
   source "$root/tests/wine/wine.sh"
@@ -113,9 +117,6 @@ e2e_start() {
   e2e_start_xvfb "$work"
   probe=$(e2e_build_x11_probe "$work") || e2e_fail "cannot build x11-probe"
   [ "$suffix" = .exe ] || return 0
-  win_probe="$work/win-probe.exe"
-  x86_64-w64-mingw32-g++-posix -std=c++20 -O1 -Wall -Wextra -Werror -static \
-    "$(dirname "${BASH_SOURCE[0]}")/win_probe.cpp" -o "$win_probe" || e2e_fail "cannot build win-probe.exe"
   e2e_wine_prefix
 }
 
@@ -134,12 +135,40 @@ e2e_launch() {
   "$@" >"$log" 2>"$dir/stderr.log" &
   app=$!
   E2E_PIDS+=("$app")
+  through_probe=0
+}
+
+# e2e_launch_exe NAME PROGRAM [ARGS...]: e2e_launch of a Windows program
+# under Wine, through win-probe.exe, which keeps its exit code for
+# e2e_exit_status (a busy machine can see the wine process itself killed as
+# the program ends).
+e2e_launch_exe() {
+  local name=$1
+  shift
+  rm -f "$work/$name/exit-code"
+  e2e_launch "$name" wine "$win_probe" run "$work/$name/exit-code" "$@"
+  through_probe=1
+}
+
+# e2e_exit_status: once $app has ended, its exit code ($status): the
+# Windows program's own for e2e_launch_exe.
+e2e_exit_status() {
+  status=0
+  wait "$app" || status=$?
+  if [ -f "$dir/exit-code" ]; then
+    ((status == 0)) || e2e_note "wine ended with $status after the program"
+    status=$(tr -d '\r\n' <"$dir/exit-code")
+  fi
 }
 
 # e2e_find_window [TITLE]: the top-level window of $app titled TITLE (the
-# programs' title); sets $top.
+# programs' title); sets $top, and $shown_by to the process that shows it
+# ($app itself, or the program that win-probe.exe runs).
 e2e_find_window() {
-  top=$(xdotool search --all --pid "$app" --name "^${1:-$E2E_TITLE}\$" 2>/dev/null | head -n 1) && [ -n "$top" ]
+  local owner=(--pid "$app")
+  ((through_probe)) && owner=()
+  top=$(xdotool search --all "${owner[@]}" --name "^${1:-$E2E_TITLE}\$" 2>/dev/null | head -n 1) && [ -n "$top" ] &&
+    shown_by=$(xdotool getwindowpid "$top")
 }
 
 e2e_exited() { ! kill -0 "$app" 2>/dev/null; }

@@ -97,8 +97,8 @@ e2e_scenario() {
 
   "$probe" close "$top" || e2e_fail "$program: cannot send the close request"
   e2e_wait 60 "$program to exit" e2e_exited || e2e_fail "$program: still running after the close request"
-  local status=0
-  wait "$app" || status=$?
+  local status
+  e2e_exit_status
   e2e_note "exit code $status"
   ((status == 0)) || e2e_fail "$program: exit code $status"
 

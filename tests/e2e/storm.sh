@@ -66,7 +66,7 @@ batch_size=100
 max_width=900
 max_height=680
 
-rss_kb() { sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\) kB/\1/p' "/proc/$app/status" 2>/dev/null; }
+rss_kb() { sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\) kB/\1/p' "/proc/$shown_by/status" 2>/dev/null; }
 sample_rss() {
   local now
   now=$(rss_kb)
@@ -220,8 +220,8 @@ summary=()
 for program in pondsim pondsim-wide; do
   e2e_note "== $program"
   if ((wine)); then
-    e2e_launch "$program" env LD_PRELOAD="$gl_points" GL_POINTS_FILE="$work/$program/points" \
-      wine "$build/apps/$program/$program.exe"
+    LD_PRELOAD="$gl_points" GL_POINTS_FILE="$work/$program/points" \
+      e2e_launch_exe "$program" "$build/apps/$program/$program.exe"
   else
     e2e_launch "$program" env PONDSIM_MESSAGEBOX=stderr LD_PRELOAD="$gl_points" GL_POINTS_FILE="$work/$program/points" \
       "$build/apps/$program/$program"
@@ -253,8 +253,7 @@ for program in pondsim pondsim-wide; do
 
   "$probe" close "$top" || e2e_fail "$program: cannot send the close request"
   e2e_wait 60 "the program to exit" e2e_exited || e2e_fail "$program: still running after the close request"
-  status=0
-  wait "$app" || status=$?
+  e2e_exit_status
   ((status == 0)) || e2e_fail "$program: exit code $status after the close request"
   mapfile -t lines < <(tr -d '\r' <"$log")
   last=${lines[${#lines[@]} - 1]}

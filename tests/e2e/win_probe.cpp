@@ -7,15 +7,24 @@
 //   win-probe.exe CLASS TITLE size W H      give it a client area of W by H
 //   win-probe.exe CLASS TITLE minimize      minimise it (an empty client area)
 //   win-probe.exe CLASS TITLE restore       restore it after minimize
+//   win-probe.exe run FILE PROGRAM [ARGS]   run PROGRAM, write its exit code
 //
 // Prints "class=... title=... visible=0|1 client=WxH" read back from the
 // top-level window of that class and title and returns 0, or returns 1
 // when there is no such window.
+//
+// With run, PROGRAM gets the probe's standard handles; its exit code, as
+// Windows reports it, goes to FILE as a line and is the probe's own. The
+// status of the wine process itself cannot tell it: once a process's last
+// thread is gone, Wine's server kills the Unix process with SIGKILL if it
+// has not ended within half a second, which a busy machine can take for a
+// program's shutdown (its OpenGL driver's threads).
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -46,14 +55,68 @@ bool SetClientSize(HWND window, const char* widthText, const char* heightText) {
                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE) != 0;
 }
 
+// One argument as the command line's parser reads it back: in quotes, with
+// the backslashes before a quote (or the closing one) doubled.
+void AppendQuoted(std::string& line, const char* argument) {
+    line += '"';
+    size_t backslashes = 0;
+    for (const char* c = argument; *c != '\0'; ++c) {
+        if (*c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        line.append(*c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+        backslashes = 0;
+        line += *c;
+    }
+    line.append(2 * backslashes, '\\');
+    line += '"';
+}
+
+int Run(const char* codeFile, int count, char** arguments) {
+    std::string line;
+    for (int i = 0; i < count; ++i) {
+        if (i > 0) line += ' ';
+        AppendQuoted(line, arguments[i]);
+    }
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        std::fprintf(stderr, "win-probe: cannot run %s (error %lu)\n", line.c_str(), GetLastError());
+        return 126;
+    }
+    CloseHandle(process.hThread);
+    DWORD code = 0;
+    if (WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(process.hProcess, &code)) {
+        std::fprintf(stderr, "win-probe: lost %s (error %lu)\n", line.c_str(), GetLastError());
+        return 126;
+    }
+    CloseHandle(process.hProcess);
+    FILE* out = std::fopen(codeFile, "w");
+    if (out == nullptr || std::fprintf(out, "%lu\n", code) < 0 || std::fclose(out) != 0) {
+        std::fprintf(stderr, "win-probe: cannot write %s\n", codeFile);
+        return 126;
+    }
+    return static_cast<int>(code);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 4 && std::strcmp(argv[1], "run") == 0) return Run(argv[2], argc - 3, argv + 3);
     const bool size = argc == 6 && std::strcmp(argv[3], "size") == 0;
     const bool minimize = argc == 4 && std::strcmp(argv[3], "minimize") == 0;
     const bool restore = argc == 4 && std::strcmp(argv[3], "restore") == 0;
     if (argc != 3 && !size && !minimize && !restore) {
-        std::fprintf(stderr, "usage: win-probe.exe CLASS TITLE [size W H | minimize | restore]\n");
+        std::fprintf(stderr,
+                     "usage: win-probe.exe CLASS TITLE [size W H | minimize | restore]\n"
+                     "       win-probe.exe run FILE PROGRAM [ARGS...]\n");
         return 2;
     }
     HWND window = FindWindowA(argv[1], argv[2]);

@@ -27,7 +27,7 @@ e2e_note "display $DISPLAY"
 run_program() {
   local program=$1
   e2e_note "== $program.exe"
-  e2e_launch "$program" wine "$build/apps/$program/$program.exe"
+  e2e_launch_exe "$program" "$build/apps/$program/$program.exe"
   e2e_await_scene "$program.exe"
   local found
   found=$(timeout "$(e2e_seconds 60)" wine "$win_probe" WinMain "$title" 2>&1 | tr -d '\r') ||
