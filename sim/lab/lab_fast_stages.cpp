@@ -221,6 +221,58 @@ template <class V, class Fn>
 #endif
 }
 
+// Two rows of cells side by side in one vector of sixteen lanes, the first
+// eight lanes from one row, the last eight from the next: a row holds some
+// five to eight candidates, so with AVX-512's full width one instruction
+// does the work of two of eight lanes. Other builds take the two rows one
+// after the other, eight lanes at a time, each row's sums into its half of
+// a twin of sums (see ForEachTwins), and give the same bits.
+#if defined(__AVX512F__)
+using Twin = float __attribute__((vector_size(64)));
+using TwinInts = int32_t __attribute__((vector_size(64)));
+template <class V>
+[[gnu::always_inline]] inline auto Joined(V low, V high) {
+    return __builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+}
+[[gnu::always_inline]] inline Wide Low(Twin v) { return __builtin_shufflevector(v, v, 0, 1, 2, 3, 4, 5, 6, 7); }
+[[gnu::always_inline]] inline Wide High(Twin v) {
+    return __builtin_shufflevector(v, v, 8, 9, 10, 11, 12, 13, 14, 15);
+}
+[[gnu::always_inline]] inline TwinInts Less(Twin a, Twin b) { return a < b; }
+[[gnu::always_inline]] inline TwinInts Less(TwinInts a, TwinInts b) { return a < b; }
+[[gnu::always_inline]] inline TwinInts NotEqual(TwinInts a, TwinInts b) { return a != b; }
+[[gnu::always_inline]] inline bool NoLane(TwinInts keep) {
+    return _mm512_test_epi32_mask(reinterpret_cast<__m512i>(keep), reinterpret_cast<__m512i>(keep)) == 0;
+}
+[[gnu::always_inline]] inline Twin Keep(TwinInts keep, Twin value) {
+    return reinterpret_cast<Twin>(keep & reinterpret_cast<TwinInts>(value));
+}
+// The masked form: GCC 12 warns of the unmasked one's undefined source.
+[[gnu::always_inline]] inline Twin SquareRoot(Twin q) {
+    return reinterpret_cast<Twin>(_mm512_maskz_sqrt_ps(0xffff, reinterpret_cast<__m512>(q)));
+}
+[[gnu::always_inline]] inline Twin Divide(Twin a, Twin b) { return a / b; }
+#else
+struct Twin {
+    Wide low, high;
+};
+[[gnu::always_inline]] inline Twin Joined(Wide low, Wide high) { return Twin{low, high}; }
+[[gnu::always_inline]] inline Wide Low(Twin v) { return v.low; }
+[[gnu::always_inline]] inline Wide High(Twin v) { return v.high; }
+#endif
+// The halves' lanes, added lane by lane, then as Total adds eight.
+[[gnu::always_inline]] inline float Total(Twin v) { return Total(Low(v) + High(v)); }
+
+// x in every lane, as a vector of eight or a twin.
+template <class V>
+[[gnu::always_inline]] inline V SplatAs(float x) {
+    if constexpr (std::is_same_v<V, Wide>) {
+        return Splat(x);
+    } else {
+        return Joined(Splat(x), Splat(x));
+    }
+}
+
 // Calls fn(from, to) for the run of places of every row of cells around
 // place p, in the order of the rows; for the row of p's own cell, which
 // alone holds p, fn(from, to, kOwnRow) (a sweep that wants p left out then
@@ -298,13 +350,101 @@ template <class Fn>
         span);
 }
 
+// The candidates of ForEachTwins, a vector at a time: positions, the lanes
+// in their rows, `own` when their rows include that of p's cell, the
+// fields' values, and the part of a twin of sums that they add to.
+#if defined(__AVX512F__)
+// Both rows at once: places a + lane and b + lane - 8.
+using TwinPart = Twin;
+struct TwinCandidates {
+    int32_t a, b;
+    Twin x, y, z;
+    TwinInts inRun;
+    bool own;
+    [[gnu::always_inline]] Twin Field(const float* field) const {
+        return Joined(Load(field + a), Load(field + b));
+    }
+    // The lanes at any place but this one.
+    [[gnu::always_inline]] TwinInts Besides(int32_t place) const {
+        return Joined(NotEqual(kWideLaneNumbers, Splat(place - a)), NotEqual(kWideLaneNumbers, Splat(place - b)));
+    }
+    [[gnu::always_inline]] static Twin& Sum(Twin& sums) { return sums; }
+};
+#else
+// One row: places s + lane, added to the low or the high half.
+using TwinPart = Wide;
+template <bool kHigh>
+struct TwinCandidates {
+    int32_t s;
+    Wide x, y, z;
+    WideInts inRun;
+    bool own;
+    [[gnu::always_inline]] Wide Field(const float* field) const { return Load(field + s); }
+    [[gnu::always_inline]] WideInts Besides(int32_t place) const {
+        return NotEqual(kWideLaneNumbers, Splat(place - s));
+    }
+    [[gnu::always_inline]] static Wide& Sum(Twin& sums) { return kHigh ? sums.high : sums.low; }
+};
+#endif
+
+// Calls fn(c) for the candidates of a group's rows (see ForEachRow) two
+// rows at a time, as twins: the one row's in the low lanes, the next one's
+// in the high lanes, each row's sums in order; a row longer than the other
+// goes on beside no lanes. With AVX-512 a call takes both, sixteen lanes;
+// elsewhere one row, eight.
+template <class Fn>
+[[gnu::always_inline]] inline void ForEachTwins(const LabFastView& v, int32_t p, int32_t span, Fn fn) {
+    // Five rows by five, and one empty row to make them pairs.
+    int32_t from[26], to[26];
+    int32_t rows = 0, ownRow = -1;
+    ForEachRow(
+        v, p,
+        [&](int32_t f, int32_t t, auto... own) {
+            if constexpr (sizeof...(own) != 0) ownRow = rows;
+            from[rows] = f;
+            to[rows] = t;
+            ++rows;
+        },
+        span);
+    if (rows % 2 != 0) {
+        from[rows] = to[rows] = 0;
+        ++rows;
+    }
+    for (int32_t row = 0; row < rows; row += 2) {
+        const bool own = ownRow / 2 == row / 2;
+        const int32_t endA = to[row], endB = to[row + 1];
+#if defined(__AVX512F__)
+        for (int32_t a = from[row], b = from[row + 1]; a < endA || b < endB; a += kFastLanes, b += kFastLanes) {
+            // A row already done reads its end again, within the fields'
+            // padding, with no lane in it.
+            const int32_t atA = std::min(a, endA), atB = std::min(b, endB);
+            const auto load = [&](const float* field) { return Joined(Load(field + atA), Load(field + atB)); };
+            fn(TwinCandidates{atA, atB, load(v.x), load(v.y), load(v.z),
+                              Joined(Less(kWideLaneNumbers, Splat(endA - a)), Less(kWideLaneNumbers, Splat(endB - b))),
+                              own});
+        }
+#else
+        const auto walk = [&](auto high, int32_t start, int32_t end) {
+            for (int32_t s = start; s < end; s += kFastLanes) {
+                fn(TwinCandidates<decltype(high)::value>{s, Load(v.x + s), Load(v.y + s), Load(v.z + s),
+                                                         Less(kWideLaneNumbers, Splat(end - s)), own});
+            }
+        };
+        walk(std::false_type{}, from[row], endA);
+        walk(std::true_type{}, from[row + 1], endB);
+#endif
+    }
+}
+
 // A member's position (xi, yi, zi) minus its candidates' and the squared
 // distances.
+template <class V>
 struct Candidates {
-    Wide dx, dy, dz, q;
+    V dx, dy, dz, q;
 };
-[[gnu::always_inline]] inline Candidates Seen(Wide xi, Wide yi, Wide zi, Wide x, Wide y, Wide z) {
-    Candidates c;
+template <class V>
+[[gnu::always_inline]] inline Candidates<V> Seen(V xi, V yi, V zi, V x, V y, V z) {
+    Candidates<V> c;
     c.dx = xi - x;
     c.dy = yi - y;
     c.dz = zi - z;
@@ -315,15 +455,16 @@ struct Candidates {
 // Squared distances (unscaled) from which on a candidate is surely beyond
 // h: past it by a margin that the rounding of a distance, or the force
 // stage's square-root estimate (which comes from above), cannot bridge.
-inline Wide SurelyBeyond(const LabConstants& k) {
+template <class V = Wide>
+inline V SurelyBeyond(const LabConstants& k) {
     const float reach = k.smoothingRadius / k.simScale;
-    return Splat((reach * reach) * 1.001f);
+    return SplatAs<V>((reach * reach) * 1.001f);
 }
 
 // Squared distances in metres; with a scale of 1, multiplying by it is
 // exact and left out.
-template <bool kUnitScale>
-[[gnu::always_inline]] inline Wide Scaled(Wide q, Wide scale) {
+template <bool kUnitScale, class V>
+[[gnu::always_inline]] inline V Scaled(V q, V scale) {
     if constexpr (kUnitScale) {
         return q;
     } else {
@@ -350,30 +491,33 @@ struct Cubic {
 // Its constants in registers once per sweep: read through the constants
 // inside the loops, they would be loaded and divided again for every
 // candidate, since the sweeps' stores might alias them.
+template <class V>
 struct CubicConstants {
-    Wide one, half, two, three, six, inverseH, kernel, twiceKernel, innerGradient, outerGradient;
+    V one, half, two, three, six, inverseH, kernel, twiceKernel, innerGradient, outerGradient;
     explicit CubicConstants(const LabConstants& k)
-        : one(Splat(1.0f)), half(Splat(0.5f)), two(Splat(2.0f)), three(Splat(3.0f)), six(Splat(6.0f)),
-          inverseH(Splat(1.0f / k.smoothingRadius)), kernel(Splat(k.cubicKernel)),
-          twiceKernel(Splat(2.0f * k.cubicKernel)),
-          innerGradient(Splat(k.cubicGradient / (k.smoothingRadius * k.smoothingRadius))),
-          outerGradient(Splat(0.0f - k.cubicGradient / k.smoothingRadius)) {}
+        : one(SplatAs<V>(1.0f)), half(SplatAs<V>(0.5f)), two(SplatAs<V>(2.0f)), three(SplatAs<V>(3.0f)),
+          six(SplatAs<V>(6.0f)), inverseH(SplatAs<V>(1.0f / k.smoothingRadius)), kernel(SplatAs<V>(k.cubicKernel)),
+          twiceKernel(SplatAs<V>(2.0f * k.cubicKernel)),
+          innerGradient(SplatAs<V>(k.cubicGradient / (k.smoothingRadius * k.smoothingRadius))),
+          outerGradient(SplatAs<V>(0.0f - k.cubicGradient / k.smoothingRadius)) {}
 };
-[[gnu::always_inline]] inline Wide CubicValue(const CubicConstants& k, Wide q) {
-    const Wide u = k.one - q;
-    const WideInts inner = Less(q, k.half);
-    const Wide wInner = k.kernel * ((k.six * (q * q)) * (q - k.one) + k.one);
-    const Wide wOuter = k.twiceKernel * ((u * u) * u);
+template <class V>
+[[gnu::always_inline]] inline V CubicValue(const CubicConstants<V>& k, V q) {
+    const V u = k.one - q;
+    const auto inner = Less(q, k.half);
+    const V wInner = k.kernel * ((k.six * (q * q)) * (q - k.one) + k.one);
+    const V wOuter = k.twiceKernel * ((u * u) * u);
     return Keep(inner, wInner) + Keep(~inner, wOuter);
 }
 // g r: the gradient with no division, for sums that divide once a pair.
-[[gnu::always_inline]] inline Wide CubicSlope(const CubicConstants& k, Wide r) {
-    const Wide q = r * k.inverseH;
-    const Wide u = k.one - q;
-    const WideInts inner = Less(q, k.half);
+template <class V>
+[[gnu::always_inline]] inline V CubicSlope(const CubicConstants<V>& k, V r) {
+    const V q = r * k.inverseH;
+    const V u = k.one - q;
+    const auto inner = Less(q, k.half);
     return Keep(inner, (k.innerGradient * (k.three * q - k.two)) * r) + Keep(~inner, k.outerGradient * (u * u));
 }
-[[gnu::always_inline]] inline Cubic CubicAt(const CubicConstants& k, Wide r) {
+[[gnu::always_inline]] inline Cubic CubicAt(const CubicConstants<Wide>& k, Wide r) {
     const Wide q = r * k.inverseH;
     const Wide u = k.one - q;
     const WideInts inner = Less(q, k.half);
@@ -392,38 +536,40 @@ void DensityOf(const LabFastView& v, int32_t first, int32_t last, float* density
     const LabConstants& k = *v.constants;
     // Partners lie within the search radius, and only those within h add
     // to the sum: the nearer of the two bounds both.
-    const Wide reach2 = Splat(std::min(k.smoothingRadiusSquared, v.searchRadiusSquared));
-    const Wide scale = Splat(k.simScale);
-    const Wide h2 = Splat(k.smoothingRadiusSquared);
-    const CubicConstants cubic(k);
     const auto finish = [&](int32_t p, float sum) {
         density[p] = kCubic ? (sum + k.cubicKernel) * k.particleMass : sph::DensityFromSum(k, sum, k.poly6);
         pressure[p] = k.Pressure(density[p]);
     };
+    using V = TwinPart;
+    const V reach2 = SplatAs<V>(std::min(k.smoothingRadiusSquared, v.searchRadiusSquared));
+    const V scale = SplatAs<V>(k.simScale);
+    const V h2 = SplatAs<V>(k.smoothingRadiusSquared);
+    const CubicConstants<V> cubic(k);
     const auto group = [&](int32_t p, auto size, int32_t span) {
         constexpr int kSize = decltype(size)::value;
-        Wide xs[kSize], ys[kSize], zs[kSize], terms[kSize];
+        V xs[kSize], ys[kSize], zs[kSize];
+        Twin terms[kSize];
         for (int m = 0; m < kSize; ++m) {
-            xs[m] = Splat(v.x[p + m]);
-            ys[m] = Splat(v.y[p + m]);
-            zs[m] = Splat(v.z[p + m]);
-            terms[m] = Splat(0.0f);
+            xs[m] = SplatAs<V>(v.x[p + m]);
+            ys[m] = SplatAs<V>(v.y[p + m]);
+            zs[m] = SplatAs<V>(v.z[p + m]);
+            terms[m] = SplatAs<Twin>(0.0f);
         }
-        ForEachVector(v, p, span, [&](int32_t s, Wide x, Wide y, Wide z, WideInts inRun, auto... own) {
+        ForEachTwins(v, p, span, [&](const auto& c) {
             for (int m = 0; m < kSize; ++m) {
-                const Wide r2 = Scaled<kUnitScale>(Seen(xs[m], ys[m], zs[m], x, y, z).q, scale);
-                WideInts keep = inRun & Less(r2, reach2);
+                const V r2 = Scaled<kUnitScale>(Seen(xs[m], ys[m], zs[m], c.x, c.y, c.z).q, scale);
+                auto keep = c.inRun & Less(r2, reach2);
                 // Not the member itself: its own term is the density's
                 // constant.
-                if constexpr (sizeof...(own) != 0) keep &= NotEqual(kWideLaneNumbers, Splat(p + m - s));
+                if (c.own) keep &= c.Besides(p + m);
                 if constexpr (kCubic) {
                     // Most vectors of the outer cells hold no partner: they
                     // skip the square root.
                     if (NoLane(keep)) continue;
-                    terms[m] += Keep(keep, CubicValue(cubic, SquareRoot(r2) * cubic.inverseH));
+                    c.Sum(terms[m]) += Keep(keep, CubicValue(cubic, SquareRoot(r2) * cubic.inverseH));
                 } else {
-                    const Wide t = h2 - r2;
-                    terms[m] += Keep(keep, t * t * t);
+                    const V t = h2 - r2;
+                    c.Sum(terms[m]) += Keep(keep, t * t * t);
                 }
             }
         });
@@ -440,6 +586,16 @@ void DensityOf(const LabFastView& v, int32_t first, int32_t last, float* density
     }
 }
 
+// The demo's square-root estimate in every lane.
+[[gnu::always_inline]] inline Wide FastRoots(Wide q) {
+    Wide r;
+    for (int lane = 0; lane < kFastLanes; ++lane) r[lane] = sph::FastSqrtEstimate(q[lane]);
+    return r;
+}
+#if defined(__AVX512F__)
+[[gnu::always_inline]] inline Twin FastRoots(Twin q) { return Joined(FastRoots(Low(q)), FastRoots(High(q))); }
+#endif
+
 constexpr int32_t kForceGroup = 3;
 constexpr int32_t kForceGroupSpan = 2;
 
@@ -449,13 +605,14 @@ template <bool kUnitScale, bool kCubic>
 void ForcesOf(const LabFastView& v, int32_t first, int32_t last, const uint8_t* moving, float* ax, float* ay,
               float* az) {
     const LabConstants& k = *v.constants;
-    const Wide zero = Splat(0.0f);
-    const Wide scale = Splat(k.simScale);
-    const Wide searchScale = Splat(v.simScale);
-    const Wide searchRadiusSquared = Splat(v.searchRadiusSquared);
-    const Wide h = Splat(k.smoothingRadius);
-    const Wide beyond = SurelyBeyond(k);
-    const CubicConstants cubic(k);
+    using V = TwinPart;
+    const V zero = SplatAs<V>(0.0f);
+    const V scale = SplatAs<V>(k.simScale);
+    const V searchScale = SplatAs<V>(v.simScale);
+    const V searchRadiusSquared = SplatAs<V>(v.searchRadiusSquared);
+    const V h = SplatAs<V>(k.smoothingRadius);
+    const V beyond = SurelyBeyond<V>(k);
+    const CubicConstants<V> cubic(k);
     // The cubic spline's pushes carry their kernel's whole gradient.
     const float gradient = kCubic ? 1.0f : k.spikyGradient;
     const auto finish = [&](int32_t p, const sph::ForceSums& sums) {
@@ -465,46 +622,41 @@ void ForcesOf(const LabFastView& v, int32_t first, int32_t last, const uint8_t* 
         az[p] = a.z;
     };
     // Pressure sums, then viscosity sums, by axis.
-    using Sums = Wide[6];
+    using Sums = Twin[6];
     const auto group = [&](int32_t p, auto size, int32_t span) {
         constexpr int kSize = decltype(size)::value;
         Sums sum[kSize];
-        for (Sums& each : sum) std::fill(each, each + 6, zero);
-        ForEachVector(v, p, span, [&](int32_t s, Wide x, Wide y, Wide z, WideInts inRun, auto...) {
+        for (Sums& each : sum) std::fill(each, each + 6, SplatAs<Twin>(0.0f));
+        ForEachTwins(v, p, span, [&](const auto& c) {
             for (int m = 0; m < kSize; ++m) {
                 // The member's own values, read again at each use: kept in
                 // registers, they would push the sums out of them.
                 const int32_t i = p + m;
-                const Candidates c = Seen(Splat(v.x[i]), Splat(v.y[i]), Splat(v.z[i]), x, y, z);
-                const Wide q = c.q;
+                const Candidates<V> d = Seen(SplatAs<V>(v.x[i]), SplatAs<V>(v.y[i]), SplatAs<V>(v.z[i]), c.x, c.y, c.z);
+                const V q = d.q;
                 // Most candidates of the outer cells are out of
                 // reach: a vector without a partner skips the square
                 // root and the divisions.
-                if (NoLane(inRun & Less(q, beyond))) continue;
-                Wide r;
-                if (k.fastDistance) {
-                    for (int lane = 0; lane < kFastLanes; ++lane) r[lane] = sph::FastSqrtEstimate(q[lane]);
-                    r = kUnitScale ? r : r * scale;
-                } else {
-                    r = kUnitScale ? SquareRoot(q) : SquareRoot(q) * scale;
-                }
-                const Wide densityj = Load(v.density + s);
+                if (NoLane(c.inRun & Less(q, beyond))) continue;
+                V r = k.fastDistance ? FastRoots(q) : SquareRoot(q);
+                if constexpr (!kUnitScale) r = r * scale;
+                const V densityj = c.Field(v.density);
                 // Beyond h, or a partner not yet given a density: no share.
-                const WideInts counts = inRun & Less(Scaled<kUnitScale>(q, searchScale), searchRadiusSquared) &
-                                        Less(r, h) & Less(zero, densityj);
+                const auto counts = c.inRun & Less(Scaled<kUnitScale>(q, searchScale), searchRadiusSquared) &
+                                    Less(r, h) & Less(zero, densityj);
                 if (NoLane(counts)) continue;
-                const Wide t = h - r;
+                const V t = h - r;
                 // Coincident particles push along no direction.
-                const WideInts pushes = counts & Less(zero, r);
-                const Wide slope = kCubic ? CubicSlope(cubic, r) : t * t;
-                const Wide push = Divide((Load(v.pressure + s) + Splat(v.pressure[i])) * slope, densityj * r);
-                sum[m][0] += Keep(pushes, c.dx * push);
-                sum[m][1] += Keep(pushes, c.dy * push);
-                sum[m][2] += Keep(pushes, c.dz * push);
-                const Wide w = Divide(t, densityj);
-                sum[m][3] += Keep(counts, (Load(v.vx + s) - Splat(v.vx[i])) * w);
-                sum[m][4] += Keep(counts, (Load(v.vy + s) - Splat(v.vy[i])) * w);
-                sum[m][5] += Keep(counts, (Load(v.vz + s) - Splat(v.vz[i])) * w);
+                const auto pushes = counts & Less(zero, r);
+                const V slope = kCubic ? CubicSlope(cubic, r) : t * t;
+                const V push = Divide((c.Field(v.pressure) + SplatAs<V>(v.pressure[i])) * slope, densityj * r);
+                c.Sum(sum[m][0]) += Keep(pushes, d.dx * push);
+                c.Sum(sum[m][1]) += Keep(pushes, d.dy * push);
+                c.Sum(sum[m][2]) += Keep(pushes, d.dz * push);
+                const V w = Divide(t, densityj);
+                c.Sum(sum[m][3]) += Keep(counts, (c.Field(v.vx) - SplatAs<V>(v.vx[i])) * w);
+                c.Sum(sum[m][4]) += Keep(counts, (c.Field(v.vy) - SplatAs<V>(v.vy[i])) * w);
+                c.Sum(sum[m][5]) += Keep(counts, (c.Field(v.vz) - SplatAs<V>(v.vz[i])) * w);
             }
         });
         for (int m = 0; m < kSize; ++m) {
@@ -574,7 +726,7 @@ struct Near {
     // after the first `count`, and returns the new count. (The count is the
     // caller's: kept here, it would be stored and loaded again with every
     // vector, since the places stored might alias it.)
-    [[gnu::always_inline]] int32_t Add(unsigned bits, const Candidates& c, int32_t s, int32_t count) {
+    [[gnu::always_inline]] int32_t Add(unsigned bits, const Candidates<Wide>& c, int32_t s, int32_t count) {
 #if defined(__AVX2__)
         const __m256i order = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kPackOrder.lanes[bits]));
         const auto put = [&](float* into, Wide from) {
@@ -619,7 +771,7 @@ template <int kSize>
     }
     ForEachVector(v, p, span, [&](int32_t s, Wide x, Wide y, Wide z, WideInts inRun, auto...) {
         for (int m = 0; m < kSize; ++m) {
-            const Candidates c = Seen(xs[m], ys[m], zs[m], x, y, z);
+            const Candidates<Wide> c = Seen(xs[m], ys[m], zs[m], x, y, z);
             count[m] = near[m].Add(LaneMask(inRun & Less(c.q, beyond)), c, s, count[m]);
         }
     });
@@ -638,7 +790,7 @@ template <bool kUnitScale, class Fn>
     const Wide scale = Splat(k.simScale);
     const Wide h = Splat(k.smoothingRadius);
     for (int32_t e = 0; e < count; e += kFastLanes) {
-        Candidates c;
+        Candidates<Wide> c;
         c.dx = Load(near.dx.get() + e);
         c.dy = Load(near.dy.get() + e);
         c.dz = Load(near.dz.get() + e);
@@ -694,7 +846,7 @@ template <bool kUnitScale>
 void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, const LabDivergenceFree& out,
                              LabPartners& list) {
     const LabConstants& k = *v.constants;
-    const CubicConstants cubic(k);
+    const CubicConstants<Wide> cubic(k);
     const Wide zero = Splat(0.0f);
     const Wide mass = Splat(k.particleMass);
     const Wide perUnit = Splat(1.0f / k.gradientUnit);
@@ -712,7 +864,8 @@ void DivergenceFreeDensityOf(const LabFastView& v, int32_t first, int32_t last, 
         walls.Reserve(static_cast<size_t>(count) + kFastLanes);
         // The factor's sums, from the gradients as the list keeps them.
         Wide density = zero, gx = zero, gy = zero, gz = zero, squares = zero, bx = zero, by = zero, bz = zero;
-        ForEachPacked<kUnitScale>(v, near, count, [&](const int32_t* at, const Candidates& c, Wide r, WideInts in) {
+        ForEachPacked<kUnitScale>(v, near, count, [&](const int32_t* at, const Candidates<Wide>& c, Wide r,
+                                                      WideInts in) {
             const Cubic w = CubicAt(cubic, r);
             const Wide m = Gather(v.share, at) * mass;
             const Wide mg = m * w.g;
@@ -847,7 +1000,7 @@ template <bool kUnitScale>
 void ViscosityOf(const LabFastView& v, const LabPartners& list, int32_t first, int32_t last, float mu, float wallMu,
                  float xsph, float dt, float* ax, float* ay, float* az) {
     const LabConstants& k = *v.constants;
-    const CubicConstants cubic(k);
+    const CubicConstants<Wide> cubic(k);
     const Wide zero = Splat(0.0f);
     const Wide mass = Splat(k.particleMass);
     // 2 (d + 2) nu, with nu = mu / rest density; the 0.01 h^2 keeps close pairs finite.
