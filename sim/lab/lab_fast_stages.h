@@ -14,8 +14,10 @@
 // field arrays, with no list in between, and loaded once for a few places
 // next to each other in a column. Each particle's sums are taken in one
 // fixed order (row by row, eight lanes, the lanes added pairwise at the
-// end), so the result depends on neither the thread count nor the build:
-// the AVX2 build of these functions and the portable one give the same bits.
+// end; the density and force sweeps' rows in pairs, each of a pair into its
+// own eight lanes, added lane by lane before that), so the result depends
+// on neither the thread count nor the build: the AVX-512, AVX2 and portable
+// builds of these functions give the same bits.
 struct LabFastView {
     const LabConstants* constants;
     float simScale;
